@@ -1,0 +1,43 @@
+#include "Init_thread.h"
+
+#include <thread>
+
+#include "KRB_Class.h"
+#include "platform/clock.h"
+
+namespace krb {
+
+void KRB_Init_Thread::Start(std::shared_ptr<TKRB_Class> unit) {
+    std::thread([watcher = KRB_Init_Thread(std::move(unit))]() mutable {
+        watcher.Execute();
+    }).detach();
+}
+
+// Ends when the motion ends, when the controller reports an error, or when the
+// unit's port is closed (a disconnected unit is never polled for ever).
+void KRB_Init_Thread::Execute() {
+    int countedPolls = 0;
+    while (unit_->portOpen()) {
+        platform::sleepMs(250);
+        if (unit_->LinkIdle) {
+            if (readyRaised()) break;
+            ++countedPolls;
+        }
+        if (countedPolls >= 10) {
+            countedPolls = 0;
+            platform::sleepMs(250);
+            if (unit_->LinkIdle && errorRaised()) break;
+        }
+    }
+    unit_->Busy = false;
+}
+
+bool KRB_Init_Thread::readyRaised() { return unit_->ReadBackStr("RD 1915") == "1"; }
+
+bool KRB_Init_Thread::errorRaised() {
+    if (unit_->ReadBackStr("RD 1814") != "1") return false;
+    unit_->ReadBackStr("RD DM200");
+    return true;
+}
+
+}  // namespace krb

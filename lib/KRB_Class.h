@@ -1,0 +1,291 @@
+#pragma once
+// One storage unit: its controller link, its settings and every operation on it.
+// The operations are spread over KRB_Class_*.cpp by family.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Sector.h"
+#include "platform/serial_port.h"
+
+namespace krb {
+
+class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
+public:
+    static constexpr int kSlotTableSize = 100;
+
+    TKRB_Class() = default;
+    ~TKRB_Class();
+    TKRB_Class(const TKRB_Class&) = delete;
+    TKRB_Class& operator=(const TKRB_Class&) = delete;
+
+    // --- controller port and register commands
+    void SetPortName(const std::string& name);
+    std::string OpenPort();
+    void Disconnect();
+    std::string ReadBackStr(const std::string& command);
+    std::string ReadDM(const std::string& address);
+    void WriteDM(const std::string& address, const std::string& value);
+    void WriteTimer(const std::string& timer, const std::string& value);
+    void SetTimer(const std::string& timer, const std::string& value);
+    std::string ReadTimer(const std::string& timer);
+    void SetWriteTimeout(const std::string& delayMs);
+    std::string OpenCommunication();
+    std::string CloseCommunication();
+    std::string ReadScaledDM(int address, int divisor);
+    std::string ReadDMWord(const std::string& command);
+
+    // --- state, initialisation and errors
+    std::string Initialize();
+    std::string Reset();
+    std::string SoftReset();
+    std::string SerialNumber();
+    std::string ReadFirmWareVersion();
+    std::string ReadReadyFlag();
+    std::string ReadErrorFlag();
+    std::string ReadErrorCode();
+    std::string ReadStatus();
+    std::string ReadErrorMessage();
+    std::string ReadActualSlotPosition();
+    std::string ReadUserDoorFlag();
+    std::string IsInitialized() const;
+    std::string IsOperationRunning() const;
+    std::string ReadMaxSlot();
+    std::string ReadMaxLevel();
+    void StartCompletionWatch();
+
+    // --- plate transport, transfer station, gate and swap (KRB_Class_Transport.cpp)
+    std::string LoadPlate(const std::string& slot, const std::string& level);
+    std::string UnloadPlate(const std::string& slot, const std::string& level);
+    std::string PickPlate(const std::string& slot, const std::string& level);
+    std::string PlacePlate(const std::string& slot, const std::string& level);
+    std::string SetPlate();
+    std::string GetPlate();
+    std::string StartHandlerMotion(const std::string& slot, const std::string& level, int relay);
+    std::string ImportPlate(const std::string& slot, const std::string& level);
+    std::string ExportPlate(const std::string& slot, const std::string& level);
+    std::string MovePlate(const std::string& sourceSlot, const std::string& sourceLevel,
+                          const std::string& targetSlot, const std::string& targetLevel);
+    std::string IsPlateAtLocation(const std::string& slot, const std::string& level);
+    std::string ServiceIsPlateAtLocation2(const std::string& slot, const std::string& level);
+    void WaitForCompletion(const std::string& timeoutMs);
+    std::string WaitForOperation();
+    void WaitUntilIdle();
+    std::string Swap();
+    std::string SwapBack();
+    std::string OpenTransferGate();
+    std::string CloseTransferGate();
+    std::string CompleteTransferCommand(const std::string& closeGate);
+    std::string AlternateXferStation(const std::string& station);
+    std::string ReadTransferStationDetector();
+    std::string ReadTransferStation2Detector();
+    std::string ReadShovelDetector();
+
+    // --- barcode reader (KRB_Class_Barcode.cpp)
+    std::string BCRPath(const std::string& portNumber);
+    void CloseBCRSerial();
+    std::string ReadBCR(const std::string& waitMs);
+    std::string ReadBarcode(const std::string& slot, const std::string& level);
+    void SetIsBCR(const std::string& flag);
+    std::string GetIsBCR() const;
+    void SetIsCompSv(const std::string& flag);
+    std::string ReadSlotBarcode();
+    std::string ReadReaderQuick();
+    std::string ReadControllerBarcode();
+    std::string ReadReaderReply();
+    void SendReaderLine(const std::string& command);
+
+    // --- climate, gassing and shaker (KRB_Class_Climate.cpp)
+    std::string ReadActualTemperature();
+    std::string ReadActualHumidity();
+    std::string ReadActualCO2();
+    std::string ReadActualN2();
+    std::string ReadActualO2();
+    std::string ReadSetTemperature();
+    std::string ReadSetHumidity();
+    std::string ReadSetCO2();
+    std::string ReadSetN2();
+    std::string ReadSetO2();
+    void WriteSetTemperature(const std::string& value);
+    void WriteSetHumidity(const std::string& value);
+    void WriteSetCO2(const std::string& value);
+    void WriteSetN2(const std::string& value);
+    void WriteSetO2(const std::string& value);
+    std::string ReadActualClimate2();  // temperature;humidity;CO2;N2
+    std::string ReadSetClimate2();
+    void WriteShakerSpeed(const std::string& speed);
+    std::string ReadShakerSpeed();
+    std::string ActivateShaker();
+    std::string DeactivateShaker();
+
+    // --- unit parameters, sensors, roles, sectors and identity (KRB_Class_Parameters.cpp)
+    // The role readers and the table switch carry a suffix: their plain names are the fields.
+    std::string ReadBCRZOffset();
+    void SetBCRZOffset(const std::string& value);
+    std::string ReadHandlerZPitch();
+    void SetHandlerZPitch(const std::string& value);
+    void SetPlateDetector(const std::string& flag);
+    void SetPlateTStatDetector(const std::string& flag);
+    void SetPlateTStatDetector2(const std::string& flag);
+    void SetPlateShovelDetector(const std::string& flag);
+    void SetCassetteConfig(const std::string& slot, const std::string& levels,
+                           const std::string& pitch);
+    std::string ReadCassetteConfig(const std::string& slot);
+    void SetUseCassetteConfTable(bool use);
+    void SetSector(std::int32_t firstSlot, std::int32_t lastSlot, const std::string& name);
+    void DeleteSectors();
+    std::string ReadSectorName(std::int32_t slot) const;
+    std::string ReadSectorSlot(const std::string& name) const;
+    void SetCascader(bool on);
+    void SetBase(bool on);
+    void SetExt(bool on);
+    std::string IsCascaderText() const;
+    std::string IsBaseText() const;
+    std::string IsExtText() const;
+    void SetKVL(bool on);
+    void SetDoors(std::int32_t doors);
+    void SetCarsOffSet(const std::string& offset);
+    void SetId(const std::string& id);
+    std::string GetId() const;
+    void SetIdSys(const std::string& id);
+    std::string GetIdSys() const;
+    std::string Lock();
+    std::string Unlock();
+    std::string Islocked();
+    void BeeperOn();
+    void BeeperOff();
+    std::string SetPlateTraceOn();
+    std::string SetPlateTraceOff();
+    std::string ReadPlateTrace();
+    std::string ManualAccess(const std::string& slot);
+    std::string ReadConfFile(const std::string& fileName);
+
+    // --- helpers shared by the operation families
+    bool replyIs(const std::string& command, const char* expected);
+    bool writeAccepted(const std::string& command);
+    std::string setUnitText(std::string text);
+    std::string unitText() const;
+    int cassetteLevels(int slot) const;
+    int cassettePitch(int slot) const;
+    bool portOpen() const { return PortOpen.load(); }
+    void fillSerialNumberCache();
+
+    // Busy as a test-and-set token: one owner at a time.
+    bool tryClaimBusy();
+    bool claimBusyWithin(std::int64_t timeoutMs);
+    bool claimBusyStepped();  // tries after 0, 250, 500 and 1000 ms
+    bool busyClearsStepped();
+    std::string waitResult() const;
+
+    // --- fields
+    std::unique_ptr<platform::SerialPort> PortHandle;
+    std::unique_ptr<platform::SerialPort> ReaderHandle;
+    std::string PortName;
+    std::string ReaderPortName;
+    std::string ReaderText;
+    std::atomic<bool> PortOpen{false};
+    std::atomic<bool> Initialized{false};
+    std::atomic<bool> ReaderOpen{false};
+    std::atomic<bool> Busy{false};
+    std::atomic<bool> CheckSlotPlate{false};
+    std::atomic<bool> CheckTransferStation{false};
+    std::atomic<bool> CheckTransferStation2{false};
+    std::atomic<bool> CheckShovel{false};
+    std::atomic<bool> LinkIdle{false};
+    std::string LastBarcode;
+    std::atomic<std::int32_t> LastMotionSlot{0};
+    std::atomic<std::int32_t> LastMotionLevel{0};
+    std::atomic<std::int32_t> ExchangeDelay{200};
+    std::recursive_mutex ExchangeLock;
+    std::recursive_mutex CommandLock;
+    std::recursive_mutex ReaderLock;  // reader port handle and its traffic
+    std::atomic<std::int32_t> MaxSlot{0};
+    std::atomic<std::int32_t> MaxLevel{0};
+    std::array<std::atomic<std::int32_t>, kSlotTableSize> CassetteLevels{};
+    std::array<std::atomic<std::int32_t>, kSlotTableSize> CassettePitch{};
+    std::atomic<bool> IsCascader{false};
+    std::atomic<bool> IsBase{false};
+    std::atomic<bool> IsExt{false};
+    std::string InventoryFile;
+    std::atomic<bool> InventoryDetect{false};
+    std::atomic<bool> InventoryBarcodes{false};
+    TSectorList Sectors;
+    std::string Id;
+    std::string IdSys;
+    std::string WaitResult;
+    std::atomic<std::int32_t> BarcodeZReference{500};
+    std::atomic<bool> UseCassetteConfTable{false};
+    std::atomic<bool> IsKVL{false};
+    std::atomic<bool> IsCompSv{false};
+    std::atomic<bool> IsBCR{false};
+    std::string PendingCommand;
+    std::string ExchangeReply;
+    std::atomic<bool> ReplyPending{false};
+    std::string SerialNumberCache;
+    std::atomic<std::int32_t> PortNumber{0};
+    std::atomic<std::int32_t> RegistryPosition{0};
+    std::atomic<std::int32_t> CarouselOffset{0};
+    std::atomic<std::int32_t> DoorCount{1};
+    std::string TubeProgress;
+
+    // Guards the text fields above that several threads read (UnitText, Id, IdSys, ...).
+    mutable std::mutex TextLock;
+
+private:
+    std::string Exchange(const std::string& command);
+    void SendLine(const std::string& command);
+    std::string ReadReply();
+    void closePorts();
+
+    std::string PrepareInitialization();
+    std::string RunInitialization();
+    std::string pollUntilReadyOrError(bool& errorRaised);
+    bool axesStillReferenced();
+    void LoadCassetteTable();
+    bool firmwareHasCassetteTable();
+    std::string identityWord(const std::string& command);
+
+    // transport steps
+    std::string checkMotionArguments(std::int32_t slot, std::int32_t level);
+    std::string lastMotionPlate(int relay);
+    void writeTarget(std::int32_t slot, std::int32_t level, bool pause);
+    void writePitchOf(std::int32_t slot);
+    bool motionEnded(const std::string& startCommand);
+    bool errorPollRaised();
+    std::string scanSlotDetector();
+    std::string finishPresenceScan();
+    std::optional<std::int32_t> barcodeZOffset();
+    void correctBarcodeHeight(std::optional<std::int32_t> offset);
+
+    // barcode steps
+    std::string readControllerAgain();
+    std::string readThroughReader();
+    std::string readerTriggerSequence(int waitMs);
+    void purgeReader();
+    std::string barcodeConfigurationError() const;
+    void positionForBarcode(std::int32_t slot, std::int32_t level);
+
+    // climate steps
+    void writeSetPoint(int address, int scale, const std::string& value, bool replaceSeparator,
+                       bool wrapNegative);
+
+    // parameter steps
+    std::int32_t carouselPosition(std::int32_t slot, std::int32_t positions,
+                                  std::int32_t slots) const;
+    void sendParameterLine(const std::string& line);
+    std::string repeatUntilAccepted(const std::string& command);
+
+    std::string UnitText;
+};
+
+using UnitPtr = std::shared_ptr<TKRB_Class>;
+
+// "Motor Movement TimeOut Error during Import Plate Operation at step #2." for 0x1203.
+std::string decodeErrorCode(std::int64_t code);
+
+}  // namespace krb

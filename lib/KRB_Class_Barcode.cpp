@@ -1,0 +1,220 @@
+// Barcode reader: its own serial port ("LON"/"LOFF"), or relayed by the controller
+// between the start-of-text and end-of-text bytes.
+#include "KRB_Class.h"
+#include "platform/clock.h"
+#include "text_numbers.h"
+
+namespace krb {
+
+using platform::sleepMs;
+
+namespace {
+
+constexpr std::size_t kReaderBufferSize = 65;
+constexpr int kReaderReadMs = 200;
+constexpr int kDefaultReadingMs = 200;
+constexpr char kStartOfText = 2;
+constexpr char kEndOfText = 3;
+
+long realTimeoutMs(int nominalMs) {
+    auto micros = platform::scaled(nominalMs).count();
+    return micros <= 0 ? 0 : std::max<long>(1, static_cast<long>((micros + 999) / 1000));
+}
+
+std::string withoutLineEnds(const char* bytes, long count) {
+    std::string text;
+    for (long i = 0; i < count; ++i)
+        if (bytes[i] != '\r' && bytes[i] != '\n') text += bytes[i];
+    return text;
+}
+
+// Between the first start-of-text and the first end-of-text; all before the end-of-text
+// when there is no start; nothing without an end.
+std::string codeBetweenMarkers(const std::string& text) {
+    auto end = text.find(kEndOfText);
+    if (end == std::string::npos) return "";
+    auto start = text.find(kStartOfText);
+    if (start == std::string::npos) return text.substr(0, end);
+    if (start > end) return "";
+    return text.substr(start + 1, end - start - 1);
+}
+
+bool hasMarker(const std::string& text) {
+    return text.find(kStartOfText) != std::string::npos ||
+           text.find(kEndOfText) != std::string::npos;
+}
+
+}  // namespace
+
+// --- the reader port
+
+std::string TKRB_Class::BCRPath(const std::string& portNumber) {
+    std::lock_guard guard(ReaderLock);
+    if (ReaderOpen) return "3";
+    if (!isDecimal(portNumber)) return "2";
+    if (portNumber.size() == 2)
+        ReaderPortName = "\\\\.\\COM" + portNumber;
+    else if (portNumber.size() == 1)
+        ReaderPortName = "COM" + portNumber;
+    auto port = platform::openSerialPort(ReaderPortName);
+    if (!port) {
+        ReaderOpen = false;
+        return "0";
+    }
+    port->configure(platform::kReaderLine);  // a pty reports other settings back: not an error
+    port->setQueueSizes(300, 0);
+    port->purgeAll();
+    ReaderHandle = std::move(port);
+    ReaderOpen = true;
+    return "1";
+}
+
+void TKRB_Class::CloseBCRSerial() {
+    std::lock_guard guard(ReaderLock);
+    ReaderHandle.reset();
+    ReaderOpen = false;
+}
+
+// A purge starts a fresh reading: the text of an earlier one is never given again.
+void TKRB_Class::purgeReader() {
+    std::lock_guard guard(ReaderLock);
+    if (ReaderHandle) ReaderHandle->purgeAll();
+    ReaderText.clear();
+}
+
+void TKRB_Class::SendReaderLine(const std::string& command) {
+    std::lock_guard guard(ReaderLock);
+    if (!ReaderHandle) return;
+    std::string line = command + '\r';
+    for (char byte : line) ReaderHandle->write(&byte, 1);
+}
+
+std::string TKRB_Class::ReadReaderReply() {
+    std::lock_guard guard(ReaderLock);
+    if (ReaderHandle) {
+        char buffer[kReaderBufferSize];
+        long count = ReaderHandle->read(buffer, sizeof buffer, realTimeoutMs(kReaderReadMs));
+        std::string text = withoutLineEnds(buffer, count);
+        if (!text.empty()) ReaderText = text;
+    }
+    return ReaderText;
+}
+
+std::string TKRB_Class::readerTriggerSequence(int waitMs) {
+    purgeReader();
+    SendReaderLine("LON");
+    sleepMs(waitMs);
+    return ReadReaderReply();
+}
+
+// --- readings
+
+std::string TKRB_Class::ReadBCR(const std::string& waitMs) {
+    if (!ReaderOpen) return "BCRError";
+    if (!Initialized) return "InitError";
+    std::string code = readerTriggerSequence(parseInt32(waitMs).value_or(kDefaultReadingMs));
+    if (code.empty()) code = "No Barcode";
+    {
+        std::lock_guard guard(TextLock);
+        LastBarcode = code;
+    }
+    SendReaderLine("LOFF");
+    return code;
+}
+
+std::string TKRB_Class::ReadReaderQuick() {
+    std::string code = readerTriggerSequence(100);
+    SendReaderLine("LOFF");
+    return code;
+}
+
+// The reader on its own port, triggered once more by the controller when it stayed silent.
+std::string TKRB_Class::readThroughReader() {
+    std::string code = readerTriggerSequence(300);
+    if (code.empty()) {
+        ReadBackStr("ST 1710");
+        WaitForOperation();
+        code = ReadReaderReply();
+    }
+    SendReaderLine("LOFF");
+    return code;
+}
+
+std::string TKRB_Class::ReadSlotBarcode() {
+    return IsCompSv ? ReadControllerBarcode() : readThroughReader();
+}
+
+std::string TKRB_Class::readControllerAgain() {
+    std::lock_guard guard(ExchangeLock);
+    if (!PortHandle) return "";
+    LinkIdle = false;
+    std::string reply = ReadReply();
+    LinkIdle = true;
+    return reply;
+}
+
+// Holds CommandLock throughout: no other command of this unit falls between the steps.
+std::string TKRB_Class::ReadControllerBarcode() {
+    std::lock_guard guard(CommandLock);
+    std::string collected = ReadBackStr("ST 1712");
+    sleepMs(300);
+    collected += readControllerAgain();
+    if (!hasMarker(collected)) {
+        collected += ReadBackStr("ST 1710");
+        sleepMs(2000);
+        collected += readControllerAgain();
+    }
+    std::string code = codeBetweenMarkers(collected);
+    ReadBackStr("ST 1713");
+    return code;
+}
+
+std::string TKRB_Class::barcodeConfigurationError() const {
+    bool ownPort = ReaderOpen && !IsCompSv;
+    bool relayed = !ReaderOpen && IsBCR && IsCompSv;
+    if (Initialized && (ownPort || relayed)) return "";
+    if (!Initialized) return "InitError";
+    if (ReaderOpen || IsCompSv) return "TSET Error";
+    return "BCRError";
+}
+
+void TKRB_Class::positionForBarcode(std::int32_t slot, std::int32_t level) {
+    ReadBackStr("ST 1910");
+    sleepMs(150);
+    ReadBackStr("WR DM0 " + std::to_string(slot));
+    sleepMs(150);
+    if (int pitch = cassettePitch(slot); UseCassetteConfTable && pitch != 0) {
+        ReadBackStr("WR DM23 " + std::to_string(pitch));
+        sleepMs(150);
+    }
+    ReadBackStr("WR DM5 " + std::to_string(level));
+    sleepMs(100);
+    WaitForOperation();
+}
+
+std::string TKRB_Class::ReadBarcode(const std::string& slotText, const std::string& levelText) {
+    if (std::string refusal = barcodeConfigurationError(); !refusal.empty()) return refusal;
+    if (!busyClearsStepped()) return "Synchronization Error";
+    auto offset = barcodeZOffset();
+    auto slot = parseInt32(slotText);
+    auto level = parseInt32(levelText);
+    if (!slot || !level) return "Error";
+    positionForBarcode(*slot, *level);
+    correctBarcodeHeight(offset);
+    if (CheckSlotPlate && ReadBackStr("RD 1808") == "0") {
+        ReadBackStr("RS 1910");
+        return "No Plate";
+    }
+    std::string code = ReadSlotBarcode();
+    ReadBackStr("RS 1910");
+    if (code.empty()) code = "No Barcode";
+    std::lock_guard guard(TextLock);
+    LastBarcode = code;
+    return code;
+}
+
+void TKRB_Class::SetIsBCR(const std::string& flag) { IsBCR = flag == "1"; }
+std::string TKRB_Class::GetIsBCR() const { return IsBCR ? "1" : "0"; }
+void TKRB_Class::SetIsCompSv(const std::string& flag) { IsCompSv = flag == "1"; }
+
+}  // namespace krb

@@ -1,0 +1,219 @@
+// Unit geometry, fitted sensors, roles, sectors, identifiers, the small controller
+// functions (door lock, beeper, plate trace, manual access) and parameter files.
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "KRB_Class.h"
+#include "KRB_Class_Busy.h"
+#include "text_numbers.h"
+
+namespace krb {
+
+namespace {
+
+constexpr int kBeeperTries = 3;
+
+// Carousel position that brings slot 1..20 to the door on a 20-position carousel.
+constexpr std::int32_t kTwentyPositionDoor[20] = {9,  14, 11, 16, 13, 18, 15, 20, 17, 2,
+                                                  19, 4,  1,  6,  3,  8,  5,  10, 7,  12};
+
+// The whole file, or nothing when it cannot be read; CR before LF is dropped.
+std::optional<std::vector<std::string>> parameterLines(const std::string& fileName) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fileName, error)) return std::nullopt;
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    if (file.bad()) return std::nullopt;
+    return lines;
+}
+
+}  // namespace
+
+// --- geometry words
+
+std::string TKRB_Class::ReadBCRZOffset() { return ReadDMWord("RD DM27"); }
+std::string TKRB_Class::ReadHandlerZPitch() { return ReadDMWord("RD DM23"); }
+
+void TKRB_Class::SetBCRZOffset(const std::string& value) {
+    if (auto number = parseInt32(value)) ReadBackStr("WR DM27 " + std::to_string(*number));
+}
+
+void TKRB_Class::SetHandlerZPitch(const std::string& value) {
+    if (auto number = parseInt32(value)) ReadBackStr("WR DM23 " + std::to_string(*number));
+}
+
+// --- fitted detectors and the cassette table
+
+void TKRB_Class::SetPlateDetector(const std::string& flag) { CheckSlotPlate = flag == "1"; }
+void TKRB_Class::SetPlateTStatDetector(const std::string& flag) { CheckTransferStation = flag == "1"; }
+void TKRB_Class::SetPlateTStatDetector2(const std::string& flag) { CheckTransferStation2 = flag == "1"; }
+void TKRB_Class::SetPlateShovelDetector(const std::string& flag) { CheckShovel = flag == "1"; }
+
+void TKRB_Class::SetCassetteConfig(const std::string& slot, const std::string& levels,
+                                   const std::string& pitch) {
+    auto slotNumber = parseInt32(slot);
+    auto levelCount = parseInt32(levels);
+    auto pitchValue = parseInt32(pitch);
+    if (!slotNumber || !levelCount || !pitchValue) return;
+    if (*slotNumber < 1 || *slotNumber >= kSlotTableSize) return;
+    CassetteLevels[*slotNumber] = *levelCount;
+    CassettePitch[*slotNumber] = *pitchValue;
+}
+
+std::string TKRB_Class::ReadCassetteConfig(const std::string& slot) {
+    auto slotNumber = parseInt32(slot);
+    if (!slotNumber) return setUnitText("");
+    return setUnitText(std::to_string(cassetteLevels(*slotNumber)) + "," +
+                       std::to_string(cassettePitch(*slotNumber)));
+}
+
+void TKRB_Class::SetUseCassetteConfTable(bool use) { UseCassetteConfTable = use; }
+
+// --- sectors
+
+void TKRB_Class::SetSector(std::int32_t firstSlot, std::int32_t lastSlot, const std::string& name) {
+    Sectors.Add(firstSlot, lastSlot, name);
+}
+
+void TKRB_Class::DeleteSectors() { Sectors.Clear(); }
+
+std::string TKRB_Class::ReadSectorName(std::int32_t slot) const { return Sectors.NameOfSlot(slot); }
+
+std::string TKRB_Class::ReadSectorSlot(const std::string& name) const {
+    auto slots = Sectors.SlotsOfName(name);
+    if (!slots) return "0,0";
+    return std::to_string(slots->first) + "," + std::to_string(slots->second);
+}
+
+// --- roles
+
+void TKRB_Class::SetCascader(bool on) {
+    IsCascader = on;
+    if (on) DoorCount = 0;
+}
+
+void TKRB_Class::SetBase(bool on) { IsBase = on; }
+void TKRB_Class::SetExt(bool on) { IsExt = on; }
+std::string TKRB_Class::IsCascaderText() const { return IsCascader ? "1" : "0"; }
+std::string TKRB_Class::IsBaseText() const { return IsBase ? "1" : "0"; }
+std::string TKRB_Class::IsExtText() const { return IsExt ? "1" : "0"; }
+
+void TKRB_Class::SetKVL(bool on) {
+    IsKVL = on;
+    if (!on) return;
+    DoorCount = 0;
+    ExchangeDelay = 50;
+}
+
+void TKRB_Class::SetDoors(std::int32_t doors) { DoorCount = doors; }
+
+void TKRB_Class::SetCarsOffSet(const std::string& offset) {
+    if (auto value = parseInt32(offset)) CarouselOffset = *value;
+}
+
+// --- identifiers
+
+void TKRB_Class::SetId(const std::string& id) {
+    std::lock_guard guard(TextLock);
+    Id = id;
+}
+
+std::string TKRB_Class::GetId() const {
+    std::lock_guard guard(TextLock);
+    return Id;
+}
+
+void TKRB_Class::SetIdSys(const std::string& id) {
+    std::lock_guard guard(TextLock);
+    IdSys = id;
+}
+
+std::string TKRB_Class::GetIdSys() const {
+    std::lock_guard guard(TextLock);
+    return IdSys;
+}
+
+// --- door lock, beeper, plate trace
+
+std::string TKRB_Class::Lock() {
+    if (!writeAccepted("ST 1701")) return "-1";
+    std::string locked = ReadBackStr("RD 1811");
+    if (locked == "1" || locked == "0") return locked;
+    return "-1";
+}
+
+std::string TKRB_Class::Unlock() { return writeAccepted("RS 1701") ? "1" : "0"; }
+std::string TKRB_Class::Islocked() { return ReadBackStr("RD 1701"); }
+
+std::string TKRB_Class::repeatUntilAccepted(const std::string& command) {
+    for (int attempt = 0; attempt < kBeeperTries; ++attempt)
+        if (writeAccepted(command)) return "1";
+    return "0";
+}
+
+void TKRB_Class::BeeperOn() { repeatUntilAccepted("ST 1702"); }
+void TKRB_Class::BeeperOff() { repeatUntilAccepted("RS 1702"); }
+std::string TKRB_Class::SetPlateTraceOn() { return writeAccepted("ST 1611") ? "1" : "0"; }
+std::string TKRB_Class::SetPlateTraceOff() { return writeAccepted("RS 1611") ? "1" : "0"; }
+std::string TKRB_Class::ReadPlateTrace() { return ReadBackStr("RD 1611"); }
+
+// --- manual access
+
+std::int32_t TKRB_Class::carouselPosition(std::int32_t slot, std::int32_t positions,
+                                          std::int32_t slots) const {
+    const std::int32_t offset = CarouselOffset;
+    if (positions == 10 && slots == 20) {
+        if (offset == 0) return slot;
+        std::int32_t position = offset + (slot > 10 ? slot - 10 : slot);
+        return positions < position ? position - positions : position;
+    }
+    if (positions == 20 && (slots == 20 || slots == 40))
+        return kTwentyPositionDoor[(slot > 20 ? slot - 20 : slot) - 1];
+    if (offset == 0) return slot;
+    std::int32_t position = slot + offset;
+    return positions < position ? position - positions : position;
+}
+
+// Slots below 1 have no carousel position and are refused like slots beyond the unit;
+// a unit that does not report its carousel words is not turned.
+std::string TKRB_Class::ManualAccess(const std::string& slotText) {
+    if (!Initialized) return "0";
+    auto slot = parseInt32(slotText);
+    if (!slot) return "-2";
+    if (DoorCount > 0 && ReadBackStr("RD 1811") != "1") return "-3";
+    TBusyToken busy(*this);
+    if (!busy.claimStepped()) return "-4";
+    auto positions = parseInt32(ReadDM("46"));
+    auto slots = parseInt32(ReadDM("29"));
+    if (!positions || !slots) return "-1";
+    if (*slot > *slots || *slot < 1) return "-2";
+    if (*slots == 2) return "1";
+    std::int32_t position = carouselPosition(*slot, *positions, *slots);
+    if (!writeAccepted("WR DM0 " + std::to_string(position))) return "-1";
+    return WaitForOperation() == "1" ? "1" : "-1";
+}
+
+// --- parameter files
+
+void TKRB_Class::sendParameterLine(const std::string& line) {
+    if (line.empty()) return;
+    if (line.front() == 'D') ReadBackStr("WR " + line);
+    if (line.front() == 'T') ReadBackStr("WS " + line);
+}
+
+std::string TKRB_Class::ReadConfFile(const std::string& fileName) {
+    if (!PortOpen) return "0";
+    auto lines = parameterLines(fileName);
+    if (!lines) return "2";
+    for (const auto& line : *lines) sendParameterLine(line);
+    return "1";
+}
+
+}  // namespace krb

@@ -1,0 +1,267 @@
+// Initialisation, reset, identity, state flags and error decoding.
+#include <cstdio>
+
+#include "Init_thread.h"
+#include "KRB_Class.h"
+#include "platform/clock.h"
+#include "text_numbers.h"
+
+namespace krb {
+
+using platform::sleepMs;
+
+namespace {
+
+const char* operationText(char digit) {
+    switch (digit) {
+        case '1':
+            return "Error during Import Plate Operation ";
+        case '2':
+            return "Error during Export Plate Operation ";
+        case '3':
+            return "Error during Set Plate Operation ";
+        case '4':
+            return "Error during Plate BCR Mode (1910) ";
+        case '5':
+            return "Error during Place Plate Operation ";
+        case '6':
+            return "Error during Get Plate Operation ";
+        case '7':
+            return "Error during Pick Plate Operation ";
+        default:
+            return "";
+    }
+}
+
+const char* kindText(int kind) {
+    switch (kind) {
+        case 1:
+            return "General Handling ";
+        case 3:
+            return "Motor Movement TimeOut ";
+        case 7:
+            return "Gate Open ";
+        case 8:
+            return "Gate Close ";
+        case 9:
+            return "General Lift Positioning ";
+        case 10:
+            return "User Access ";
+        case 11:
+            return "Stacker Slot ";
+        case 12:
+            return "Remote Access Level ";
+        case 13:
+            return "Plate Transfer Detection ";
+        case 14:
+            return "Lift Initialization ";
+        case 15:
+            return "Plate on Shovel Detection ";
+        case 16:
+            return "No Plate on Shovel Detection ";
+        case 17:
+            return "No recovery";
+        default:
+            return "";
+    }
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;
+}
+
+}  // namespace
+
+// Message for an error word: kind, operation and step from its four hex digits.
+std::string decodeErrorCode(std::int64_t code) {
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%04llX", static_cast<unsigned long long>(code & 0xFFFFFFFF));
+    std::string digits(hex);
+    int kind = hexDigit(digits[2]) * 16 + hexDigit(digits[3]);
+    return std::string(kindText(kind)) + operationText(digits[0]) + "at step #" +
+           std::to_string(hexDigit(digits[1])) + ".";
+}
+
+std::string TKRB_Class::Initialize() {
+    Busy = true;
+    if (ReadBackStr("RD 3101") == "1") {
+        ReadBackStr("ST 1701");
+        if (ReadBackStr("RD 1701") == "0") {
+            Busy = false;
+            return setUnitText("4");
+        }
+    }
+    ReadBackStr("RS 1104");
+    if (ReadBackStr("RD 1910") == "1") {
+        ReadBackStr("RS 1910");
+        if (IsKVL) sleepMs(4000);
+    }
+    std::string result;
+    if (ReadBackStr("RD 1915") == "1") {
+        result = RunInitialization();
+    } else if (ReadBackStr("RD 1814") == "1") {
+        ReadBackStr("RD DM200");
+        ReadBackStr("ST 1900");
+        sleepMs(200);
+        result = ReadBackStr("RD 1915") == "1" ? RunInitialization() : PrepareInitialization();
+    } else {
+        result = PrepareInitialization();
+    }
+    if (result == "1") {
+        Initialized = true;
+        MaxSlot = parseInt32(ReadMaxSlot()).value_or(0);
+        MaxLevel = parseInt32(ReadMaxLevel()).value_or(0);
+        fillSerialNumberCache();
+        if (!IsCascader && !IsKVL && firmwareHasCassetteTable()) LoadCassetteTable();
+    } else {
+        Initialized = false;
+        MaxSlot = 0;
+        MaxLevel = 0;
+    }
+    setUnitText(result);
+    Busy = false;
+    return result;
+}
+
+std::string TKRB_Class::PrepareInitialization() {
+    if (ReadBackStr("RD 1811") == "1" && DoorCount > 0) return RunInitialization();
+    ReadBackStr("ST 1701");
+    if (ReadBackStr("RD 1915") == "1") return RunInitialization();
+    return "3";
+}
+
+bool TKRB_Class::axesStillReferenced() {
+    bool anyClear = ReadBackStr("RD 6500") == "0";
+    if (!IsKVL) {
+        for (const char* relay : {"RD 6501", "RD 6502", "RD 6503", "RD 6505"})
+            anyClear = (ReadBackStr(relay) == "0") || anyClear;
+    }
+    return !anyClear;
+}
+
+// Polls ready and error flags until one is raised; a closed port ends the wait unready.
+std::string TKRB_Class::pollUntilReadyOrError(bool& errorRaised) {
+    errorRaised = false;
+    while (PortOpen) {
+        bool ready = ReadBackStr("RD 1915") == "1";
+        if (ReadBackStr("RD 1814") == "1") {
+            errorRaised = true;
+            return "error";
+        }
+        if (ready) return "1";
+    }
+    return "2";
+}
+
+std::string TKRB_Class::RunInitialization() {
+    if (axesStillReferenced()) return "1";
+    sleepMs(200);
+    ReadBackStr("ST 1801");
+    bool errorRaised = false;
+    std::string outcome = pollUntilReadyOrError(errorRaised);
+    if (!errorRaised) return outcome;
+    ReadBackStr("RD DM200");
+    sleepMs(200);
+    ReadBackStr("ST 1900");
+    sleepMs(200);
+    ReadBackStr("ST 1801");
+    sleepMs(200);
+    outcome = pollUntilReadyOrError(errorRaised);
+    if (errorRaised) {
+        ReadBackStr("RD DM200");
+        return "2";
+    }
+    return outcome;
+}
+
+bool TKRB_Class::firmwareHasCassetteTable() {
+    std::string version = ReadFirmWareVersion();
+    if (version.size() < 2) return false;
+    char first = version[0];
+    char second = version[1];
+    bool secondIsDigit = second >= '0' && second <= '9';
+    if (first == '7') return secondIsDigit && second >= '1';
+    return first >= '8' && first <= '9';
+}
+
+void TKRB_Class::LoadCassetteTable() {
+    const std::int32_t rememberedDelay = ExchangeDelay.exchange(1);
+    auto slots = parseInt32(ReadBackStr("RD DM29"));
+    std::int32_t pitch = 0;
+    for (int slot = 1; slots && slot <= *slots; ++slot) {
+        auto descriptor = parseInt32(ReadBackStr("RD DM" + std::to_string(250 + slot)));
+        if (!descriptor) break;
+        int type = (*descriptor >> 8) & 0xFF;
+        int levels = *descriptor & 0xFF;
+        if (type <= 20) {
+            auto typePitch = parseInt32(ReadBackStr("RD DM" + std::to_string(230 + type)));
+            if (!typePitch) break;
+            pitch = *typePitch;
+        }
+        if (slot < kSlotTableSize) {
+            if (levels > 0) CassetteLevels[slot] = levels;
+            CassettePitch[slot] = pitch;
+        }
+    }
+    ExchangeDelay = rememberedDelay;
+}
+
+std::string TKRB_Class::Reset() {
+    bool accepted = writeAccepted("ST 1900");
+    Initialized = false;
+    return setUnitText(accepted ? "1" : "0");
+}
+
+std::string TKRB_Class::SoftReset() { return setUnitText(writeAccepted("ST 1800") ? "1" : "0"); }
+
+std::string TKRB_Class::identityWord(const std::string& command) {
+    std::string reply = ReadBackStr(command);
+    if (!reply.empty() && reply[0] == '0') reply.erase(0, 1);
+    return setUnitText(reply);
+}
+
+std::string TKRB_Class::SerialNumber() { return identityWord("RD DM109"); }
+std::string TKRB_Class::ReadFirmWareVersion() { return identityWord("RD DM108"); }
+
+void TKRB_Class::fillSerialNumberCache() {
+    {
+        std::lock_guard guard(TextLock);
+        if (!SerialNumberCache.empty()) return;
+    }
+    std::string serial = SerialNumber();
+    std::lock_guard guard(TextLock);
+    if (SerialNumberCache.empty()) SerialNumberCache = serial;
+}
+
+std::string TKRB_Class::ReadReadyFlag() { return setUnitText(ReadBackStr("RD 1915")); }
+std::string TKRB_Class::ReadErrorFlag() { return setUnitText(ReadBackStr("RD 1814")); }
+std::string TKRB_Class::ReadUserDoorFlag() { return setUnitText(ReadBackStr("RD 1811")); }
+
+std::string TKRB_Class::ReadStatus() {
+    std::string reply = ReadBackStr("RD DM200");
+    return setUnitText(reply == "00000" ? "0" : reply);
+}
+
+std::string TKRB_Class::ReadErrorCode() {
+    if (ReadBackStr("RD 1814") == "0") return setUnitText("0");
+    return ReadStatus();
+}
+
+std::string TKRB_Class::ReadErrorMessage() {
+    if (ReadBackStr("RD 1814") != "1") return setUnitText("No Error");
+    auto code = parseInt64(ReadBackStr("RD DM200"));
+    if (!code) return setUnitText("");
+    return setUnitText(decodeErrorCode(*code));
+}
+
+std::string TKRB_Class::ReadActualSlotPosition() { return ReadDMWord("RD DM1"); }
+std::string TKRB_Class::ReadMaxSlot() { return ReadDMWord("RD DM29"); }
+std::string TKRB_Class::ReadMaxLevel() { return ReadDMWord("RD DM25"); }
+std::string TKRB_Class::IsInitialized() const { return Initialized ? "1" : "0"; }
+std::string TKRB_Class::IsOperationRunning() const { return Busy ? "1" : "0"; }
+
+void TKRB_Class::StartCompletionWatch() { KRB_Init_Thread::Start(shared_from_this()); }
+
+}  // namespace krb

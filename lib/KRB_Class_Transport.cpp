@@ -1,0 +1,360 @@
+// Plate transport: plain motions left to the completion watcher, composite moves that
+// wait for their own motions, occupancy checks, the gate and the transfer stations.
+//
+// Busy is a real test-and-set token here: a motion claims it in one step (waiting as long as
+// the specified busy wait allows), so two callers can never start motions at the same moment.
+// Claiming happens where the busy wait stands; every result stays as before, and an
+// operation clears Busy only when it claimed it itself.
+#include <cstdlib>
+
+#include "KRB_Class.h"
+#include "KRB_Class_Busy.h"
+#include "platform/clock.h"
+#include "text_numbers.h"
+
+namespace krb {
+
+using platform::sleepMs;
+
+namespace {
+
+constexpr std::int64_t kBusyWaitMs = 180000;
+constexpr int kLoadRelay = 1904, kUnloadRelay = 1905, kSetRelay = 1906, kGetRelay = 1907,
+              kPickRelay = 1908, kPlaceRelay = 1909;
+constexpr int kSilencesBeforeGivingUp = 30;
+constexpr int kErrorPollEvery = 6;
+constexpr int kUntilIdleChecks = 1000;
+
+std::string text(std::int64_t value) { return std::to_string(value); }
+
+// Negative slot arguments address slot -s in the cassette table.
+int absoluteSlot(std::int32_t slot) {
+    std::int64_t absolute = std::llabs(static_cast<std::int64_t>(slot));
+    return absolute < TKRB_Class::kSlotTableSize ? static_cast<int>(absolute) : 0;
+}
+
+}  // namespace
+
+// --- the Busy token
+
+bool TKRB_Class::tryClaimBusy() {
+    bool expected = false;
+    return Busy.compare_exchange_strong(expected, true);
+}
+
+bool TKRB_Class::claimBusyWithin(std::int64_t timeoutMs) {
+    for (std::int64_t slept = 0;; slept += 10) {
+        if (tryClaimBusy()) return true;
+        if (slept >= timeoutMs) return false;
+        sleepMs(10);
+    }
+}
+
+bool TKRB_Class::claimBusyStepped() {
+    if (tryClaimBusy()) return true;
+    for (int pauseMs : {250, 500, 1000}) {
+        sleepMs(pauseMs);
+        if (tryClaimBusy()) return true;
+    }
+    return false;
+}
+
+bool TKRB_Class::busyClearsStepped() {
+    if (!Busy) return true;
+    for (int pauseMs : {250, 500, 1000}) {
+        sleepMs(pauseMs);
+        if (!Busy) return true;
+    }
+    return false;
+}
+
+// --- plain motions
+
+std::string TKRB_Class::LoadPlate(const std::string& slot, const std::string& level) {
+    return StartHandlerMotion(slot, level, kLoadRelay);
+}
+std::string TKRB_Class::UnloadPlate(const std::string& slot, const std::string& level) {
+    return StartHandlerMotion(slot, level, kUnloadRelay);
+}
+std::string TKRB_Class::PickPlate(const std::string& slot, const std::string& level) {
+    return StartHandlerMotion(slot, level, kPickRelay);
+}
+std::string TKRB_Class::PlacePlate(const std::string& slot, const std::string& level) {
+    return StartHandlerMotion(slot, level, kPlaceRelay);
+}
+std::string TKRB_Class::SetPlate() { return lastMotionPlate(kSetRelay); }
+std::string TKRB_Class::GetPlate() { return lastMotionPlate(kGetRelay); }
+
+std::string TKRB_Class::lastMotionPlate(int relay) {
+    if (IsCascader) return StartHandlerMotion("0", "0", relay);
+    std::int32_t slot = LastMotionSlot ? LastMotionSlot.load() : 1;
+    std::int32_t level = LastMotionLevel ? LastMotionLevel.load() : 1;
+    return StartHandlerMotion(text(slot), text(level), relay);
+}
+
+// "" when the motion may go on, else its refusal code.
+std::string TKRB_Class::checkMotionArguments(std::int32_t slot, std::int32_t level) {
+    if (!UseCassetteConfTable && (slot <= 0 || level <= 0) && !IsCascader) return "2";
+    if (level <= 0 && !IsCascader) return "2";
+    int levels = cassetteLevels(slot);
+    if (level > 0 && levels != 0 && level > levels) return "2";
+    if (DoorCount > 0 && ReadBackStr("RD 1811") != "1") return "3";
+    return "";
+}
+
+std::string TKRB_Class::StartHandlerMotion(const std::string& slotText,
+                                           const std::string& levelText, int relay) {
+    if (!Initialized) return "0";
+    auto slot = parseInt32(slotText);
+    auto level = parseInt32(levelText);
+    if (!slot || !level) return "2";
+    if (std::string refusal = checkMotionArguments(*slot, *level); !refusal.empty()) return refusal;
+    std::int32_t wireSlot = *slot < 0 ? *slot + 65536 : *slot;
+    LastMotionSlot = wireSlot;
+    LastMotionLevel = *level;
+    TBusyToken busy(*this);
+    if (!busy.claimWithin(kBusyWaitMs)) return "4";
+    if (!(IsCascader && wireSlot == 0)) ReadBackStr("WR DM0 " + text(wireSlot));
+    sleepMs(200);
+    // A slot of 0 or below takes the pitch of slot -s, written only when that entry is set.
+    if (UseCassetteConfTable) writePitchOf(*slot > 0 ? *slot : absoluteSlot(*slot));
+    if (!(IsCascader && *level == 0)) ReadBackStr("WR DM5 " + text(*level));
+    ReadBackStr("ST " + text(relay));
+    busy.handToWatcher();
+    StartCompletionWatch();
+    return "1";
+}
+
+// --- waits
+
+void TKRB_Class::WaitForCompletion(const std::string& timeoutMs) {
+    auto limit = parseInt64(timeoutMs);
+    if (!limit) return;
+    for (std::int64_t slept = 0; Busy && slept < *limit; slept += 10) sleepMs(10);
+}
+
+bool TKRB_Class::errorPollRaised() {
+    sleepMs(200);
+    if (ReadBackStr("RD 1814") != "1") return false;
+    ReadBackStr("RD DM200");
+    return true;
+}
+
+// Waits without limit while the controller answers; silence, an error or a closed port end it.
+std::string TKRB_Class::WaitForOperation() {
+    std::string result = "0";
+    int silences = 0;
+    for (int poll = 1; PortOpen; ++poll) {
+        sleepMs(200);
+        std::string ready = ReadBackStr("RD 1915");
+        if (ready == "1") {
+            result = "1";
+            break;
+        }
+        if (ready.empty()) ++silences;
+        if (poll > 1 && (poll - 1) % kErrorPollEvery == 0 && errorPollRaised()) break;
+        if (silences >= kSilencesBeforeGivingUp) break;
+    }
+    std::lock_guard guard(TextLock);
+    WaitResult = result;
+    return result;
+}
+
+std::string TKRB_Class::waitResult() const {
+    std::lock_guard guard(TextLock);
+    return WaitResult;
+}
+
+void TKRB_Class::WaitUntilIdle() {
+    for (int check = 0; check < kUntilIdleChecks && IsOperationRunning() == "1"; ++check) sleepMs(10);
+}
+
+// --- composite moves
+
+void TKRB_Class::writePitchOf(std::int32_t slot) {
+    if (int pitch = cassettePitch(slot); pitch != 0) ReadBackStr("WR DM23 " + text(pitch));
+}
+
+void TKRB_Class::writeTarget(std::int32_t slot, std::int32_t level, bool pause) {
+    ReadBackStr("WR DM0 " + text(slot));
+    writePitchOf(slot);
+    if (pause) sleepMs(200);
+    ReadBackStr("WR DM5 " + text(level));
+}
+
+bool TKRB_Class::motionEnded(const std::string& startCommand) {
+    ReadBackStr(startCommand);
+    return WaitForOperation() == "1";
+}
+
+// Relay 1808 in scan mode at the target just written: "1" plate, "0" none, else unknown.
+std::string TKRB_Class::scanSlotDetector() {
+    ReadBackStr("ST 1910");
+    sleepMs(150);
+    std::string reply = ReadBackStr("RD 1808");
+    ReadBackStr("RS 1910");
+    return reply;
+}
+
+// Slots and levels that are not numbers are refused before anything moves.
+std::string TKRB_Class::ImportPlate(const std::string& slotText, const std::string& levelText) {
+    if (!Initialized) return "0";
+    auto slot = parseInt32(slotText);
+    auto level = parseInt32(levelText);
+    if (!slot || !level) return "2";
+    TBusyToken busy(*this);
+    if (!busy.claimWithin(kBusyWaitMs)) return "6";
+    if (CheckTransferStation && ReadTransferStationDetector() == "0") return "2";
+    writeTarget(*slot, *level, true);
+    if (!motionEnded("ST 1907")) return "3";
+    if (CheckSlotPlate && scanSlotDetector() == "1") return motionEnded("ST 1906") ? "5" : "7";
+    return motionEnded("ST 1909") ? "1" : "4";
+}
+
+std::string TKRB_Class::ExportPlate(const std::string& slotText, const std::string& levelText) {
+    if (!Initialized) return "0";
+    auto slot = parseInt32(slotText);
+    auto level = parseInt32(levelText);
+    if (!slot || !level) return "2";
+    if (CheckTransferStation && ReadTransferStationDetector() == "1") return "5";
+    TBusyToken busy(*this);
+    if (!busy.claimWithin(kBusyWaitMs)) return "6";
+    writeTarget(*slot, *level, true);
+    if (CheckSlotPlate && scanSlotDetector() == "0") return "2";
+    if (!motionEnded("ST 1908")) return "3";
+    return motionEnded("ST 1906") ? "1" : "4";
+}
+
+std::string TKRB_Class::MovePlate(const std::string& sourceSlotText,
+                                  const std::string& sourceLevelText,
+                                  const std::string& targetSlotText,
+                                  const std::string& targetLevelText) {
+    if (!Initialized) return "0";
+    auto sourceSlot = parseInt32(sourceSlotText);
+    auto sourceLevel = parseInt32(sourceLevelText);
+    auto targetSlot = parseInt32(targetSlotText);
+    auto targetLevel = parseInt32(targetLevelText);
+    if (!sourceSlot || !sourceLevel || !targetSlot || !targetLevel) return "2";
+    TBusyToken busy(*this);
+    if (!busy.claimWithin(kBusyWaitMs)) return "6";
+    writeTarget(*sourceSlot, *sourceLevel, true);
+    if (CheckSlotPlate && scanSlotDetector() == "0") return "2";
+    if (!motionEnded("ST 1908")) return "3";
+    writeTarget(*targetSlot, *targetLevel, true);
+    if (CheckSlotPlate && scanSlotDetector() == "1") {
+        writeTarget(*sourceSlot, *sourceLevel, false);
+        return motionEnded("ST 1909") ? "5" : "6";
+    }
+    return motionEnded("ST 1909") ? "1" : "4";
+}
+
+// --- occupancy checks
+
+std::string TKRB_Class::finishPresenceScan() {
+    bool present = ReadDMWord("RD 1808") == "1";
+    ReadBackStr("RS 1910");
+    sleepMs(150);
+    return present ? "1" : "0";
+}
+
+std::string TKRB_Class::IsPlateAtLocation(const std::string& slotText,
+                                          const std::string& levelText) {
+    if (!Initialized) return "2";
+    auto slot = parseInt32(slotText);
+    auto level = parseInt32(levelText);
+    if (!CheckSlotPlate || !slot || !level) return "0";
+    TBusyToken busy(*this);
+    busy.claimWithin(kBusyWaitMs);  // a motion that never ends does not keep the scan away
+    ReadBackStr("ST 1910");
+    sleepMs(150);
+    ReadBackStr("WR DM5 " + text(*level));
+    sleepMs(200);
+    writePitchOf(*slot);
+    ReadBackStr("WR DM0 " + text(*slot));
+    WaitForOperation();
+    return finishPresenceScan();
+}
+
+// The barcode height offset when it is usable for the correction (a number below 450).
+std::optional<std::int32_t> TKRB_Class::barcodeZOffset() {
+    auto offset = parseInt32(ReadBCRZOffset());
+    if (!offset || *offset >= 450) return std::nullopt;
+    return offset;
+}
+
+void TKRB_Class::correctBarcodeHeight(std::optional<std::int32_t> offset) {
+    if (!offset) return;
+    auto height = parseInt64(ReadDM("6"));
+    if (height) WriteDM("6", text(BarcodeZReference + *height - *offset));
+    sleepMs(100);
+    WaitForOperation();
+}
+
+std::string TKRB_Class::ServiceIsPlateAtLocation2(const std::string& slotText,
+                                                  const std::string& levelText) {
+    if (!Initialized) return "2";
+    auto slot = parseInt32(slotText);
+    auto level = parseInt32(levelText);
+    if (!slot || !level) return "0";
+    auto offset = barcodeZOffset();
+    TBusyToken busy(*this);
+    if (!busy.claimStepped()) return "3";
+    ReadBackStr("ST 1910");
+    ReadBackStr("WR DM0 " + text(*slot));
+    if (UseCassetteConfTable) {
+        sleepMs(150);
+        writePitchOf(*slot);
+    }
+    sleepMs(150);
+    ReadBackStr("WR DM5 " + text(*level));
+    sleepMs(200);
+    WaitForOperation();
+    correctBarcodeHeight(offset);
+    return finishPresenceScan();
+}
+
+// --- gate, transfer stations and swap
+
+std::string TKRB_Class::Swap() {
+    bool accepted = writeAccepted("ST 1912");
+    sleepMs(300);
+    return accepted ? "1" : "0";
+}
+
+std::string TKRB_Class::SwapBack() {
+    bool accepted = writeAccepted("RS 1912");
+    sleepMs(300);
+    return accepted ? "1" : "0";
+}
+
+std::string TKRB_Class::OpenTransferGate() { return ReadBackStr("ST 1901"); }
+std::string TKRB_Class::CloseTransferGate() { return ReadBackStr("ST 1902"); }
+
+std::string TKRB_Class::CompleteTransferCommand(const std::string& closeGate) {
+    TBusyToken busy(*this);
+    busy.claimWithin(kBusyWaitMs);
+    return motionEnded(closeGate == "1" ? "ST 1902" : "ST 1903") ? "1" : "-1";
+}
+
+std::string TKRB_Class::AlternateXferStation(const std::string& station) {
+    if (station == "1") return writeAccepted("RS 1607") ? "1" : "0";
+    if (station == "2") return writeAccepted("ST 1607") ? "1" : "0";
+    return "0";
+}
+
+std::string TKRB_Class::ReadTransferStationDetector() {
+    return CheckTransferStation ? ReadBackStr("RD 1813") : "0";
+}
+
+std::string TKRB_Class::ReadTransferStation2Detector() {
+    return CheckTransferStation2 ? ReadBackStr("RD 1807") : "0";
+}
+
+std::string TKRB_Class::ReadShovelDetector() {
+    if (!CheckShovel) return "0";
+    ReadBackStr("ST 1911");
+    sleepMs(300);
+    return ReadBackStr("RD 1812");
+}
+
+}  // namespace krb

@@ -1,0 +1,16 @@
+#pragma once
+// Message boxes of the library and the server. Headless, a message goes to
+// stderr (and whatever sink is installed, e.g. the server log) and never blocks.
+#include <functional>
+#include <string>
+
+namespace krb::platform {
+
+using OperatorMessageSink =
+    std::function<void(const std::string& caption, const std::string& text)>;
+
+void showOperatorMessage(const std::string& caption, const std::string& text);
+// Installs an extra sink (log file, window shell); empty removes it.
+void setOperatorMessageSink(OperatorMessageSink sink);
+
+}  // namespace krb::platform

@@ -1,0 +1,33 @@
+#pragma once
+// INI ("profile") files with the Windows semantics the configuration relies on:
+// case-insensitive section and key names, trimmed values, one outer pair of
+// quotes stripped, ';' comment lines, first key / first section wins.
+// Writes keep order and spelling and replace the file atomically (CR LF lines).
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace krb::platform {
+
+class ProfileFile {
+  public:
+    explicit ProfileFile(std::string path);
+
+    const std::string& path() const { return path_; }
+    std::string readString(const std::string& section, const std::string& key,
+                           const std::string& fallback = "") const;
+    std::optional<std::string> findString(const std::string& section, const std::string& key) const;
+    // Lines of the section in file order ("key=value", or the line as it stands).
+    std::vector<std::string> readSection(const std::string& section) const;
+    bool sectionExists(const std::string& section) const;
+    bool eraseSection(const std::string& section);
+    bool writeString(const std::string& section, const std::string& key, const std::string& value);
+
+  private:
+    std::string path_;
+};
+
+// Writes `content` to a temporary file beside `path` and renames it into place.
+bool replaceFileAtomically(const std::string& path, const std::string& content);
+
+}  // namespace krb::platform

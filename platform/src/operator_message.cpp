@@ -1,0 +1,42 @@
+#include "platform/operator_message.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+namespace krb::platform {
+namespace {
+
+std::mutex& sinkMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::shared_ptr<const OperatorMessageSink>& installedSink() {
+    static std::shared_ptr<const OperatorMessageSink> sink;
+    return sink;
+}
+
+std::shared_ptr<const OperatorMessageSink> currentSink() {
+    std::lock_guard lock(sinkMutex());
+    return installedSink();
+}
+
+}  // namespace
+
+void showOperatorMessage(const std::string& caption, const std::string& text) {
+    std::string line = caption + ": " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    // Called outside the lock, so a sink may itself show a message or replace the sink.
+    if (auto sink = currentSink()) (*sink)(caption, text);
+}
+
+void setOperatorMessageSink(OperatorMessageSink sink) {
+    auto replacement =
+        sink ? std::make_shared<const OperatorMessageSink>(std::move(sink)) : nullptr;
+    std::lock_guard lock(sinkMutex());
+    installedSink() = std::move(replacement);
+}
+
+}  // namespace krb::platform

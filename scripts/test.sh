@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite.
+# KRB_SANITIZE=asan|tsan builds into build-asan/ or build-tsan/ with that sanitizer.
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+case "${KRB_SANITIZE:-}" in
+    asan) export KRB_BUILD_DIR="$ROOT/build-asan"; EXTRA=(-DKRB_ASAN=ON) ;;
+    tsan) export KRB_BUILD_DIR="$ROOT/build-tsan"; EXTRA=(-DKRB_TSAN=ON) ;;
+    *) export KRB_BUILD_DIR="${KRB_BUILD_DIR:-$ROOT/build}"; EXTRA=() ;;
+esac
+"$ROOT/scripts/build.sh" "${EXTRA[@]}"
+cd "$KRB_BUILD_DIR"
+ctest --output-on-failure -j"$(nproc)" --timeout 300

@@ -1,0 +1,193 @@
+// The barcode reader on its own port and relayed through the controller.
+#include <atomic>
+#include <thread>
+
+#include "operation_support.h"
+#include "sim/line_channel.h"
+
+namespace krb::test {
+namespace {
+
+constexpr char kStx = 2;
+constexpr char kEtx = 3;
+
+// Answers "LON" with the current code (nothing when empty) and ignores "LOFF".
+class FakeReader {
+public:
+    explicit FakeReader(sim::PortDirectory& ports)
+        : channel_(ports, 12, [this](const std::string& line) { return answer(line); }) {}
+    void setCode(std::string code) {
+        std::lock_guard guard(mutex_);
+        code_ = std::move(code);
+    }
+    Lines lines() const { return channel_.lines(); }
+
+private:
+    std::optional<std::string> answer(const std::string& line) {
+        std::lock_guard guard(mutex_);
+        if (line != "LON" || code_.empty()) return std::nullopt;
+        return code_ + "\r\n";
+    }
+
+    std::mutex mutex_;
+    std::string code_;
+    sim::LineChannel channel_;
+};
+
+// Relays the given text to "ST 1712" or to the trigger "ST 1710".
+class RelayingModel : public MotionModel {
+public:
+    void relay(std::string onStart, std::string onTrigger) {
+        std::lock_guard guard(mutex_);
+        onStart_ = std::move(onStart);
+        onTrigger_ = std::move(onTrigger);
+    }
+    std::optional<std::string> handle(const sim::Command& command,
+                                      sim::RegisterStore& registers) override {
+        {
+            std::lock_guard guard(mutex_);
+            if (command.raw == "ST 1712") return "OK" + onStart_;
+            if (command.raw == "ST 1710" && !onTrigger_.empty()) return "OK" + onTrigger_;
+        }
+        return MotionModel::handle(command, registers);
+    }
+
+private:
+    std::mutex mutex_;
+    std::string onStart_, onTrigger_;
+};
+
+class Barcode : public UnitOnEmulator {
+protected:
+    void openReader() { ASSERT_EQ(unit->BCRPath("12"), "1"); }
+    FakeReader reader{ports};
+};
+
+TEST_F(Barcode, ReaderPortOpensOnceByItsDevicePath) {
+    EXPECT_EQ(unit->BCRPath("x"), "2");
+    EXPECT_EQ(unit->BCRPath("13"), "0") << "no such port";
+    EXPECT_FALSE(unit->ReaderOpen);
+    EXPECT_EQ(unit->BCRPath("12"), "1");
+    EXPECT_EQ(unit->ReaderPortName, "\\\\.\\COM12");
+    EXPECT_EQ(unit->BCRPath("12"), "3");
+    unit->CloseBCRSerial();
+    EXPECT_FALSE(unit->ReaderOpen);
+    EXPECT_EQ(unit->BCRPath("12"), "1");
+}
+
+TEST_F(Barcode, TriggeredReadingGivesTheCodeAndNeverAStaleOne) {
+    EXPECT_EQ(unit->ReadBCR(""), "BCRError");
+    openReader();
+    unit->Initialized = false;
+    EXPECT_EQ(unit->ReadBCR(""), "InitError");
+    unit->Initialized = true;
+    reader.setCode("ABC123");
+    EXPECT_EQ(unit->ReadBCR("abc"), "ABC123");
+    reader.setCode("");
+    EXPECT_EQ(unit->ReadBCR("50"), "No Barcode") << "the earlier code is not given again";
+    EXPECT_EQ(reader.lines(), (Lines{"LON", "LOFF", "LON", "LOFF"}));
+    EXPECT_TRUE(controller.lines().empty());
+}
+
+TEST_F(Barcode, ConfigurationMismatchesAreRefused) {
+    EXPECT_EQ(unit->ReadBarcode("1", "1"), "BCRError");
+    unit->IsCompSv = true;
+    EXPECT_EQ(unit->ReadBarcode("1", "1"), "TSET Error") << "relayed but no reader fitted";
+    openReader();
+    unit->IsBCR = true;
+    EXPECT_EQ(unit->ReadBarcode("1", "1"), "TSET Error") << "own port and relayed at once";
+    unit->IsCompSv = false;
+    EXPECT_EQ(unit->ReadBarcode("1", "x"), "Error");
+    unit->Initialized = false;
+    EXPECT_EQ(unit->ReadBarcode("1", "1"), "InitError");
+    EXPECT_EQ(unit->GetIsBCR(), "1");
+}
+
+TEST_F(Barcode, ReadingAtASlotPositionsCorrectsTheHeightAndLeavesScanMode) {
+    openReader();
+    reader.setCode("P-0042");
+    controller.registers().setDm(27, 100);
+    controller.registers().setDm(6, 300);
+    unit->UseCassetteConfTable = true;
+    unit->CassettePitch[3] = 17;
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadBarcode("3", "4"), "P-0042"); });
+    EXPECT_EQ(lines, (Lines{"RD DM27", "ST 1910", "WR DM0 3", "WR DM23 17", "WR DM5 4", "RD 1915",
+                            "RD DM6", "WR DM6 700", "RD 1915", "RS 1910"}));
+    EXPECT_EQ(unit->LastBarcode, "P-0042");
+
+    controller.registers().setDm(27, 450);
+    lines = linesAfter([&] { unit->ReadBarcode("3", "4"); });
+    EXPECT_FALSE(contains(lines, "RD DM6")) << "an offset of 450 skips the correction";
+}
+
+TEST_F(Barcode, EmptySlotGivesNoPlateAndSilentReaderIsTriggeredOnce) {
+    openReader();
+    unit->CheckSlotPlate = true;
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadBarcode("3", "4"), "No Plate"); });
+    EXPECT_EQ(lines.back(), "RS 1910");
+    EXPECT_TRUE(reader.lines().empty());
+
+    controller.registers().setRelay(1808, true);
+    lines = linesAfter([&] { EXPECT_EQ(unit->ReadBarcode("3", "4"), "No Barcode"); });
+    EXPECT_TRUE(contains(lines, "ST 1710"));
+    EXPECT_EQ(lines.back(), "RS 1910");
+    EXPECT_EQ(reader.lines(), (Lines{"LON", "LOFF"}));
+}
+
+TEST_F(Barcode, BusyUnitIsNotRead) {
+    openReader();
+    unit->Busy = true;
+    EXPECT_EQ(unit->ReadBarcode("1", "1"), "Synchronization Error");
+    unit->Busy = false;
+}
+
+class RelayedBarcode : public UnitOnEmulator {
+protected:
+    void SetUp() override {
+        UnitOnEmulator::SetUp();
+        controller.setModel(relay);
+        unit->IsBCR = true;
+        unit->IsCompSv = true;
+    }
+    std::shared_ptr<RelayingModel> relay = std::make_shared<RelayingModel>();
+};
+
+TEST_F(RelayedBarcode, CodeBetweenStartAndEndOfText) {
+    relay->relay(std::string(1, kStx) + "12345" + kEtx, "");
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadControllerBarcode(), "12345"); });
+    EXPECT_EQ(lines, (Lines{"ST 1712", "ST 1713"}));
+}
+
+TEST_F(RelayedBarcode, SilentRelayIsTriggeredAndAnUnfinishedTextGivesNoCode) {
+    relay->relay("", std::string(1, kStx) + "777" + kEtx);
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadControllerBarcode(), "777"); });
+    EXPECT_EQ(lines, (Lines{"ST 1712", "ST 1710", "ST 1713"}));
+
+    relay->relay("", std::string(1, kStx) + "777");
+    EXPECT_EQ(unit->ReadControllerBarcode(), "");
+    EXPECT_EQ(unit->ReadBarcode("2", "1"), "No Barcode");
+    relay->relay("", "12" + std::string(1, kEtx));
+    EXPECT_EQ(unit->ReadControllerBarcode(), "OKOK12") << "no start byte: all before the end";
+}
+
+TEST_F(RelayedBarcode, NoOtherCommandFallsBetweenTheSteps) {
+    relay->relay("", std::string(1, kStx) + "9" + kEtx);
+    std::atomic<bool> stop{false};
+    std::thread hammer([&] {
+        while (!stop) unit->ReadBackStr("RD DM1");
+    });
+    for (int round = 0; round < 3; ++round) EXPECT_EQ(unit->ReadControllerBarcode(), "9");
+    stop = true;
+    hammer.join();
+    bool inside = false;
+    int sequences = 0;
+    for (const auto& line : controller.lines()) {
+        if (line == "ST 1712") inside = true, ++sequences;
+        if (inside) EXPECT_NE(line, "RD DM1");
+        if (line == "ST 1713") inside = false;
+    }
+    EXPECT_EQ(sequences, 3);
+}
+
+}  // namespace
+}  // namespace krb::test

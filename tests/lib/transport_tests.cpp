@@ -1,0 +1,265 @@
+// Plate transport on the unit object, asserted on the controller's transcript.
+#include <thread>
+
+#include "operation_support.h"
+#include "platform/clock.h"
+
+namespace krb::test {
+namespace {
+
+using Transport = UnitOnEmulator;
+
+TEST_F(Transport, PlainMotionWritesTheTargetStartsAndIsWatched) {
+    model->setPollsPerMotion(2);
+    unit->UseCassetteConfTable = true;
+    unit->CassettePitch[3] = 44;
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("3", "7"), "1"); });
+    EXPECT_TRUE(unit->Busy);
+    EXPECT_EQ(untilStart(lines), (Lines{"RD 1811", "WR DM0 3", "WR DM23 44", "WR DM5 7", "ST 1908"}));
+    EXPECT_EQ(unit->LastMotionSlot, 3);
+    EXPECT_EQ(unit->LastMotionLevel, 7);
+    EXPECT_TRUE(busyClearsWithin(std::chrono::seconds(10)));
+}
+
+TEST_F(Transport, PlainMotionRefusalsSendNothingBeyondTheDoorCheck) {
+    unit->CassetteLevels[4] = 10;
+    EXPECT_TRUE(linesAfter([&] {
+                    EXPECT_EQ(unit->PickPlate("4", "0"), "2");
+                    EXPECT_EQ(unit->PlacePlate("4", "11"), "2");
+                    EXPECT_EQ(unit->LoadPlate("x", "1"), "2");
+                    EXPECT_EQ(unit->LoadPlate("-3", "1"), "2") << "negative slots need the table";
+                }).empty());
+    controller.registers().setRelay(1811, false);
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->PlacePlate("4", "10"), "3"); }), Lines{"RD 1811"});
+    unit->Initialized = false;
+    EXPECT_TRUE(linesAfter([&] { EXPECT_EQ(unit->PickPlate("4", "1"), "0"); }).empty());
+    EXPECT_FALSE(unit->Busy);
+}
+
+TEST_F(Transport, CascaderMovesWithoutLevelAndDoorCheck) {
+    unit->SetCascader(true);
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("4", "0"), "1"); });
+    EXPECT_EQ(untilStart(lines), (Lines{"WR DM0 4", "ST 1908"}));
+    ASSERT_TRUE(busyClearsWithin(std::chrono::seconds(10)));
+    lines = linesAfter([&] { EXPECT_EQ(unit->SetPlate(), "1"); });
+    EXPECT_EQ(untilStart(lines), Lines{"ST 1906"}) << "slot and level 0: nothing written";
+}
+
+TEST_F(Transport, NegativeSlotsWrapAndTakeThePitchOfTheirAbsoluteSlot) {
+    unit->UseCassetteConfTable = true;
+    unit->CassettePitch[3] = 21;
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->LoadPlate("-3", "2"), "1"); });
+    EXPECT_EQ(untilStart(lines), (Lines{"RD 1811", "WR DM0 65533", "WR DM23 21", "WR DM5 2", "ST 1904"}));
+    EXPECT_EQ(unit->LastMotionSlot, 65533);
+}
+
+TEST_F(Transport, SetAndGetPlateUseTheLastTargetOrSlotOneLevelOne) {
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->SetPlate(), "1"); });
+    EXPECT_EQ(untilStart(lines), (Lines{"RD 1811", "WR DM0 1", "WR DM5 1", "ST 1906"}));
+    ASSERT_TRUE(busyClearsWithin(std::chrono::seconds(10)));
+    unit->UnloadPlate("9", "4");
+    ASSERT_TRUE(busyClearsWithin(std::chrono::seconds(10)));
+    lines = linesAfter([&] { EXPECT_EQ(unit->GetPlate(), "1"); });
+    EXPECT_EQ(untilStart(lines), (Lines{"RD 1811", "WR DM0 9", "WR DM5 4", "ST 1907"}));
+}
+
+TEST_F(Transport, AMotionThatNeverEndsRefusesTheNextAfterTheBusyWait) {
+    platform::setTimeScale(0.001);  // the wait is 180 s nominal
+    unit->DoorCount = 0;
+    unit->Busy = true;
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("1", "1"), "4"); });
+    platform::setTimeScale(0.1);
+    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(unit->Busy) << "the owner's token is left alone";
+    unit->Busy = false;
+}
+
+TEST_F(Transport, TwoCallersNeverInterleaveTheirMotions) {
+    model->setPollsPerMotion(3);
+    unit->DoorCount = 0;
+    std::string first, second;
+    std::thread other([&] { first = unit->PickPlate("1", "1"); });
+    second = unit->PlacePlate("2", "2");
+    other.join();
+    EXPECT_EQ(first, "1");
+    EXPECT_EQ(second, "1");
+    ASSERT_TRUE(busyClearsWithin(std::chrono::seconds(20)));
+    Lines writes;
+    for (const auto& line : controller.lines())
+        if (line.rfind("WR", 0) == 0 || line.rfind("ST", 0) == 0) writes.push_back(line);
+    ASSERT_EQ(writes.size(), 6u);
+    EXPECT_TRUE(writes[2] == "ST 1908" || writes[2] == "ST 1909")
+        << "the second target is written only after the first motion started";
+}
+
+TEST_F(Transport, WaitForOperationEndsOnReadyErrorSilenceOrAClosedPort) {
+    model->setPollsPerMotion(3);
+    unit->ReadBackStr("ST 1909");
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "1"); }), Lines(3, "RD 1915"));
+    EXPECT_EQ(unit->waitResult(), "1");
+
+    model->failMotion(1908);
+    unit->ReadBackStr("ST 1908");
+    Lines expected(7, "RD 1915");
+    expected.insert(expected.end(), {"RD 1814", "RD DM200"});
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "0"); }), expected)
+        << "the error flag is asked on the seventh poll";
+    EXPECT_EQ(unit->waitResult(), "0");
+
+    unit->Disconnect();
+    EXPECT_TRUE(linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "0"); }).empty());
+}
+
+TEST_F(Transport, WaitForOperationGivesUpAfterThirtySilences) {
+    controller.registers().setRelay(1915, false);
+    controller.setSilent(true);
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "0"); });
+    EXPECT_EQ(linesStartingWith(lines, "RD 1915").size(), 60u) << "each poll is sent twice";
+    EXPECT_EQ(linesStartingWith(lines, "RD 1814").size(), 8u) << "polls 7, 13, 19 and 25";
+}
+
+TEST_F(Transport, ImportPutsThePlateBackWhenTheSlotIsTaken) {
+    unit->CheckSlotPlate = true;
+    unit->CassettePitch[5] = 30;
+    model->queueDetector({"1"});
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->ImportPlate("5", "2"), "5"); });
+    EXPECT_EQ(lines, (Lines{"WR DM0 5", "WR DM23 30", "WR DM5 2", "ST 1907", "RD 1915", "ST 1910",
+                            "RD 1808", "RS 1910", "ST 1906", "RD 1915"}));
+    EXPECT_FALSE(unit->Busy);
+
+    model->queueDetector({"1"});
+    model->failMotion(1906);
+    EXPECT_EQ(unit->ImportPlate("5", "2"), "7");
+    EXPECT_FALSE(unit->Busy);
+}
+
+TEST_F(Transport, ImportRefusesAnEmptyStationAndReportsFailedMotions) {
+    unit->CheckTransferStation = true;
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->ImportPlate("5", "2"), "2"); }), Lines{"RD 1813"});
+    EXPECT_FALSE(unit->Busy);
+    controller.registers().setRelay(1813, true);
+    EXPECT_EQ(unit->ImportPlate("5", "2"), "1");
+    model->failMotion(1909);
+    EXPECT_EQ(unit->ImportPlate("5", "2"), "4");
+    EXPECT_FALSE(unit->Busy);
+    EXPECT_EQ(unit->ImportPlate("5", "x"), "2");
+}
+
+TEST_F(Transport, ExportRefusesAnOccupiedStationWithoutMoving) {
+    unit->CheckTransferStation = true;
+    controller.registers().setRelay(1813, true);
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->ExportPlate("5", "2"), "5"); }), Lines{"RD 1813"});
+    controller.registers().setRelay(1813, false);
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->ExportPlate("5", "2"), "1"); });
+    EXPECT_EQ(lines, (Lines{"RD 1813", "WR DM0 5", "WR DM5 2", "ST 1908", "RD 1915", "ST 1906",
+                            "RD 1915"}));
+    model->failMotion(1908);
+    EXPECT_EQ(unit->ExportPlate("5", "2"), "3");
+    EXPECT_FALSE(unit->Busy);
+}
+
+TEST_F(Transport, MoveWithAnEmptySourceLeavesBusyClear) {
+    unit->CheckSlotPlate = true;
+    model->queueDetector({"0"});
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "1", "2", "2"), "2"); });
+    EXPECT_EQ(lines, (Lines{"WR DM0 1", "WR DM5 1", "ST 1910", "RD 1808", "RS 1910"}));
+    EXPECT_FALSE(unit->Busy);
+}
+
+TEST_F(Transport, MoveReturnsThePlateToItsSourceWhenTheTargetIsTaken) {
+    unit->CheckSlotPlate = true;
+    unit->CassettePitch[1] = 11;
+    model->queueDetector({"1", "1"});
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "5"); });
+    EXPECT_EQ(lines, (Lines{"WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1910", "RD 1808", "RS 1910",
+                            "ST 1908", "RD 1915", "WR DM0 2", "WR DM5 4", "ST 1910", "RD 1808",
+                            "RS 1910", "WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1909", "RD 1915"}));
+    EXPECT_FALSE(unit->Busy);
+
+    model->queueDetector({"1", "1"});
+    model->failMotion(1909);
+    EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "6");
+    EXPECT_FALSE(unit->Busy);
+}
+
+TEST_F(Transport, MoveWithoutDetectorPicksAndPlaces) {
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "1"); });
+    EXPECT_EQ(lines, (Lines{"WR DM0 1", "WR DM5 3", "ST 1908", "RD 1915", "WR DM0 2", "WR DM5 4",
+                            "ST 1909", "RD 1915"}));
+    EXPECT_EQ(unit->MovePlate("1", "3", "2", "?"), "2");
+    unit->Initialized = false;
+    EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "0");
+}
+
+TEST_F(Transport, PlateAtLocation) {
+    EXPECT_TRUE(linesAfter([&] { EXPECT_EQ(unit->IsPlateAtLocation("3", "4"), "0"); }).empty());
+    unit->CheckSlotPlate = true;
+    unit->CassettePitch[3] = 12;
+    controller.registers().setRelay(1808, true);
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->IsPlateAtLocation("3", "4"), "1"); });
+    EXPECT_EQ(lines, (Lines{"ST 1910", "WR DM5 4", "WR DM23 12", "WR DM0 3", "RD 1915", "RD 1808",
+                            "RS 1910"}));
+    EXPECT_FALSE(unit->Busy);
+    unit->Initialized = false;
+    EXPECT_EQ(unit->IsPlateAtLocation("3", "4"), "2");
+}
+
+TEST_F(Transport, ServicePlateCheckCorrectsTheHeightAndWaitsForBusy) {
+    controller.registers().setDm(27, 100);
+    controller.registers().setDm(6, 300);
+    controller.registers().setRelay(1808, true);
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->ServiceIsPlateAtLocation2("3", "4"), "1"); });
+    EXPECT_EQ(lines, (Lines{"RD DM27", "ST 1910", "WR DM0 3", "WR DM5 4", "RD 1915", "RD DM6",
+                            "WR DM6 700", "RD 1915", "RD 1808", "RS 1910"}));
+    EXPECT_FALSE(unit->Busy);
+
+    unit->Busy = true;
+    EXPECT_EQ(unit->ServiceIsPlateAtLocation2("3", "4"), "3");
+    EXPECT_TRUE(unit->Busy);
+    unit->Busy = false;
+}
+
+TEST_F(Transport, GateStationsAndSwap) {
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->CompleteTransferCommand("1"), "1"); }),
+              (Lines{"ST 1902", "RD 1915"}));
+    model->failMotion(1903);
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->CompleteTransferCommand("0"), "-1"); });
+    EXPECT_EQ(lines.front(), "ST 1903");
+    EXPECT_FALSE(unit->Busy);
+
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("1"), "1"); }), Lines{"RS 1607"});
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("2"), "1"); }), Lines{"ST 1607"});
+    EXPECT_TRUE(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("0"), "0"); }).empty());
+
+    EXPECT_TRUE(linesAfter([&] {
+                    EXPECT_EQ(unit->ReadShovelDetector(), "0");
+                    EXPECT_EQ(unit->ReadTransferStation2Detector(), "0");
+                }).empty());
+    unit->CheckShovel = true;
+    controller.registers().setRelay(1812, true);
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->ReadShovelDetector(), "1"); }),
+              (Lines{"ST 1911", "RD 1812"}));
+    EXPECT_EQ(unit->Swap(), "1");
+    EXPECT_EQ(unit->SwapBack(), "1");
+    EXPECT_EQ(unit->OpenTransferGate(), "OK");
+}
+
+TEST_F(Transport, WaitUntilIdleAndWaitForCompletionEndWhenBusyClears) {
+    unit->Busy = true;
+    std::thread clearer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        unit->Busy = false;
+    });
+    unit->WaitForCompletion("100000");
+    EXPECT_FALSE(unit->Busy);
+    clearer.join();
+    unit->WaitUntilIdle();
+    unit->Busy = true;
+    unit->WaitForCompletion("abc");
+    unit->WaitForCompletion("0");
+    EXPECT_TRUE(unit->Busy);
+    unit->Busy = false;
+}
+
+}  // namespace
+}  // namespace krb::test

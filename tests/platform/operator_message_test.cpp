@@ -1,0 +1,77 @@
+#include "platform/operator_message.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace krb::platform {
+namespace {
+
+class OperatorMessageTest : public ::testing::Test {
+  protected:
+    void TearDown() override { setOperatorMessageSink({}); }
+};
+
+TEST_F(OperatorMessageTest, GoesToStderrAndTheInstalledSink) {
+    std::vector<std::pair<std::string, std::string>> seen;
+    setOperatorMessageSink([&seen](const std::string& caption, const std::string& text) {
+        seen.emplace_back(caption, text);
+    });
+    ::testing::internal::CaptureStderr();
+    showOperatorMessage("Error!", "Filed to open a serial communication for BCR, Unit: U1");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Error!: Filed to open a serial communication for BCR, Unit: U1\n");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].first, "Error!");
+    EXPECT_EQ(seen[0].second, "Filed to open a serial communication for BCR, Unit: U1");
+
+    setOperatorMessageSink({});
+    ::testing::internal::CaptureStderr();
+    showOperatorMessage("Info", "no sink");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Info: no sink\n");
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(OperatorMessageTest, SinkMayShowMessagesAndReplaceItself) {
+    int calls = 0;
+    setOperatorMessageSink([&calls](const std::string&, const std::string& text) {
+        ++calls;
+        if (text == "outer") {
+            showOperatorMessage("Nested", "inner");
+            setOperatorMessageSink({});
+        }
+    });
+    ::testing::internal::CaptureStderr();
+    showOperatorMessage("Outer", "outer");
+    showOperatorMessage("After", "removed");
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(calls, 2);
+}
+
+TEST_F(OperatorMessageTest, ManyThreadsEachDeliverEveryMessage) {
+    std::atomic<int> delivered{0};
+    setOperatorMessageSink([&delivered](const std::string&, const std::string&) { ++delivered; });
+    ::testing::internal::CaptureStderr();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 50; ++i) showOperatorMessage("Scan", "move error");
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    std::string output = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(delivered.load(), 200);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = output.find("Scan: move error\n", at)) != std::string::npos;
+         ++at) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 200u);
+}
+
+}  // namespace
+}  // namespace krb::platform
