@@ -39,6 +39,13 @@ std::vector<UnitPtr> TKRB_Browser::Units() const {
     return UnitList;
 }
 
+UnitPtr TKRB_Browser::TubeStore() const {
+    std::lock_guard guard(lock_);
+    for (const auto& unit : UnitList)
+        if (unit->IsKVL) return unit;
+    return nullptr;
+}
+
 std::string TKRB_Browser::Connect(const std::string& id) {
     auto number = parseInt32(id);
     if (!number) return "3";

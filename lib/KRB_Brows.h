@@ -33,6 +33,8 @@ class TKRB_Browser {
     std::string FindUnit(const std::string& id) const;
     UnitPtr UnitFor(const std::string& id) const;
     std::vector<UnitPtr> Units() const;
+    // The first registered unit marked as the tube store, or none.
+    UnitPtr TubeStore() const;
 
     std::string Connect(const std::string& id);
     void Disconnect(const std::string& id);

@@ -165,6 +165,55 @@ public:
     std::string ManualAccess(const std::string& slot);
     std::string ReadConfFile(const std::string& fileName);
 
+    // --- plate inventories (KRB_Class_Inventory.cpp; the scans run in Inv_thread*.cpp,
+    // UnitInventoryPartition.cpp)
+    std::string InventoryCassets(const std::string& fileName, const std::string& detect,
+                                 const std::string& barcodes);
+    std::string InventoryCassets2(const std::string& fileName, const std::string& detect,
+                                  const std::string& barcodes);
+    std::string Inventory2(const std::string& fileName, const std::string& detect,
+                           const std::string& barcodes);
+    std::string PartitionInventory2(const std::string& fileName, const std::string& sector,
+                                    const std::string& detect, const std::string& barcodes);
+    std::string InventorySlot(const std::string& slot, const std::string& firstLevel,
+                              const std::string& lastLevel, const std::string& fileName,
+                              const std::string& detect, const std::string& barcodes);
+    // The caller's name, or serial_letter+date+counter.inv when it is empty.
+    std::string InventoryFileNameFor(const std::string& requested);
+    std::string ReadBarcodeByTrigger();  // "LON", "ST 1710", reply, "LOFF"
+
+    // --- plate moves to and from the tube store (KRB_Class_TubeStoreMove.cpp)
+    // StartHandlerMotion's checks and writes, without Busy, watcher or last-motion memory.
+    std::string SendHandlerMotion(const std::string& slot, const std::string& level, int relay);
+    std::string TubeStorePlateMove(TKRB_Class& tubeStore, const std::string& sourceType,
+                                   const std::string& sourceSlot, const std::string& sourceLevel,
+                                   const std::string& sourcePosition,
+                                   const std::string& targetType, const std::string& targetSlot,
+                                   const std::string& targetLevel,
+                                   const std::string& targetPosition);
+
+    // --- tube and vial transfers (KRB_Class_Tubes.cpp); the plate unit's operations take
+    // the tube store as their second unit
+    std::string ReadVialBarcode(const std::string& first, const std::string& second,
+                                const std::string& mode);
+    std::string MoveVial(const std::string& sourceKind, const std::string& sourceFirst,
+                         const std::string& sourceSecond, const std::string& targetKind,
+                         const std::string& targetFirst, const std::string& targetSecond,
+                         const std::string& number);
+    std::string PlateFillTubes(const std::string& sourceKind, const std::string& targetKind,
+                               const std::string& wholeUnit);
+    std::string GetPlateVerify(const std::string& slot, const std::string& level,
+                               const std::string& mode);
+    std::string VialsInventory(const std::string& fileName, const std::string& mode,
+                               const std::string& number);
+    std::string VialInventory2(TKRB_Class& tubeStore, const std::string& fileName,
+                               const std::string& slot, const std::string& level,
+                               const std::string& mode, const std::string& number);
+    std::string MoveTubeExt(TKRB_Class& tubeStore, const std::vector<std::string>& arguments);
+    std::string MoveVialWithFile(TKRB_Class& tubeStore, const std::string& fileName);
+    std::string GetTubeProgress() const;
+    void SetTubeProgress(const std::string& progress);
+
     // --- helpers shared by the operation families
     bool replyIs(const std::string& command, const char* expected);
     bool writeAccepted(const std::string& command);

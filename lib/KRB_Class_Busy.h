@@ -8,7 +8,7 @@
 namespace krb {
 
 class TBusyToken {
-public:
+  public:
     explicit TBusyToken(TKRB_Class& unit) : unit_(unit) {}
     ~TBusyToken() { release(); }
     TBusyToken(const TBusyToken&) = delete;
@@ -22,7 +22,7 @@ public:
         held_ = false;
     }
 
-private:
+  private:
     TKRB_Class& unit_;
     bool held_ = false;
 };

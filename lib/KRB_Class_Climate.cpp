@@ -81,13 +81,21 @@ std::int64_t scaledHalfEven(const Decimal& number, int scale) {
 
 }  // namespace
 
-std::string TKRB_Class::ReadActualTemperature() { return ReadScaledDM(kTemperature.actualWord, kTemperature.scale); }
-std::string TKRB_Class::ReadActualHumidity() { return ReadScaledDM(kHumidity.actualWord, kHumidity.scale); }
+std::string TKRB_Class::ReadActualTemperature() {
+    return ReadScaledDM(kTemperature.actualWord, kTemperature.scale);
+}
+std::string TKRB_Class::ReadActualHumidity() {
+    return ReadScaledDM(kHumidity.actualWord, kHumidity.scale);
+}
 std::string TKRB_Class::ReadActualCO2() { return ReadScaledDM(kCO2.actualWord, kCO2.scale); }
 std::string TKRB_Class::ReadActualN2() { return ReadScaledDM(kN2.actualWord, kN2.scale); }
 std::string TKRB_Class::ReadActualO2() { return ReadScaledDM(kO2.actualWord, kO2.scale); }
-std::string TKRB_Class::ReadSetTemperature() { return ReadScaledDM(kTemperature.setWord, kTemperature.scale); }
-std::string TKRB_Class::ReadSetHumidity() { return ReadScaledDM(kHumidity.setWord, kHumidity.scale); }
+std::string TKRB_Class::ReadSetTemperature() {
+    return ReadScaledDM(kTemperature.setWord, kTemperature.scale);
+}
+std::string TKRB_Class::ReadSetHumidity() {
+    return ReadScaledDM(kHumidity.setWord, kHumidity.scale);
+}
 std::string TKRB_Class::ReadSetCO2() { return ReadScaledDM(kCO2.setWord, kCO2.scale); }
 std::string TKRB_Class::ReadSetN2() { return ReadScaledDM(kN2.setWord, kN2.scale); }
 std::string TKRB_Class::ReadSetO2() { return ReadScaledDM(kO2.setWord, kO2.scale); }
@@ -113,7 +121,8 @@ void TKRB_Class::writeSetPoint(int address, int scale, const std::string& value,
                                bool replaceSeparator, bool wrapNegative) {
     const char separator = machineSeparator();
     std::string text = value;
-    if (replaceSeparator) std::replace(text.begin(), text.end(), separator == '.' ? ',' : '.', separator);
+    if (replaceSeparator)
+        std::replace(text.begin(), text.end(), separator == '.' ? ',' : '.', separator);
     auto number = parseDecimal(text, separator);
     if (!number) return;
     std::int64_t word = scaledHalfEven(*number, scale);

@@ -52,8 +52,12 @@ void TKRB_Class::SetHandlerZPitch(const std::string& value) {
 // --- fitted detectors and the cassette table
 
 void TKRB_Class::SetPlateDetector(const std::string& flag) { CheckSlotPlate = flag == "1"; }
-void TKRB_Class::SetPlateTStatDetector(const std::string& flag) { CheckTransferStation = flag == "1"; }
-void TKRB_Class::SetPlateTStatDetector2(const std::string& flag) { CheckTransferStation2 = flag == "1"; }
+void TKRB_Class::SetPlateTStatDetector(const std::string& flag) {
+    CheckTransferStation = flag == "1";
+}
+void TKRB_Class::SetPlateTStatDetector2(const std::string& flag) {
+    CheckTransferStation2 = flag == "1";
+}
 void TKRB_Class::SetPlateShovelDetector(const std::string& flag) { CheckShovel = flag == "1"; }
 
 void TKRB_Class::SetCassetteConfig(const std::string& slot, const std::string& levels,

@@ -166,7 +166,8 @@ std::string TKRB_Class::waitResult() const {
 }
 
 void TKRB_Class::WaitUntilIdle() {
-    for (int check = 0; check < kUntilIdleChecks && IsOperationRunning() == "1"; ++check) sleepMs(10);
+    for (int check = 0; check < kUntilIdleChecks && IsOperationRunning() == "1"; ++check)
+        sleepMs(10);
 }
 
 // --- composite moves

@@ -1,6 +1,7 @@
 // The export table: each export is one use of the frame.
 #include "KRB_lib.h"
 
+#include "CascaderOper.h"
 #include "ExportFrame.h"
 
 using namespace krb;
@@ -210,3 +211,80 @@ void KRBSetId(KRBText id, KRBText text) { act(id, [&](Unit& u) { u.SetId(arg(tex
 KRBText KRBGetId(KRBText id) { return result(id, [](Unit& u) { return u.GetId(); }); }
 void KRBSetIdSys(KRBText id, KRBText text) { act(id, [&](Unit& u) { u.SetIdSys(arg(text)); }); }
 KRBText KRBGetIdSys(KRBText id) { return result(id, [](Unit& u) { return u.GetIdSys(); }); }
+
+// --- Tubes and vials
+// The plate unit's tube operations look the tube store up on every call.
+template <class Operation>
+static std::string withTubeStore(Unit& u, const char* none, const char* notReady, Operation op) {
+    UnitPtr tubeStore = TKRB_Browser::Instance().TubeStore();
+    if (!tubeStore) return none;
+    if (notReady && !tubeStore->Initialized) return notReady;
+    return op(u, *tubeStore);
+}
+KRBText KVLReadVialBarcode(KRBText id, KRBText x, KRBText y, KRBText mode, KRBText) {
+    return direct(id, "BCRError", [&](Unit& u) { return u.ReadVialBarcode(arg(x), arg(y), arg(mode)); });
+}
+KRBText KVLVialsInventory(KRBText id, KRBText file, KRBText mode, KRBText n) {
+    return direct(id, "", [&](Unit& u) { return u.VialsInventory(arg(file), arg(mode), arg(n)); });
+}
+KRBText KRBPlateFillTubes(KRBText id, KRBText from, KRBText to, KRBText whole) {
+    return direct(id, "", [&](Unit& u) { return u.PlateFillTubes(arg(from), arg(to), arg(whole)); });
+}
+KRBText KVLMoveVial(KRBText id, KRBText sk, KRBText s1, KRBText s2, KRBText tk, KRBText t1, KRBText t2, KRBText n) {
+    return direct(id, "", [&](Unit& u) { return u.MoveVial(arg(sk), arg(s1), arg(s2), arg(tk), arg(t1), arg(t2), arg(n)); });
+}
+KRBText KRBGetPlateVerify(KRBText id, KRBText s, KRBText l, KRBText check) {
+    return direct(id, "", [&](Unit& u) { return u.GetPlateVerify(arg(s), arg(l), arg(check)); });
+}
+KRBText KVL2Inventory(KRBText id, KRBText file, KRBText s, KRBText l, KRBText mode, KRBText n) {
+    return direct(id, "", [&](Unit& u) {
+        return withTubeStore(u, "-5", nullptr, [&](Unit& p, Unit& t) {
+            return p.VialInventory2(t, arg(file), arg(s), arg(l), arg(mode), arg(n));
+        });
+    });
+}
+KRBText KVLMoveVialWithFile(KRBText id, KRBText file) {
+    return direct(id, "", [&](Unit& u) {
+        return withTubeStore(u, "-2", "-4", [&](Unit& p, Unit& t) { return p.MoveVialWithFile(t, arg(file)); });
+    });
+}
+KRBText KRBMoveTubeExt(KRBText id, KRBText sk, KRBText ss, KRBText sl, KRBText s1, KRBText s2, KRBText tk,
+                       KRBText ts, KRBText tl, KRBText t1, KRBText t2, KRBText n) {
+    std::vector<std::string> texts{arg(sk), arg(ss), arg(sl), arg(s1), arg(s2), arg(tk),
+                                   arg(ts), arg(tl), arg(t1), arg(t2), arg(n)};
+    return direct(id, "", [&](Unit& u) {
+        return withTubeStore(u, "-2", "-4", [&](Unit& p, Unit& t) { return p.MoveTubeExt(t, texts); });
+    });
+}
+KRBText KVLGetTubeProgress(KRBText id) { return direct(id, "", [](Unit& u) { return u.GetTubeProgress(); }); }
+
+// --- Inventory
+KRBText KRBInventoryCassets(KRBText id, KRBText f, KRBText d, KRBText b) {
+    return result(id, [&](Unit& u) { return u.InventoryCassets(arg(f), arg(d), arg(b)); });
+}
+KRBText KRBInventoryCassets2(KRBText id, KRBText f, KRBText d, KRBText b) {
+    return result(id, [&](Unit& u) { return u.InventoryCassets2(arg(f), arg(d), arg(b)); });
+}
+KRBText KRB2Inventory(KRBText id, KRBText f, KRBText d, KRBText b) {
+    return result(id, [&](Unit& u) { return u.Inventory2(arg(f), arg(d), arg(b)); });
+}
+KRBText KRB2PartitionInventory(KRBText id, KRBText f, KRBText sector, KRBText d, KRBText b) {
+    return result(id, [&](Unit& u) { return u.PartitionInventory2(arg(f), arg(sector), arg(d), arg(b)); });
+}
+KRBText KRBInventorySlot(KRBText id, KRBText s, KRBText first, KRBText last, KRBText f, KRBText d, KRBText b) {
+    return result(id, [&](Unit& u) { return u.InventorySlot(arg(s), arg(first), arg(last), arg(f), arg(d), arg(b)); });
+}
+
+// --- Cascade
+static const char* movePlate2(const TMovePlateTexts& texts) {
+    return browserAnswer(&TResultSlots::MovePlateText, "-4", [&](TKRB_Browser& b) { return MovePlate2(b, texts); });
+}
+KRBText KRBMovePlate2(KRBText id, KRBText a1, KRBText a2, KRBText a3, KRBText a4, KRBText a5, KRBText a6,
+                      KRBText a7, KRBText a8, KRBText a9, KRBText a10, KRBText a11) {
+    return movePlate2({arg(id), arg(a1), arg(a2), arg(a3), arg(a4), arg(a5), arg(a6), arg(a7), arg(a8),
+                       arg(a9), arg(a10), arg(a11)});
+}
+KRBText KRB2ServiceMovePlate(KRBText id, KRBText a1, KRBText a2, KRBText a3, KRBText a4, KRBText a5,
+                             KRBText a6, KRBText a7, KRBText a8, KRBText a9, KRBText a10, KRBText a11) {
+    return KRBMovePlate2(id, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11);
+}

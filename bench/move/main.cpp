@@ -18,7 +18,7 @@ namespace {
 
 // Relay 1915 reads "1" the moment a motion is started: the motion takes no time.
 class InstantMotions : public krb::sim::UnitModel {
-public:
+  public:
     std::optional<std::string> handle(const krb::sim::Command& command,
                                       krb::sim::RegisterStore& registers) override {
         if (command.kind == krb::sim::Command::Kind::SetRelay) registers.setRelay(1915, true);
@@ -38,7 +38,8 @@ int main() {
     krb::sim::PortDirectory ports;
     krb::sim::ControllerEmulator controller(ports, 9);
     controller.setModel(std::make_shared<InstantMotions>());
-    for (int relay : {6500, 6501, 6502, 6503, 6505, 1915, 1811}) controller.registers().setRelay(relay, true);
+    for (int relay : {6500, 6501, 6502, 6503, 6505, 1915, 1811})
+        controller.registers().setRelay(relay, true);
     if (std::string(KRBConnect("9")) != "1" || std::string(KRBInitialize("9")) != "1") {
         std::fprintf(stderr, "cannot open or initialise the emulated unit\n");
         return 1;
@@ -52,9 +53,10 @@ int main() {
     KRBDisconnect("9");
     double floorPerMoveMs = kExchangesPerMove * kExchangeMs + kPausesPerMoveMs;
     double floorMs = kMoves * floorPerMoveMs;
-    std::printf("move: %d moves, wall %.1f ms, floor %.1f ms (%d exchanges x %.0f ms + %.0f ms pauses "
-                "per move), ratio %.4f (target <= 1.05)%s\n",
-                kMoves, wallMs, floorMs, kExchangesPerMove, kExchangeMs, kPausesPerMoveMs,
-                wallMs / floorMs, wrong ? ", WRONG RESULTS" : "");
+    std::printf(
+        "move: %d moves, wall %.1f ms, floor %.1f ms (%d exchanges x %.0f ms + %.0f ms pauses "
+        "per move), ratio %.4f (target <= 1.05)%s\n",
+        kMoves, wallMs, floorMs, kExchangesPerMove, kExchangeMs, kPausesPerMoveMs, wallMs / floorMs,
+        wrong ? ", WRONG RESULTS" : "");
     return wrong ? 1 : 0;
 }

@@ -110,15 +110,18 @@ KRB_API KRBText KRBMovePlate(KRBText id, KRBText sourceSlot, KRBText sourceLevel
                              KRBText targetSlot, KRBText targetLevel);
 KRB_API KRBText KRBIsPlateAtLocation(KRBText id, KRBText slot, KRBText level);
 KRB_API KRBText KRB2ServiceIsPlateAtLocation(KRBText id, KRBText slot, KRBText level);
+/* id is the source unit; types: 1 transfer station, 2 slot and level, 3 handler,
+ * 4 cascade transfer position (cascade slot and code), 5 tube store. */
 KRB_API KRBText KRBMovePlate2(KRBText id, KRBText sourceType, KRBText sourceSlot,
-                              KRBText sourceLevel, KRBText sourcePosition, KRBText sourceUnit,
-                              KRBText targetType, KRBText targetSlot, KRBText targetLevel,
-                              KRBText targetPosition, KRBText targetUnit, KRBText option);
+                              KRBText sourceLevel, KRBText sourceCascadeSlot,
+                              KRBText sourceCascadeCode, KRBText targetUnit, KRBText targetType,
+                              KRBText targetSlot, KRBText targetLevel, KRBText targetCascadeSlot,
+                              KRBText targetCascadeCode);
 KRB_API KRBText KRB2ServiceMovePlate(KRBText id, KRBText sourceType, KRBText sourceSlot,
-                                     KRBText sourceLevel, KRBText sourcePosition,
-                                     KRBText sourceUnit, KRBText targetType, KRBText targetSlot,
-                                     KRBText targetLevel, KRBText targetPosition,
-                                     KRBText targetUnit, KRBText option);
+                                     KRBText sourceLevel, KRBText sourceCascadeSlot,
+                                     KRBText sourceCascadeCode, KRBText targetUnit,
+                                     KRBText targetType, KRBText targetSlot, KRBText targetLevel,
+                                     KRBText targetCascadeSlot, KRBText targetCascadeCode);
 
 /* Barcode reader */
 KRB_API KRBText KRBBCRPath(KRBText id, KRBText readerPort);

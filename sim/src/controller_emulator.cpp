@@ -24,7 +24,27 @@ std::shared_ptr<UnitModel> ControllerEmulator::currentModel() const {
 std::optional<std::string> ControllerEmulator::respond(const std::string& line) {
     auto reply = answer(parseCommand(line));
     if (!reply) return std::nullopt;
-    return *reply + "\r\n";
+    return garbleIfScripted(std::move(*reply)) + "\r\n";
+}
+
+// Line noise: each character gets a flipped high bit and the text is reversed, so the
+// reply is neither a number nor any reply the library knows.
+std::string ControllerEmulator::garbleIfScripted(std::string reply) {
+    std::lock_guard lock(scriptMutex_);
+    if (garbledReplies_ <= 0) return reply;
+    --garbledReplies_;
+    std::string garbled(reply.rbegin(), reply.rend());
+    for (char& c : garbled) c = static_cast<char>(static_cast<unsigned char>(c) ^ 0x80u);
+    return "?" + garbled;
+}
+
+void ControllerEmulator::garbleReplies(int commands) {
+    std::lock_guard lock(scriptMutex_);
+    garbledReplies_ = std::max(commands, 0);
+}
+
+void ControllerEmulator::sendLater(int delayNominalMs, LineChannel::Producer produce) {
+    channel_.sendLater(delayNominalMs, std::move(produce));
 }
 
 // Scripted faults first, then the unit's physics, then the plain register answer.

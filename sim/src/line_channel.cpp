@@ -64,6 +64,7 @@ LineChannel::~LineChannel() {
 }
 
 void LineChannel::readLoop() {
+    readerId_ = std::this_thread::get_id();
     pollfd watched[2] = {{terminal_.masterFd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     char buffer[512];
     for (;;) {
@@ -108,13 +109,36 @@ void LineChannel::finishLine() {
     }
     transcriptChanged_.notify_all();
     if (reply) enqueue(std::move(*reply));
+    if (!heldBack_.empty()) {
+        {
+            std::lock_guard lock(deliveryMutex_);
+            for (auto& delivery : heldBack_) deliveries_.push_back(std::move(delivery));
+        }
+        heldBack_.clear();
+        deliveryChanged_.notify_all();
+    }
 }
 
 void LineChannel::enqueue(std::string bytes) {
     {
         std::lock_guard lock(deliveryMutex_);
         const auto due = std::chrono::steady_clock::now() + platform::scaled(replyDelayMs_);
-        deliveries_.push_back({due, std::move(bytes), chunkSize_, chunkGapMs_});
+        deliveries_.push_back({due, std::move(bytes), chunkSize_, chunkGapMs_, {}});
+    }
+    deliveryChanged_.notify_all();
+}
+
+void LineChannel::sendLater(int delayNominalMs, Producer produce) {
+    const auto due =
+        std::chrono::steady_clock::now() + platform::scaled(std::max(delayNominalMs, 0));
+    Delivery delivery{due, {}, 0, 0, std::move(produce)};
+    if (std::this_thread::get_id() == readerId_.load()) {
+        heldBack_.push_back(std::move(delivery));
+        return;
+    }
+    {
+        std::lock_guard lock(deliveryMutex_);
+        deliveries_.push_back(std::move(delivery));
     }
     deliveryChanged_.notify_all();
 }
@@ -133,6 +157,13 @@ void LineChannel::writeLoop() {
         Delivery delivery = std::move(deliveries_.front());
         deliveries_.pop_front();
         if (!waitUntil(lock, delivery.due)) return;
+        if (delivery.produce) {
+            lock.unlock();
+            auto produced = delivery.produce();
+            lock.lock();
+            if (!produced) continue;
+            delivery.bytes = std::move(*produced);
+        }
         const std::size_t step =
             delivery.chunkSize == 0 ? delivery.bytes.size() : delivery.chunkSize;
         for (std::size_t offset = 0; offset < delivery.bytes.size(); offset += step) {

@@ -13,16 +13,21 @@ constexpr char kEtx = 3;
 
 // Answers "LON" with the current code (nothing when empty) and ignores "LOFF".
 class FakeReader {
-public:
+  public:
     explicit FakeReader(sim::PortDirectory& ports)
         : channel_(ports, 12, [this](const std::string& line) { return answer(line); }) {}
     void setCode(std::string code) {
         std::lock_guard guard(mutex_);
         code_ = std::move(code);
     }
+    // A purge of the next reading would discard an unread "LOFF": tests wait for it first.
+    Lines linesOnceThere(std::size_t count) const {
+        channel_.waitForLines(count, std::chrono::seconds(5));
+        return channel_.lines();
+    }
     Lines lines() const { return channel_.lines(); }
 
-private:
+  private:
     std::optional<std::string> answer(const std::string& line) {
         std::lock_guard guard(mutex_);
         if (line != "LON" || code_.empty()) return std::nullopt;
@@ -36,7 +41,7 @@ private:
 
 // Relays the given text to "ST 1712" or to the trigger "ST 1710".
 class RelayingModel : public MotionModel {
-public:
+  public:
     void relay(std::string onStart, std::string onTrigger) {
         std::lock_guard guard(mutex_);
         onStart_ = std::move(onStart);
@@ -52,13 +57,13 @@ public:
         return MotionModel::handle(command, registers);
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::string onStart_, onTrigger_;
 };
 
 class Barcode : public UnitOnEmulator {
-protected:
+  protected:
     void openReader() { ASSERT_EQ(unit->BCRPath("12"), "1"); }
     FakeReader reader{ports};
 };
@@ -76,6 +81,7 @@ TEST_F(Barcode, ReaderPortOpensOnceByItsDevicePath) {
 }
 
 TEST_F(Barcode, TriggeredReadingGivesTheCodeAndNeverAStaleOne) {
+    TimeScaleForTest slower(0.5);
     EXPECT_EQ(unit->ReadBCR(""), "BCRError");
     openReader();
     unit->Initialized = false;
@@ -83,9 +89,10 @@ TEST_F(Barcode, TriggeredReadingGivesTheCodeAndNeverAStaleOne) {
     unit->Initialized = true;
     reader.setCode("ABC123");
     EXPECT_EQ(unit->ReadBCR("abc"), "ABC123");
+    EXPECT_EQ(reader.linesOnceThere(2), (Lines{"LON", "LOFF"}));
     reader.setCode("");
     EXPECT_EQ(unit->ReadBCR("50"), "No Barcode") << "the earlier code is not given again";
-    EXPECT_EQ(reader.lines(), (Lines{"LON", "LOFF", "LON", "LOFF"}));
+    EXPECT_EQ(reader.linesOnceThere(4), (Lines{"LON", "LOFF", "LON", "LOFF"}));
     EXPECT_TRUE(controller.lines().empty());
 }
 
@@ -104,6 +111,7 @@ TEST_F(Barcode, ConfigurationMismatchesAreRefused) {
 }
 
 TEST_F(Barcode, ReadingAtASlotPositionsCorrectsTheHeightAndLeavesScanMode) {
+    TimeScaleForTest slower(0.5);
     openReader();
     reader.setCode("P-0042");
     controller.registers().setDm(27, 100);
@@ -131,7 +139,7 @@ TEST_F(Barcode, EmptySlotGivesNoPlateAndSilentReaderIsTriggeredOnce) {
     lines = linesAfter([&] { EXPECT_EQ(unit->ReadBarcode("3", "4"), "No Barcode"); });
     EXPECT_TRUE(contains(lines, "ST 1710"));
     EXPECT_EQ(lines.back(), "RS 1910");
-    EXPECT_EQ(reader.lines(), (Lines{"LON", "LOFF"}));
+    EXPECT_EQ(reader.linesOnceThere(2), (Lines{"LON", "LOFF"}));
 }
 
 TEST_F(Barcode, BusyUnitIsNotRead) {
@@ -142,7 +150,7 @@ TEST_F(Barcode, BusyUnitIsNotRead) {
 }
 
 class RelayedBarcode : public UnitOnEmulator {
-protected:
+  protected:
     void SetUp() override {
         UnitOnEmulator::SetUp();
         controller.setModel(relay);
@@ -182,8 +190,13 @@ TEST_F(RelayedBarcode, NoOtherCommandFallsBetweenTheSteps) {
     bool inside = false;
     int sequences = 0;
     for (const auto& line : controller.lines()) {
-        if (line == "ST 1712") inside = true, ++sequences;
-        if (inside) EXPECT_NE(line, "RD DM1");
+        if (line == "ST 1712") {
+            inside = true;
+            ++sequences;
+        }
+        if (inside) {
+            EXPECT_NE(line, "RD DM1");
+        }
         if (line == "ST 1713") inside = false;
     }
     EXPECT_EQ(sequences, 3);

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "KRB_lib.h"
@@ -29,7 +35,7 @@ TEST(CatalogueUnregistered, EachFamilyGivesItsOwnResult) {
 }
 
 class Catalogue : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_STREQ(KRBConnect("6"), "1"); }
     void TearDown() override { KRBDisconnect("6"); }
 
@@ -50,7 +56,8 @@ TEST_F(Catalogue, CombinedClimateCallsKeepTheirOrder) {
     std::string climate = KRB2ReadActualClimate("6");
     EXPECT_EQ(std::count(climate.begin(), climate.end(), ';'), 3);
     EXPECT_STREQ(KRB2ReadSetClimate("6"), "037.00;090.00;005.00;001.00");
-    EXPECT_EQ(linesAfter([] { KRB2ActivateShaker("6", "250"); }), (Lines{"WR DM39 250", "ST 1913"}));
+    EXPECT_EQ(linesAfter([] { KRB2ActivateShaker("6", "250"); }),
+              (Lines{"WR DM39 250", "ST 1913"}));
     EXPECT_STREQ(KRB2ReadSetShakerSpeed("6"), "250");
 }
 
@@ -92,13 +99,237 @@ TEST_F(Catalogue, SectorAndDoorConversions) {
     makeReadyAndReferenced(controller);
     ASSERT_STREQ(KRBInitialize("6"), "1");
     KRBSetDoors("6", "0");
-    EXPECT_EQ(linesAfter([] { EXPECT_STREQ(KRBPickPlate("6", "2", "1"), "1"); }).front(), "WR DM0 2");
+    EXPECT_EQ(linesAfter([] { EXPECT_STREQ(KRBPickPlate("6", "2", "1"), "1"); }).front(),
+              "WR DM0 2");
     KRBWaitForCompletion("6", "60000");
     KRBSetDoors("6", "none");
     EXPECT_EQ(linesAfter([] { EXPECT_STREQ(KRBPickPlate("6", "2", "1"), "1"); }).front(), "RD 1811")
         << "a door count that is not a number means one door";
     KRBWaitForCompletion("6", "60000");
     EXPECT_STREQ(KRBIsOperationRunning("6"), "0");
+}
+
+// --- the catalogue: every export with its number of arguments, the unit ID included
+
+const std::map<std::string, int>& catalogue() {
+    static const std::map<std::string, int> exports{
+        {"KRBConnect", 1},
+        {"KRBDisconnect", 1},
+        {"KRB2Activate", 1},
+        {"KRB2Deactivate", 1},
+        {"KRBOpenCommunication", 1},
+        {"KRBCloseCommunication", 1},
+        {"KRBSetWriteTimeout", 2},
+        {"KRBCloseBCRSerial", 1},
+        {"KRB2CloseBCRSerial", 1},
+        {"KRBReadBackStr", 2},
+        {"KRBReadDM", 2},
+        {"KRBWriteDM", 3},
+        {"KRBWriteTimer", 3},
+        {"KRBSetTimer", 3},
+        {"KRBReadTimer", 2},
+        {"KRB2GetSysStatus", 1},
+        {"KRBInitialize", 1},
+        {"KRBReset", 1},
+        {"KRB2Reset", 1},
+        {"KRBSoftReset", 1},
+        {"KRBSerialNumber", 1},
+        {"KRBReadFirmWareVersion", 1},
+        {"KRBIsInitialized", 1},
+        {"KRBReadReadyFlag", 1},
+        {"KRBReadErrorFlag", 1},
+        {"KRBReadErrorCode", 1},
+        {"KRBReadErrorMessage", 1},
+        {"KRBReadStatus", 1},
+        {"KRBIsOperationRunning", 1},
+        {"KRBWaitForCompletion", 2},
+        {"KRBWaitForOperation", 1},
+        {"KRBReadActualTemperature", 1},
+        {"KRBReadActualHumidity", 1},
+        {"KRBReadActualCO2", 1},
+        {"KRBReadActualN2", 1},
+        {"KRBReadActualO2", 1},
+        {"KRBReadSetTemperature", 1},
+        {"KRBReadSetHumidity", 1},
+        {"KRBReadSetCO2", 1},
+        {"KRBReadSetN2", 1},
+        {"KRBReadSetO2", 1},
+        {"KRBWriteSetTemperature", 2},
+        {"KRBWriteSetHumidity", 2},
+        {"KRBWriteSetCO2", 2},
+        {"KRBWriteSetN2", 2},
+        {"KRBWriteSetO2", 2},
+        {"KRB2ReadActualClimate", 1},
+        {"KRB2ReadSetClimate", 1},
+        {"KRB2WriteSetClimate", 5},
+        {"KRBWriteShakerSpeed", 2},
+        {"KRBActivateShaker", 1},
+        {"KRBDeactivateShaker", 1},
+        {"KRBReadShakerSpeed", 1},
+        {"KRB2ActivateShaker", 2},
+        {"KRB2ReadSetShakerSpeed", 1},
+        {"KRB2DeactivateShaker", 1},
+        {"KRBSwap", 1},
+        {"KRBSwapBack", 1},
+        {"KRB2Swap", 2},
+        {"KRBOpenTransferGate", 1},
+        {"KRBCloseTransferGate", 1},
+        {"KRBReadTransferStationDetector", 1},
+        {"KRBReadTransferStation2Detector", 1},
+        {"KRBReadShovelDetector", 1},
+        {"KRBAlternateXferStation", 2},
+        {"KRBCompleteTransferCommand", 2},
+        {"KRBLoadPlate", 3},
+        {"KRBUnloadPlate", 3},
+        {"KRBSetPlate", 1},
+        {"KRBGetPlate", 1},
+        {"KRBPickPlate", 3},
+        {"KRBPlacePlate", 3},
+        {"KRBImportPlate", 3},
+        {"KRBExportPlate", 3},
+        {"KRBMovePlate", 5},
+        {"KRBIsPlateAtLocation", 3},
+        {"KRB2ServiceIsPlateAtLocation", 3},
+        {"KRBMovePlate2", 12},
+        {"KRB2ServiceMovePlate", 12},
+        {"KRBBCRPath", 2},
+        {"KRBReadBarcode", 3},
+        {"KRB2ServiceReadBarcode", 3},
+        {"KRBReadBCR", 2},
+        {"KRBSetIsBCR", 2},
+        {"KRBGetIsBCR", 1},
+        {"KRBSetIsCompSv", 2},
+        {"KRBReadActualSlotPosition", 1},
+        {"KRBReadUserDoorFlag", 1},
+        {"KRBSetPlateTraceOn", 1},
+        {"KRBSetPlateTraceOff", 1},
+        {"KRBReadPlateTrace", 1},
+        {"KRBReadMaxSlot", 1},
+        {"KRBReadMaxLevel", 1},
+        {"KRBReadBCRZOffset", 1},
+        {"KRBSetBCRZOffset", 2},
+        {"KRBReadHandlerZPitch", 1},
+        {"KRBSetHandlerZPitch", 2},
+        {"KRBSetPlateDetector", 2},
+        {"KRBSetPlateTStatDetector", 2},
+        {"KRBSetPlateTStatDetector2", 2},
+        {"KRBSetPlateShovelDetector", 2},
+        {"KRBReadConfFile", 2},
+        {"KRBSetCassetteConfig", 4},
+        {"KRBReadCassetteConfig", 2},
+        {"KRBUseCassetteConfTable", 2},
+        {"KRBSetCarsOffSet", 2},
+        {"KRBLock", 1},
+        {"KRBUnlock", 1},
+        {"KRBIslocked", 1},
+        {"KRB2Lock", 2},
+        {"KRBManualAccess", 2},
+        {"KRBBeeperOn", 1},
+        {"KRBBeeperOff", 1},
+        {"KRBSetDoors", 2},
+        {"KRBSetCascader", 2},
+        {"KRBSetBase", 2},
+        {"KRBSetExt", 2},
+        {"KRBIsCascader", 1},
+        {"KRBIsBase", 1},
+        {"KRBIsExt", 1},
+        {"KRBSetKVL", 2},
+        {"KRBSetSector", 4},
+        {"KRB2DefineSector", 4},
+        {"KRBDeleteSectors", 1},
+        {"KRBReadSectorName", 2},
+        {"KRBReadSectorSlot", 2},
+        {"KRBSetId", 2},
+        {"KRBGetId", 1},
+        {"KRBSetIdSys", 2},
+        {"KRBGetIdSys", 1},
+        {"KRBInventoryCassets", 4},
+        {"KRBInventoryCassets2", 4},
+        {"KRB2Inventory", 4},
+        {"KRB2PartitionInventory", 5},
+        {"KRBInventorySlot", 7},
+        {"KVLReadVialBarcode", 5},
+        {"KVLVialsInventory", 4},
+        {"KRBPlateFillTubes", 4},
+        {"KVLMoveVial", 8},
+        {"KRBGetPlateVerify", 4},
+        {"KVL2Inventory", 6},
+        {"KVLMoveVialWithFile", 2},
+        {"KRBMoveTubeExt", 12},
+        {"KVLGetTubeProgress", 1},
+    };
+    return exports;
+}
+
+// Declarations of the public header: name -> number of arguments.
+std::map<std::string, int> headerDeclarations() {
+    std::ifstream file(KRB_LIB_HEADER);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string source = std::regex_replace(text.str(), std::regex(R"(/\*[\s\S]*?\*/)"), " ");
+    std::map<std::string, int> declared;
+    std::regex declaration(R"(KRB_API\s+[\w\s\*]*?\b((?:KRB|KVL)\w*)\s*\(([^)]*)\)\s*;)");
+    for (std::sregex_iterator it(source.begin(), source.end(), declaration), end; it != end; ++it) {
+        std::string arguments = (*it)[2];
+        declared[(*it)[1]] =
+            static_cast<int>(std::count(arguments.begin(), arguments.end(), ',')) + 1;
+    }
+    return declared;
+}
+
+// Functions the built library exports.
+std::set<std::string> exportedSymbols() {
+    std::set<std::string> symbols;
+    std::string command = std::string("nm -D --defined-only '") + KRB_LIB_FILE + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return symbols;
+    char line[512];
+    while (fgets(line, sizeof line, pipe)) {
+        std::istringstream fields(line);
+        std::string address, type, name;
+        if (fields >> address >> type >> name && type == "T") symbols.insert(name);
+    }
+    pclose(pipe);
+    return symbols;
+}
+
+template <class Names>
+std::string listed(const Names& names) {
+    std::string text;
+    for (const auto& name : names) text += " " + name;
+    return text;
+}
+
+TEST(ExportCatalogue, HasOneHundredAndFortyFourEntries) { EXPECT_EQ(catalogue().size(), 144u); }
+
+TEST(ExportCatalogue, HeaderDeclaresEveryExportWithItsArguments) {
+    auto declared = headerDeclarations();
+    ASSERT_FALSE(declared.empty()) << KRB_LIB_HEADER;
+    std::vector<std::string> missing, extra, wrongCount;
+    for (const auto& [name, count] : catalogue()) {
+        auto found = declared.find(name);
+        if (found == declared.end())
+            missing.push_back(name);
+        else if (found->second != count)
+            wrongCount.push_back(name + "(" + std::to_string(found->second) + ")");
+    }
+    for (const auto& entry : declared)
+        if (!catalogue().count(entry.first)) extra.push_back(entry.first);
+    EXPECT_TRUE(missing.empty()) << "missing:" << listed(missing);
+    EXPECT_TRUE(extra.empty()) << "not in the catalogue:" << listed(extra);
+    EXPECT_TRUE(wrongCount.empty()) << "argument counts:" << listed(wrongCount);
+}
+
+TEST(ExportCatalogue, LibraryExportsExactlyTheCatalogue) {
+    auto symbols = exportedSymbols();
+    ASSERT_FALSE(symbols.empty()) << "nm found nothing in " << KRB_LIB_FILE;
+    std::vector<std::string> missing, extra;
+    for (const auto& entry : catalogue())
+        if (!symbols.count(entry.first)) missing.push_back(entry.first);
+    for (const auto& symbol : symbols)
+        if (!catalogue().count(symbol)) extra.push_back(symbol);
+    EXPECT_TRUE(missing.empty()) << "not exported:" << listed(missing);
+    EXPECT_TRUE(extra.empty()) << "exported beyond the catalogue:" << listed(extra);
 }
 
 }  // namespace

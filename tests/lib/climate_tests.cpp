@@ -39,7 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SetPointCase{&TKRB_Class::WriteSetTemperature, "", nullptr},
                       SetPointCase{&TKRB_Class::WriteSetTemperature, "-", nullptr},
                       SetPointCase{&TKRB_Class::WriteSetTemperature, "1e2", nullptr},
-                      SetPointCase{&TKRB_Class::WriteSetHumidity, "99999999999999999999", nullptr}));
+                      SetPointCase{&TKRB_Class::WriteSetHumidity, "99999999999999999999",
+                                   nullptr}));
 
 TEST_F(Climate, ValuesReadAsSignedFixedPoint) {
     auto& registers = controller.registers();

@@ -15,16 +15,18 @@
 
 #include "KRB_Class.h"
 #include "lib_test_support.h"
+#include "platform/clock.h"
 
 namespace krb::test {
 
 class MotionModel : public sim::UnitModel {
-public:
+  public:
     std::optional<std::string> handle(const sim::Command& command,
                                       sim::RegisterStore& registers) override {
         std::lock_guard guard(mutex_);
         using Kind = sim::Command::Kind;
-        if (command.kind == Kind::SetRelay && isMotion(command.address)) start(command.address, registers);
+        if (command.kind == Kind::SetRelay && isMotion(command.address))
+            start(command.address, registers);
         if (command.kind == Kind::ReadRelay && command.address == 1915) advance(registers);
         if (command.kind == Kind::ReadRelay && command.address == 1808 && !detector_.empty()) {
             std::string reply = detector_.front();
@@ -47,7 +49,7 @@ public:
         detector_.assign(replies.begin(), replies.end());
     }
 
-private:
+  private:
     static bool isMotion(int relay) { return (relay >= 1902 && relay <= 1909) || relay == 1710; }
 
     void start(int relay, sim::RegisterStore& registers) {
@@ -72,8 +74,21 @@ private:
     std::deque<std::string> detector_;
 };
 
+// For tests whose outcome depends on a peer answering within a read window: a slower
+// clock keeps them independent of the machine's load.
+class TimeScaleForTest {
+  public:
+    explicit TimeScaleForTest(double scale) : previous_(platform::timeScale()) {
+        platform::setTimeScale(scale);
+    }
+    ~TimeScaleForTest() { platform::setTimeScale(previous_); }
+
+  private:
+    double previous_;
+};
+
 class UnitOnEmulator : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         controller.setModel(model);
         makeReadyAndReferenced(controller);

@@ -11,7 +11,7 @@ namespace {
 using Parameters = UnitOnEmulator;
 
 class ParameterFile : public UnitOnEmulator {
-protected:
+  protected:
     std::string write(const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
         return path.string();
@@ -20,8 +20,8 @@ protected:
         std::filesystem::remove(path);
         UnitOnEmulator::TearDown();
     }
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("krb_params_" + std::to_string(::getpid()) + ".txt");
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("krb_params_" + std::to_string(::getpid()) + ".txt");
 };
 
 TEST_F(ParameterFile, SendsDataAndTimerLinesAndIgnoresTheRest) {
@@ -133,14 +133,12 @@ TEST_P(CarouselAccess, TurnsTheSlotToTheDoor) {
     EXPECT_FALSE(unit->Busy);
 }
 
-INSTANTIATE_TEST_SUITE_P(Carousels, CarouselAccess,
-                         ::testing::Values(AccessCase{20, 40, 0, "33", "1"},
-                                           AccessCase{20, 20, 0, "10", "2"},
-                                           AccessCase{10, 20, 5, "12", "7"},
-                                           AccessCase{10, 20, 8, "9", "7"},
-                                           AccessCase{10, 20, 0, "15", "15"},
-                                           AccessCase{12, 24, 10, "5", "3"},
-                                           AccessCase{12, 24, 0, "5", "5"}));
+INSTANTIATE_TEST_SUITE_P(
+    Carousels, CarouselAccess,
+    ::testing::Values(AccessCase{20, 40, 0, "33", "1"}, AccessCase{20, 20, 0, "10", "2"},
+                      AccessCase{10, 20, 5, "12", "7"}, AccessCase{10, 20, 8, "9", "7"},
+                      AccessCase{10, 20, 0, "15", "15"}, AccessCase{12, 24, 10, "5", "3"},
+                      AccessCase{12, 24, 0, "5", "5"}));
 
 TEST_F(Parameters, ManualAccessRefusals) {
     controller.registers().setDm(46, 20);
@@ -152,9 +150,9 @@ TEST_F(Parameters, ManualAccessRefusals) {
     EXPECT_EQ(unit->ManualAccess("1"), "-1");
     EXPECT_FALSE(unit->Busy);
     controller.registers().setDm(29, 2);
-    EXPECT_TRUE(linesStartingWith(linesAfter([&] { EXPECT_EQ(unit->ManualAccess("2"), "1"); }),
-                                  "WR DM0")
-                    .empty());
+    EXPECT_TRUE(
+        linesStartingWith(linesAfter([&] { EXPECT_EQ(unit->ManualAccess("2"), "1"); }), "WR DM0")
+            .empty());
     unit->Busy = true;
     EXPECT_EQ(unit->ManualAccess("1"), "-4");
     EXPECT_TRUE(unit->Busy);

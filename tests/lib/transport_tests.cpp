@@ -15,7 +15,8 @@ TEST_F(Transport, PlainMotionWritesTheTargetStartsAndIsWatched) {
     unit->CassettePitch[3] = 44;
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("3", "7"), "1"); });
     EXPECT_TRUE(unit->Busy);
-    EXPECT_EQ(untilStart(lines), (Lines{"RD 1811", "WR DM0 3", "WR DM23 44", "WR DM5 7", "ST 1908"}));
+    EXPECT_EQ(untilStart(lines),
+              (Lines{"RD 1811", "WR DM0 3", "WR DM23 44", "WR DM5 7", "ST 1908"}));
     EXPECT_EQ(unit->LastMotionSlot, 3);
     EXPECT_EQ(unit->LastMotionLevel, 7);
     EXPECT_TRUE(busyClearsWithin(std::chrono::seconds(10)));
@@ -49,7 +50,8 @@ TEST_F(Transport, NegativeSlotsWrapAndTakeThePitchOfTheirAbsoluteSlot) {
     unit->UseCassetteConfTable = true;
     unit->CassettePitch[3] = 21;
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->LoadPlate("-3", "2"), "1"); });
-    EXPECT_EQ(untilStart(lines), (Lines{"RD 1811", "WR DM0 65533", "WR DM23 21", "WR DM5 2", "ST 1904"}));
+    EXPECT_EQ(untilStart(lines),
+              (Lines{"RD 1811", "WR DM0 65533", "WR DM23 21", "WR DM5 2", "ST 1904"}));
     EXPECT_EQ(unit->LastMotionSlot, 65533);
 }
 
@@ -64,11 +66,13 @@ TEST_F(Transport, SetAndGetPlateUseTheLastTargetOrSlotOneLevelOne) {
 }
 
 TEST_F(Transport, AMotionThatNeverEndsRefusesTheNextAfterTheBusyWait) {
-    platform::setTimeScale(0.001);  // the wait is 180 s nominal
     unit->DoorCount = 0;
     unit->Busy = true;
-    Lines lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("1", "1"), "4"); });
-    platform::setTimeScale(0.1);
+    Lines lines;
+    {
+        TimeScaleForTest faster(0.001);  // the wait is 180 s nominal
+        lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("1", "1"), "4"); });
+    }
     EXPECT_TRUE(lines.empty());
     EXPECT_TRUE(unit->Busy) << "the owner's token is left alone";
     unit->Busy = false;
@@ -171,9 +175,10 @@ TEST_F(Transport, MoveReturnsThePlateToItsSourceWhenTheTargetIsTaken) {
     unit->CassettePitch[1] = 11;
     model->queueDetector({"1", "1"});
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "5"); });
-    EXPECT_EQ(lines, (Lines{"WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1910", "RD 1808", "RS 1910",
-                            "ST 1908", "RD 1915", "WR DM0 2", "WR DM5 4", "ST 1910", "RD 1808",
-                            "RS 1910", "WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1909", "RD 1915"}));
+    EXPECT_EQ(lines,
+              (Lines{"WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1910", "RD 1808", "RS 1910",
+                     "ST 1908", "RD 1915", "WR DM0 2", "WR DM5 4", "ST 1910", "RD 1808", "RS 1910",
+                     "WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1909", "RD 1915"}));
     EXPECT_FALSE(unit->Busy);
 
     model->queueDetector({"1", "1"});
@@ -227,8 +232,10 @@ TEST_F(Transport, GateStationsAndSwap) {
     EXPECT_EQ(lines.front(), "ST 1903");
     EXPECT_FALSE(unit->Busy);
 
-    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("1"), "1"); }), Lines{"RS 1607"});
-    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("2"), "1"); }), Lines{"ST 1607"});
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("1"), "1"); }),
+              Lines{"RS 1607"});
+    EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("2"), "1"); }),
+              Lines{"ST 1607"});
     EXPECT_TRUE(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("0"), "0"); }).empty());
 
     EXPECT_TRUE(linesAfter([&] {

@@ -35,10 +35,12 @@ void SerialClient::send(const std::string& bytes) {
     }
 }
 
-std::string SerialClient::readLine() {
+std::string SerialClient::readLine() { return readTo("\r\n"); }
+
+std::string SerialClient::readTo(const std::string& terminator) {
     const auto deadline = std::chrono::steady_clock::now() + kReadBound;
     std::size_t end;
-    while ((end = buffered_.find("\r\n")) == std::string::npos) {
+    while ((end = buffered_.find(terminator)) == std::string::npos) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
@@ -51,7 +53,7 @@ std::string SerialClient::readLine() {
             buffered_.append(chunk, static_cast<std::size_t>(count));
         }
     }
-    const std::size_t take = end == std::string::npos ? buffered_.size() : end + 2;
+    const std::size_t take = end == std::string::npos ? buffered_.size() : end + terminator.size();
     std::string line = buffered_.substr(0, take);
     buffered_.erase(0, take);
     return line;

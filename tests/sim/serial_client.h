@@ -15,6 +15,8 @@ class SerialClient {
     void send(const std::string& bytes);
     // Bytes up to and including the first CR LF; whatever arrived if none came in time.
     std::string readLine();
+    // Bytes up to and including `terminator`; whatever arrived if none came in time.
+    std::string readTo(const std::string& terminator);
     std::string exchange(const std::string& command);  // command + CR, reply without CR LF
     std::chrono::steady_clock::time_point lastArrival() const { return lastArrival_; }
 

@@ -55,6 +55,9 @@ class ControllerEmulator {
     void setReplyDelay(int nominalMs);
     void setReplyChunks(std::size_t chunkSize, int gapNominalMs);
     void setSilent(bool silent);
+    void garbleReplies(int commands);  // the next N replies arrive corrupted
+    // Text the controller sends on its own (a relayed barcode, say); see LineChannel::sendLater.
+    void sendLater(int delayNominalMs, LineChannel::Producer produce);
 
   private:
     struct InjectedWord {
@@ -71,6 +74,7 @@ class ControllerEmulator {
     std::optional<std::string> answer(const Command& command);
     ScriptDecision scriptedReply(const Command& command);
     std::shared_ptr<UnitModel> currentModel() const;
+    std::string garbleIfScripted(std::string reply);
 
     RegisterStore registers_;
     mutable std::mutex scriptMutex_;
@@ -78,6 +82,7 @@ class ControllerEmulator {
     bool silent_ = false;
     int silentCommands_ = 0;
     int openErrors_ = 0;
+    int garbledReplies_ = 0;
     std::map<std::string, std::string> fixedReplies_;
     std::map<int, InjectedWord> injectedWords_;
 

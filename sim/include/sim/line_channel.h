@@ -3,6 +3,7 @@
 // splits what arrives into CR-terminated lines (LF ignored), a transcript of those lines,
 // and a writer thread that delivers each answer, optionally late or in chunks.
 // The controller emulator is one; a barcode reader is another.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -29,6 +30,8 @@ class LineChannel {
     // Called on the reader thread for every line; returns the bytes to send back
     // (terminator included) or nullopt for no answer.
     using Responder = std::function<std::optional<std::string>(const std::string& line)>;
+    // Produces the bytes of a message when it falls due; nullopt sends nothing.
+    using Producer = std::function<std::optional<std::string>()>;
 
     LineChannel(PortDirectory& ports, int comNumber, Responder responder);
     ~LineChannel();
@@ -48,12 +51,17 @@ class LineChannel {
     void setReplyDelay(int nominalMs);
     void setReplyChunks(std::size_t chunkSize, int gapNominalMs);  // chunkSize 0 = whole
 
+    // Unsolicited output (a device that talks on its own): `produce` runs on the writer
+    // thread once the delay has passed, behind any reply queued before it.
+    void sendLater(int delayNominalMs, Producer produce);
+
   private:
     struct Delivery {
         std::chrono::steady_clock::time_point due;
         std::string bytes;
         std::size_t chunkSize;
         int gapNominalMs;
+        Producer produce;  // set for unsolicited output
     };
 
     void readLoop();
@@ -70,6 +78,9 @@ class LineChannel {
     PseudoTerminal terminal_;
     int wakeFd_ = -1;
     std::string pending_;  // reader thread only
+    // Output scheduled while a line is being answered goes out after that line's reply.
+    std::vector<Delivery> heldBack_;  // reader thread only
+    std::atomic<std::thread::id> readerId_{};
 
     mutable std::mutex transcriptMutex_;
     mutable std::condition_variable transcriptChanged_;

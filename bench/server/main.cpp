@@ -1,0 +1,277 @@
+// Throughput and p99 latency of a cheap unit command (KRB2IsOperationRunning) from 50
+// concurrent loopback clients, against a minimal Asio line-echo server measured in the same
+// run; and the time to load a configuration of 50 emulated units.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KRB_lib.h"
+#include "UnitMain.h"
+#include "platform/clock.h"
+#include "sim/controller_emulator.h"
+#include "sim/port_directory.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr int kClients = 50;
+constexpr int kCommandUnits = 5;
+constexpr int kLoadUnits = 50;
+constexpr auto kWarmUp = std::chrono::milliseconds(500);
+constexpr auto kMeasure = std::chrono::seconds(3);
+
+struct Figures {
+    double perSecond = 0;
+    double p50Us = 0;
+    double p99Us = 0;
+    std::size_t requests = 0;
+};
+
+// A lab of emulated units in a temporary folder, listening on a port the system picks.
+class BenchLab {
+  public:
+    BenchLab(int units, int firstCom) {
+        root_ = fs::temp_directory_path() /
+                ("krb_bench_server_" + std::to_string(::getpid()) + "_" + std::to_string(firstCom));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "lab" / "System1");
+        std::string unitList;
+        for (int i = 0; i < units; ++i) {
+            const int com = firstCom + i;
+            coms_.push_back(com);
+            controllers_.push_back(std::make_unique<krb::sim::ControllerEmulator>(ports_, com));
+            const std::string id = "U" + std::to_string(i + 1);
+            unitList += "Unit" + std::to_string(i + 1) + "=" + id + ".lni\r\n";
+            Write("lab/System1/" + id + ".lni",
+                  "[Unit]\r\nUnitComPort=" + std::to_string(com) + "\r\nUnitId=" + id +
+                      "\r\n[Contents]\r\nFileName=" + id +
+                      ".txt\r\n[CassettesConfiguration]\r\n1-10=10,25,1\r\n");
+        }
+        Write("lab/System1/System.lni",
+              "[System]\r\nSystemName=Bench\r\nSystemId=1\r\n[Unit]\r\n" + unitList);
+        config_ = Write("DriverConfig.lni", "[paths]\r\nKrbMainFolder=" + (root_ / "lab").string() +
+                                                "\r\n[TCP]\r\nport=0\r\n");
+    }
+    ~BenchLab() {
+        for (int com : coms_) KRBDisconnect(std::to_string(com).c_str());
+        controllers_.clear();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    const std::string& Config() const { return config_; }
+
+  private:
+    std::string Write(const std::string& relative, const std::string& content) {
+        const auto path = root_ / relative;
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+
+    fs::path root_;
+    std::string config_;
+    krb::sim::PortDirectory ports_;
+    std::vector<int> coms_;
+    std::vector<std::unique_ptr<krb::sim::ControllerEmulator>> controllers_;
+};
+
+int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+bool Exchange(int fd, const std::string& request) {
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size())) {
+        return false;
+    }
+    std::string reply;
+    char buffer[256];
+    while (reply.size() < 2 || reply.compare(reply.size() - 2, 2, "\r\n") != 0) {
+        const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) return false;
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// kClients connections, one request outstanding on each, for kMeasure after a warm-up.
+Figures Drive(int port, const std::function<std::string(int client)>& requestOf) {
+    std::atomic<bool> measuring{false};
+    std::atomic<bool> stop{false};
+    std::vector<std::vector<double>> latencies(kClients);
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            const int fd = ConnectLoopback(port);
+            if (fd < 0) return;
+            const std::string request = requestOf(c);
+            while (!stop) {
+                const auto begin = Clock::now();
+                if (!Exchange(fd, request)) break;
+                if (measuring) {
+                    latencies[c].push_back(
+                        std::chrono::duration<double, std::micro>(Clock::now() - begin).count());
+                }
+            }
+            ::close(fd);
+        });
+    }
+    std::this_thread::sleep_for(kWarmUp);
+    measuring = true;
+    const auto begin = Clock::now();
+    std::this_thread::sleep_for(kMeasure);
+    measuring = false;
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    stop = true;
+    for (auto& client : clients) client.join();
+
+    std::vector<double> all;
+    for (const auto& list : latencies) all.insert(all.end(), list.begin(), list.end());
+    std::sort(all.begin(), all.end());
+    Figures figures;
+    figures.requests = all.size();
+    if (all.empty()) return figures;
+    figures.perSecond = static_cast<double>(all.size()) / seconds;
+    figures.p50Us = all[all.size() / 2];
+    figures.p99Us = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+    return figures;
+}
+
+// The baseline: every read is echoed back with a line feed, on one event-loop thread.
+class EchoServer {
+  public:
+    EchoServer() : acceptor_(loop_, asio::ip::tcp::endpoint(asio::ip::tcp::v4(), 0)) {
+        Accept();
+        thread_ = std::thread([this] { loop_.run(); });
+    }
+    ~EchoServer() {
+        loop_.stop();
+        thread_.join();
+    }
+    int Port() const { return acceptor_.local_endpoint().port(); }
+
+  private:
+    struct Session : std::enable_shared_from_this<Session> {
+        explicit Session(asio::ip::tcp::socket s) : socket(std::move(s)) {}
+        void Read() {
+            socket.async_read_some(
+                asio::buffer(buffer),
+                [self = shared_from_this()](const asio::error_code& error, std::size_t n) {
+                    if (error) return;
+                    self->reply.assign(self->buffer.data(), n);
+                    self->reply += '\n';
+                    asio::async_write(self->socket, asio::buffer(self->reply),
+                                      [self](const asio::error_code& e, std::size_t) {
+                                          if (!e) self->Read();
+                                      });
+                });
+        }
+        asio::ip::tcp::socket socket;
+        std::array<char, 4096> buffer{};
+        std::string reply;
+    };
+
+    void Accept() {
+        acceptor_.async_accept([this](const asio::error_code& error, asio::ip::tcp::socket s) {
+            if (error) return;
+            s.set_option(asio::ip::tcp::no_delay(true));
+            std::make_shared<Session>(std::move(s))->Read();
+            Accept();
+        });
+    }
+
+    asio::io_context loop_;
+    asio::ip::tcp::acceptor acceptor_;
+    std::thread thread_;
+};
+
+void Print(const char* name, const Figures& figures) {
+    std::printf("%-28s %9.0f commands/s  p50 %7.1f us  p99 %7.1f us  (%zu commands)\n", name,
+                figures.perSecond, figures.p50Us, figures.p99Us, figures.requests);
+}
+
+Figures MeasureServer() {
+    BenchLab lab(kCommandUnits, 60);  // controller ports 1..99
+    krb::server::ServerCore core;
+    std::thread loop([&] { core.Run(); });
+    core.Invoke([&] { return core.FormShow({lab.Config(), "start"}); });
+    const int port = core.State().LocalPort;
+    if (core.TcpBrowser().Units().size() != static_cast<std::size_t>(kCommandUnits)) {
+        std::printf("error: the command units did not load\n");
+        std::exit(1);
+    }
+    const Figures figures = Drive(port, [](int client) {
+        return "KRB2IsOperationRunning(U" + std::to_string(client % kCommandUnits + 1) + ")\r";
+    });
+    core.Quit();
+    loop.join();
+    return figures;
+}
+
+Figures MeasureEcho() {
+    EchoServer echo;
+    return Drive(echo.Port(), [](int client) {
+        return "KRB2IsOperationRunning(U" + std::to_string(client % kCommandUnits + 1) + ")\r";
+    });
+}
+
+double MeasureLoadMs() {
+    BenchLab lab(kLoadUnits, 10);
+    krb::server::ServerCore core;
+    std::thread loop([&] { core.Run(); });
+    const auto begin = Clock::now();
+    core.Invoke([&] { core.LoadConfiguration(lab.Config()); });
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+    const std::size_t loaded = core.TcpBrowser().Units().size();
+    core.Quit();
+    loop.join();
+    if (loaded != static_cast<std::size_t>(kLoadUnits)) {
+        std::printf("warning: %zu of %d units loaded\n", loaded, kLoadUnits);
+    }
+    return ms;
+}
+
+}  // namespace
+
+int main() {
+    if (!std::getenv("KRB_TIME_SCALE")) krb::platform::setTimeScale(0.1);
+    std::printf("time scale %.2f, %d clients, one command outstanding per client\n",
+                krb::platform::timeScale(), kClients);
+    const Figures echo = MeasureEcho();
+    const Figures server = MeasureServer();
+    Print("echo server (baseline)", echo);
+    Print("KRBServer IsOperationRunning", server);
+    if (echo.perSecond > 0) {
+        std::printf("throughput ratio KRBServer / echo = %.3f\n",
+                    server.perSecond / echo.perSecond);
+    }
+    std::printf("configuration load, %d emulated units: %.1f ms\n", kLoadUnits, MeasureLoadMs());
+    return 0;
+}

@@ -1,0 +1,174 @@
+#include "Inv_thread.h"
+
+#include <filesystem>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/operator_message.h"
+#include "platform/profile_file.h"
+#include "text_numbers.h"
+
+namespace krb {
+
+using platform::sleepMs;
+
+namespace inventory {
+
+namespace {
+constexpr int kReferenceHeight = 500;
+constexpr int kCorrectionLimit = 450;
+}  // namespace
+
+TPositionReader::TPositionReader(TKRB_Class& unit, const TInventorySettings& settings,
+                                 std::string detectorCommand, TBarcodeWay way)
+    : unit_(unit),
+      detect_(settings.Detect),
+      barcodes_(settings.Barcodes),
+      detectorCommand_(std::move(detectorCommand)),
+      way_(way) {}
+
+void TPositionReader::EnableHeightCorrection() {
+    if (!detect_) return;
+    auto offset = parseInt32(unit_.ReadBCRZOffset());
+    if (offset && *offset < kCorrectionLimit) offset_ = offset;
+}
+
+// The reader's height before the correction, when it was corrected.
+std::optional<std::int64_t> TPositionReader::correctHeight() {
+    if (!offset_) return std::nullopt;
+    auto height = parseInt64(unit_.ReadDM("6"));
+    if (height) unit_.WriteDM("6", std::to_string(kReferenceHeight - *offset_ + *height));
+    sleepMs(100);
+    unit_.WaitForOperation();
+    return height;
+}
+
+void TPositionReader::restoreHeight(std::int64_t height) {
+    unit_.WriteDM("6", std::to_string(height));
+    sleepMs(100);
+    unit_.WaitForOperation();
+}
+
+std::string TPositionReader::readBarcode() {
+    std::string code =
+        way_ == TBarcodeWay::SlotReader ? unit_.ReadSlotBarcode() : unit_.ReadBarcodeByTrigger();
+    return code.empty() ? kNoBarcode : code;
+}
+
+TPositionReading TPositionReader::Read() {
+    TPositionReading reading;
+    if (!detect_) {
+        if (barcodes_) reading.Barcode = readBarcode();
+        return reading;
+    }
+    auto heightBefore = correctHeight();
+    if (unit_.ReadBackStr(detectorCommand_) == "0") return reading;
+    reading.Present = true;
+    if (!barcodes_) return reading;
+    if (heightBefore) restoreHeight(*heightBefore);
+    reading.Barcode = readBarcode();
+    return reading;
+}
+
+std::string shortLine(int slot, int level, const TPositionReading& reading) {
+    return std::to_string(slot) + "," + std::to_string(level) + ",0," +
+           (reading.Present ? "1" : "0") + "," + reading.Barcode;
+}
+
+std::string longLine(const TPositionReading& reading, const TLongLineFields& fields) {
+    return reading.Barcode + ",," + fields.Sector + "," + (reading.Present ? "1" : "0") + "," +
+           std::to_string(fields.LineNumber) + "," + fields.IdSys + "," + fields.Id + "," +
+           std::to_string(fields.Slot) + "," + std::to_string(fields.Level) + ",0";
+}
+
+namespace {
+std::string twoDigits(int value) {
+    return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
+           static_cast<char>('0' + value % 10);
+}
+}  // namespace
+
+// After counter 99 the letter advances; past Z the last candidate is taken.
+std::string generatedFileName(const std::string& serial, const std::tm& date) {
+    std::string day = std::to_string((date.tm_year + 1900) % 100) + twoDigits(date.tm_mon + 1) +
+                      twoDigits(date.tm_mday);
+    std::string name;
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        for (int counter = 0; counter <= 99; ++counter) {
+            name = serial + "_" + letter + day + twoDigits(counter) + ".inv";
+            std::error_code error;
+            if (!std::filesystem::exists(name, error)) return name;
+        }
+    return name;
+}
+
+bool writeInventoryFile(const std::string& path, const std::vector<std::string>& lines) {
+    std::string content;
+    for (const auto& line : lines) content += line + "\r\n";
+    return !path.empty() && platform::replaceFileAtomically(path, content);
+}
+
+void reportWriteFailure() {
+    platform::showOperatorMessage("Inventory Error!", "Error write to file!");
+}
+
+// The file is in place before Busy clears: a caller that sees the scan ended finds it.
+void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines) {
+    bool written = writeInventoryFile(path, lines);
+    unit.Busy = false;
+    if (!written) reportWriteFailure();
+}
+
+void reportMoveError(TKRB_Class& unit) {
+    platform::showOperatorMessage("Error", "Inventory Error\r\rUnit ID:" + unit.GetId() + "\r\r" +
+                                               "Error Code:" + unit.ReadErrorCode());
+}
+
+void startScanThread(TKRB_Class& unit, std::function<void()> scan) {
+    try {
+        std::thread(std::move(scan)).detach();
+    } catch (...) {
+        unit.Busy = false;
+        throw;
+    }
+}
+
+}  // namespace inventory
+
+void InventoryThread::Start(UnitPtr unit, TInventorySettings settings) {
+    TKRB_Class& owner = *unit;
+    inventory::startScanThread(
+        owner, [task = InventoryThread(std::move(unit), std::move(settings))]() mutable {
+            task.Execute();
+        });
+}
+
+void InventoryThread::scanSlot(int slot, inventory::TPositionReader& reader,
+                               std::vector<std::string>& lines) {
+    unit_->ReadBackStr("WR DM0 " + std::to_string(slot));
+    int levels = unit_->cassetteLevels(slot);
+    if (levels == 0) levels = unit_->MaxLevel;
+    int pitch = unit_->cassettePitch(slot);
+    for (int level = 1; level <= levels; ++level) {
+        if (pitch != 0) unit_->ReadBackStr("WR DM23 " + std::to_string(pitch));
+        sleepMs(150);
+        unit_->ReadBackStr("WR DM5 " + std::to_string(level));
+        sleepMs(150);
+        unit_->WaitForOperation();
+        lines.push_back(inventory::shortLine(slot, level, reader.Read()));
+    }
+}
+
+void InventoryThread::Execute() {
+    inventory::TPositionReader reader(*unit_, settings_, "RD 200",
+                                      inventory::TBarcodeWay::SlotReader);
+    std::vector<std::string> lines;
+    unit_->ReadBackStr("ST 1910");
+    sleepMs(150);
+    const int maxSlot = unit_->MaxSlot;
+    for (int slot = 1; slot <= maxSlot; ++slot) scanSlot(slot, reader, lines);
+    unit_->ReadBackStr("RS 1910");
+    inventory::finishScan(*unit_, settings_.FileName, lines);
+}
+
+}  // namespace krb

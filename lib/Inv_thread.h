@@ -1,0 +1,92 @@
+#pragma once
+// Plate inventories: what every scan shares (settings, reading one position, the line
+// formats, the file) and the short-format scan of all slots.
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "KRB_Class.h"
+
+namespace krb {
+
+// Taken at the start: a later start never changes a scan that is already running.
+struct TInventorySettings {
+    std::string FileName;
+    bool Detect = false;
+    bool Barcodes = false;
+};
+
+namespace inventory {
+
+constexpr const char* kNoBarcode = "<null>";
+
+struct TPositionReading {
+    bool Present = false;
+    std::string Barcode = kNoBarcode;
+};
+
+enum class TBarcodeWay { SlotReader, ReaderTrigger };
+
+// Detection and barcode reading at the position the handler stands at.
+class TPositionReader {
+  public:
+    TPositionReader(TKRB_Class& unit, const TInventorySettings& settings,
+                    std::string detectorCommand, TBarcodeWay way);
+    // Reader height correction (long scans with detection): offset from DM27 when below 450.
+    void EnableHeightCorrection();
+    TPositionReading Read();
+
+  private:
+    std::optional<std::int64_t> correctHeight();
+    void restoreHeight(std::int64_t height);
+    std::string readBarcode();
+
+    TKRB_Class& unit_;
+    bool detect_;
+    bool barcodes_;
+    std::string detectorCommand_;
+    TBarcodeWay way_;
+    std::optional<std::int32_t> offset_;
+};
+
+std::string shortLine(int slot, int level, const TPositionReading& reading);
+
+struct TLongLineFields {
+    std::string Sector, IdSys, Id;
+    int LineNumber = 0, Slot = 0, Level = 0;
+};
+std::string longLine(const TPositionReading& reading, const TLongLineFields& fields);
+
+// serial + "_" + letter + yy(mm)(dd) + counter + ".inv"; the first name with no such file.
+std::string generatedFileName(const std::string& serial, const std::tm& date);
+
+// All lines at once, CR LF each, through a temporary file renamed into place.
+bool writeInventoryFile(const std::string& path, const std::vector<std::string>& lines);
+void reportWriteFailure();
+// Writes the file, clears Busy, then tells the operator when the file could not be written.
+void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines);
+void reportMoveError(TKRB_Class& unit);
+
+// Runs a scan on a thread of its own. The start has claimed Busy; the scan clears it.
+void startScanThread(TKRB_Class& unit, std::function<void()> scan);
+
+}  // namespace inventory
+
+// All slots, levels from the cassette table, short lines; move errors are ignored.
+class InventoryThread {
+  public:
+    static void Start(UnitPtr unit, TInventorySettings settings);
+
+  private:
+    InventoryThread(UnitPtr unit, TInventorySettings settings)
+        : unit_(std::move(unit)), settings_(std::move(settings)) {}
+    void Execute();
+    void scanSlot(int slot, inventory::TPositionReader& reader, std::vector<std::string>& lines);
+
+    UnitPtr unit_;
+    TInventorySettings settings_;
+};
+
+}  // namespace krb

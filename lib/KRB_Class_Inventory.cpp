@@ -1,0 +1,141 @@
+// Starts of the plate inventories, in the order of their checks, and the one-slot
+// inventory that runs while the caller waits.
+#include <ctime>
+
+#include "Inv_thread.h"
+#include "Inv_thread2.h"
+#include "KRB_Class.h"
+#include "KRB_Class_Busy.h"
+#include "UnitInventoryPartition.h"
+#include "platform/clock.h"
+#include "text_numbers.h"
+
+namespace krb {
+
+using platform::sleepMs;
+
+namespace {
+
+constexpr std::int64_t kSlotInventoryBusyWaitMs = 180000;
+
+bool flag(const std::string& text) { return text == "1"; }
+
+std::tm today() {
+    std::time_t now = std::time(nullptr);
+    std::tm date{};
+    localtime_r(&now, &date);
+    return date;
+}
+
+}  // namespace
+
+std::string TKRB_Class::InventoryFileNameFor(const std::string& requested) {
+    if (!requested.empty()) return requested;
+    std::string serial;
+    {
+        std::lock_guard guard(TextLock);
+        serial = SerialNumberCache;
+    }
+    return inventory::generatedFileName(serial, today());
+}
+
+std::string TKRB_Class::InventoryCassets(const std::string& fileName, const std::string& detect,
+                                         const std::string& barcodes) {
+    if (!Initialized && !ReaderOpen) return "0";
+    TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
+    {
+        std::lock_guard guard(TextLock);
+        InventoryFile = settings.FileName;
+    }
+    InventoryDetect = settings.Detect;
+    InventoryBarcodes = settings.Barcodes;
+    if (!claimBusyStepped()) return "2";
+    InventoryThread::Start(shared_from_this(), settings);
+    return "1";
+}
+
+std::string TKRB_Class::InventoryCassets2(const std::string& fileName, const std::string& detect,
+                                          const std::string& barcodes) {
+    if (!Initialized) return "0";
+    TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
+    {
+        std::lock_guard guard(TextLock);
+        InventoryFile = settings.FileName;
+    }
+    if (settings.Barcodes && !ReaderOpen && !(IsCompSv && IsBCR)) return "3";
+    InventoryDetect = settings.Detect;
+    InventoryBarcodes = settings.Barcodes;
+    if (!claimBusyStepped()) return "2";
+    InventoryThread2::Start(shared_from_this(), settings);
+    return "1";
+}
+
+std::string TKRB_Class::Inventory2(const std::string& fileName, const std::string& detect,
+                                   const std::string& barcodes) {
+    return InventoryCassets2(fileName, detect, barcodes);
+}
+
+std::string TKRB_Class::PartitionInventory2(const std::string& fileName, const std::string& sector,
+                                            const std::string& detect,
+                                            const std::string& barcodes) {
+    if (!Initialized) return "0";
+    auto slots = Sectors.SlotsOfName(sector);
+    if (!slots) return "4";
+    if (slots->first == 0 || slots->second == 0) return "5";
+    TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
+    {
+        std::lock_guard guard(TextLock);
+        InventoryFile = settings.FileName;
+    }
+    if (settings.Barcodes && !ReaderOpen && !(IsCompSv && IsBCR)) return "3";
+    if (!claimBusyStepped()) return "2";
+    TKRBInventoryPartitionTHR::Start(shared_from_this(), settings, slots->first, slots->second);
+    return "1";
+}
+
+std::string TKRB_Class::ReadBarcodeByTrigger() {
+    purgeReader();
+    SendReaderLine("LON");
+    ReadBackStr("ST 1710");
+    std::string code = ReadReaderReply();
+    SendReaderLine("LOFF");
+    return code;
+}
+
+// Slot and levels that are not numbers write nothing: "3", before anything moves.
+std::string TKRB_Class::InventorySlot(const std::string& slotText,
+                                      const std::string& firstLevelText,
+                                      const std::string& lastLevelText, const std::string& fileName,
+                                      const std::string& detect, const std::string& barcodes) {
+    if (!Initialized && !ReaderOpen) return "0";
+    std::string file = InventoryFileNameFor(fileName);
+    TInventorySettings settings{file, flag(detect), flag(barcodes)};
+    auto slot = parseInt32(slotText);
+    auto firstLevel = parseInt32(firstLevelText);
+    auto lastLevel = parseInt32(lastLevelText);
+    if (!slot || !firstLevel || !lastLevel) return "3";
+    TBusyToken busy(*this);
+    if (!busy.claimWithin(kSlotInventoryBusyWaitMs)) return "2";
+    int levels = cassetteLevels(*slot);
+    if (levels != 0 && levels < *lastLevel) return "4";
+
+    inventory::TPositionReader reader(*this, settings, "RD 1808",
+                                      inventory::TBarcodeWay::ReaderTrigger);
+    std::vector<std::string> lines;
+    ReadBackStr("ST 1910");
+    sleepMs(150);
+    ReadBackStr("WR DM0 " + std::to_string(*slot));
+    if (int pitch = cassettePitch(*slot); pitch != 0)
+        ReadBackStr("WR DM23 " + std::to_string(pitch));
+    for (int level = *firstLevel; level <= *lastLevel; ++level) {
+        sleepMs(200);
+        ReadBackStr("WR DM5 " + std::to_string(level));
+        WaitForOperation();
+        lines.push_back(inventory::shortLine(*slot, level, reader.Read()));
+    }
+    ReadBackStr("RS 1910");
+    busy.release();
+    return inventory::writeInventoryFile(file, lines) ? "1" : "3";
+}
+
+}  // namespace krb

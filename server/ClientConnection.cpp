@@ -1,0 +1,115 @@
+#include "ClientConnection.h"
+
+namespace krb::server {
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+}  // namespace
+
+ClientConnection::ClientConnection(asio::ip::tcp::socket socket, ConnectionEvents& events)
+    : socket_(std::move(socket)), events_(events), readBuffer_(kReadChunk, '\0') {
+    asio::error_code error;
+    const auto peer = socket_.remote_endpoint(error);
+    if (!error) {
+        remoteAddress_ = peer.address().to_string();
+        remotePort_ = peer.port();
+    }
+    socket_.set_option(asio::ip::tcp::no_delay(true), error);
+}
+
+void ClientConnection::Start() { ReadNext(); }
+
+void ClientConnection::ReadNext() {
+    socket_.async_read_some(
+        asio::buffer(readBuffer_),
+        [self = shared_from_this()](const asio::error_code& error, std::size_t count) {
+            self->OnRead(error, count);
+        });
+}
+
+void ClientConnection::OnRead(const asio::error_code& error, std::size_t count) {
+    if (!open_) return;
+    if (error == asio::error::eof) {
+        Close();
+        return;
+    }
+    if (error) {
+        Fail(error);
+        return;
+    }
+    events_.ClientRead(shared_from_this(), DrainAvailable(count));
+    if (open_) ReadNext();
+}
+
+// One read event takes every byte received so far, not just what fitted the buffer.
+std::string ClientConnection::DrainAvailable(std::size_t count) {
+    std::string text(readBuffer_.data(), count);
+    asio::error_code error;
+    while (socket_.available(error) > 0 && !error) {
+        const std::size_t more = socket_.read_some(asio::buffer(readBuffer_), error);
+        if (error) break;
+        text.append(readBuffer_.data(), more);
+    }
+    return text;
+}
+
+void ClientConnection::Send(const std::string& text) {
+    if (!open_ || text.empty()) return;
+    sendQueue_.push_back(text);
+    if (!writing_) WriteNext();
+}
+
+void ClientConnection::PostReply(std::string text) {
+    asio::post(socket_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
+        self->Send(text);  // nothing is sent once the connection has closed
+    });
+}
+
+void ClientConnection::WriteNext() {
+    writing_ = true;
+    asio::async_write(socket_, asio::buffer(sendQueue_.front()),
+                      [self = shared_from_this()](const asio::error_code& error, std::size_t) {
+                          self->OnWritten(error);
+                      });
+}
+
+void ClientConnection::OnWritten(const asio::error_code& error) {
+    writing_ = false;
+    if (error) {
+        sendQueue_.clear();
+        if (open_) {
+            Fail(error);
+        } else {
+            CloseSocket();
+        }
+        return;
+    }
+    sendQueue_.pop_front();
+    if (!sendQueue_.empty()) {
+        WriteNext();
+    } else if (!open_) {
+        CloseSocket();
+    }
+}
+
+void ClientConnection::Fail(const asio::error_code& error) {
+    if (error == asio::error::operation_aborted) return;
+    events_.ClientError(shared_from_this(), error.value());
+    Close(true);
+}
+
+void ClientConnection::Close(bool discardPending) {
+    if (!open_) return;
+    open_ = false;
+    events_.ClientDisconnect(shared_from_this());
+    if (discardPending || !writing_) CloseSocket();
+}
+
+void ClientConnection::CloseSocket() {
+    asio::error_code ignored;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
+}
+
+}  // namespace krb::server

@@ -1,0 +1,321 @@
+// Program lifecycle, configuration, the listener and its client connections.
+#include "UnitMain.h"
+
+#include "ConfigPath.h"
+#include "TextNumbers.h"
+#include "UnitTHRKRBCommand.h"
+#include "platform/operator_message.h"
+#include "platform/profile_file.h"
+
+namespace krb::server {
+namespace {
+
+constexpr auto kHostLookupLimit = std::chrono::seconds(2);
+constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+
+// Message texts break their lines with CR; a log line must stay one line.
+std::string OnOneLine(const std::string& text) {
+    std::string line;
+    for (char c : text) {
+        const bool lineBreak = c == '\r' || c == '\n';
+        if (!lineBreak) {
+            line += c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    return line;
+}
+
+}  // namespace
+
+ServerCore::ServerCore(const KRBExports& exports)
+    : keepRunning_(asio::make_work_guard(loop_)), manager_(exports, &browser_) {
+    platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
+        asio::post(loop_, [this, caption, text] { WriteLog(caption, OnOneLine(text)); });
+    });
+}
+
+ServerCore::~ServerCore() {
+    platform::setOperatorMessageSink({});
+    loop_.stop();
+    // Command threads use the model and post to the loop: both must outlive them.
+    TTHRUnitCommand::WaitForRunningCommands();
+    serviceSockets_.clear();
+    connections_.clear();
+}
+
+// --- event loop --------------------------------------------------------------------------------
+
+void ServerCore::Run() { loop_.run(); }
+
+void ServerCore::Quit() {
+    asio::post(loop_, [this] {
+        FormClose();
+        keepRunning_.reset();
+        loop_.stop();
+    });
+}
+
+void ServerCore::Post(std::function<void()> work) { asio::post(loop_, std::move(work)); }
+
+void ServerCore::AddStateObserver(std::function<void(const TServerState&)> observer) {
+    stateObservers_.push_back(std::move(observer));
+}
+
+TServerState ServerCore::State() const {
+    std::lock_guard lock(stateMutex_);
+    return state_;
+}
+
+void ServerCore::UpdateState(const std::function<void(TServerState&)>& change) {
+    TServerState snapshot;
+    {
+        std::lock_guard lock(stateMutex_);
+        change(state_);
+        snapshot = state_;
+    }
+    for (const auto& observer : stateObservers_) observer(snapshot);
+}
+
+// --- start-up and configuration ----------------------------------------------------------------
+
+bool ServerCore::FormShow(const std::vector<std::string>& arguments) {
+    if (firstShowDone_) return false;
+    firstShowDone_ = true;
+    if (arguments.size() == 1) {
+        LoadConfiguration(arguments[0]);
+        return false;
+    }
+    if (arguments.size() != 2) return false;
+    LoadConfiguration(arguments[0]);
+    if (arguments[1] == "start" && State().StartCaption == "Start") BtnStartClick();
+    return true;
+}
+
+void ServerCore::LoadConfiguration(const std::string& path) {
+    if (!IsExistingFile(path)) {
+        platform::showOperatorMessage("Error!",
+                                      "Configuration File:\r\r" + path + "\r\rDoes not exist!");
+        return;
+    }
+    ApplyConfiguration(path);
+}
+
+void ServerCore::BtnLoadConfClick(const std::string& chosenPath) {
+    if (!IsExistingFile(chosenPath)) {
+        platform::showOperatorMessage(
+            "Error!", "Server's configuration file has not been found!\r\r" + chosenPath);
+        return;
+    }
+    ApplyConfiguration(chosenPath);
+}
+
+void ServerCore::ApplyConfiguration(const std::string& path) {
+    UpdateState([&](TServerState& state) { state.ConfFile = path; });
+    manager_.LoadSystems(path);
+    const platform::ProfileFile file(path);
+    const std::string port = file.readString("TCP", "port");
+    const std::string logFile = file.readString("TCP", "LogFile");
+    UpdateState([&](TServerState& state) {
+        if (!port.empty()) state.Port = port;
+        state.LogEnabled = !logFile.empty();
+        if (state.LogEnabled) state.LogFileName = ResolveConfigPath(logFile, FolderOf(path));
+    });
+}
+
+// --- listener ----------------------------------------------------------------------------------
+
+std::optional<int> ServerCore::PortNumber() const { return ParseInt32(State().Port); }
+
+void ServerCore::BtnStartClick() {
+    const auto port = PortNumber();
+    if (!port) return;
+    if (State().StartCaption == "Start") {
+        StartListener(*port);
+    } else {
+        StopListener();
+    }
+}
+
+void ServerCore::StartListener(int port) {
+    try {
+        if (port < 0 || port > 65535) {
+            throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                                    "port " + std::to_string(port));
+        }
+        asio::ip::tcp::acceptor acceptor(loop_);
+        const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(),
+                                               static_cast<unsigned short>(port));
+        acceptor.open(endpoint.protocol());
+        acceptor.set_option(asio::socket_base::reuse_address(true));
+        acceptor.bind(endpoint);
+        acceptor.listen();
+        acceptor_.emplace(std::move(acceptor));
+    } catch (const std::system_error& error) {
+        // The socket layer's own report; the listener stays stopped.
+        platform::showOperatorMessage("KRB TCP/IP Server", error.what());
+        return;
+    }
+    Accept();
+    asio::error_code error;
+    const auto local = acceptor_->local_endpoint(error);
+    UpdateState([&](TServerState& state) {
+        state.StartCaption = "Stop";
+        state.Listening = true;
+        state.LocalPort = error ? -1 : local.port();
+    });
+    WriteLog("Start", LocalDetails());
+}
+
+void ServerCore::StopListener() {
+    if (acceptor_) {
+        CloseAllClients();
+        WriteLog("Stop", LocalDetails());
+        asio::error_code ignored;
+        acceptor_->close(ignored);
+        acceptor_.reset();
+    }
+    UpdateState([](TServerState& state) {
+        state.StartCaption = "Start";
+        state.Listening = false;
+        state.LocalPort = -1;
+    });
+}
+
+void ServerCore::FormClose() {
+    if (!acceptor_) return;
+    CloseAllClients();
+    WriteLog("Stop", LocalDetails());
+    asio::error_code ignored;
+    acceptor_->close(ignored);
+    acceptor_.reset();
+    UpdateState([](TServerState& state) {
+        state.Listening = false;
+        state.LocalPort = -1;
+    });
+}
+
+void ServerCore::CloseAllClients() {
+    const auto open = connections_;  // each close removes its entry
+    for (const auto& connection : open) connection->Close(true);
+}
+
+std::string ServerCore::LocalDetails() const {
+    asio::error_code error;
+    std::string host = asio::ip::host_name(error);
+    if (error) host.clear();
+    std::string address;
+    int port = -1;
+    if (acceptor_) {
+        const auto local = acceptor_->local_endpoint(error);
+        if (!error) {
+            address = local.address().to_string();
+            port = local.port();
+        }
+    }
+    return "LH=" + host + ";LA=" + address + ";LP=" + std::to_string(port);
+}
+
+void ServerCore::Accept() {
+    acceptor_->async_accept([this](const asio::error_code& error, asio::ip::tcp::socket socket) {
+        if (!acceptor_ || error == asio::error::operation_aborted) return;
+        if (!error) {
+            OnAccepted(std::move(socket));
+            Accept();
+            return;
+        }
+        // Out of descriptors and the like: try again shortly instead of spinning.
+        auto pause = std::make_shared<asio::steady_timer>(loop_, kAcceptRetryPause);
+        pause->async_wait([this, pause](const asio::error_code&) {
+            if (acceptor_) Accept();
+        });
+    });
+}
+
+void ServerCore::OnAccepted(asio::ip::tcp::socket socket) {
+    ConnectionEvents& events = *this;
+    auto connection = std::make_shared<ClientConnection>(std::move(socket), events);
+    connections_.push_back(connection);
+    LookUpRemoteHost(connection);
+    connection->Start();
+}
+
+// --- client events -----------------------------------------------------------------------------
+
+// The "Connect" line waits for the reverse lookup, but never long, and always comes before
+// any other line of the connection.
+void ServerCore::LookUpRemoteHost(const std::shared_ptr<ClientConnection>& connection) {
+    auto resolver = std::make_shared<asio::ip::tcp::resolver>(loop_);
+    auto limit = std::make_shared<asio::steady_timer>(loop_, kHostLookupLimit);
+    asio::error_code error;
+    const auto address = asio::ip::make_address(connection->RemoteAddress(), error);
+    if (error) {
+        LogConnect(connection);
+        return;
+    }
+    const asio::ip::tcp::endpoint peer(
+        address, static_cast<unsigned short>(std::max(connection->RemotePort(), 0)));
+    std::weak_ptr<ClientConnection> weak = connection;
+    resolver->async_resolve(
+        peer, [this, weak, limit](const asio::error_code& lookupError,
+                                  const asio::ip::tcp::resolver::results_type& results) {
+            limit->cancel();
+            auto connection = weak.lock();
+            if (!connection || connection->ConnectLogged()) return;
+            if (!lookupError && !results.empty()) {
+                const std::string host = results.begin()->host_name();
+                if (host != connection->RemoteAddress()) connection->SetRemoteHost(host);
+            }
+            LogConnect(connection);
+        });
+    limit->async_wait([this, weak, resolver](const asio::error_code& waitError) {
+        if (waitError) return;
+        resolver->cancel();
+        if (auto connection = weak.lock(); connection && !connection->ConnectLogged()) {
+            LogConnect(connection);
+        }
+    });
+}
+
+void ServerCore::LogConnect(const std::shared_ptr<ClientConnection>& connection) {
+    connection->SetConnectLogged();
+    WriteLog("Connect", RemoteDetails(*connection));
+}
+
+std::string ServerCore::RemoteDetails(const ClientConnection& connection) {
+    return "RH=" + connection.RemoteHost() + ";RA=" + connection.RemoteAddress() +
+           ";RP=" + std::to_string(connection.RemotePort());
+}
+
+void ServerCore::ClientRead(const std::shared_ptr<ClientConnection>& connection,
+                            const std::string& text) {
+    if (text.find('\r') == std::string::npos) {
+        connection->Send("E1\r\n");
+        return;
+    }
+    try {
+        DispatchCommand(connection, text);
+    } catch (...) {
+        // A failed dispatch leaves the connection as it is; the client may get nothing.
+    }
+}
+
+void ServerCore::ClientError(const std::shared_ptr<ClientConnection>& connection, int code) {
+    if (!connection->ConnectLogged()) LogConnect(connection);
+    WriteLog("Error=" + std::to_string(code), RemoteDetails(*connection));
+}
+
+void ServerCore::ClientDisconnect(const std::shared_ptr<ClientConnection>& connection) {
+    if (!connection->ConnectLogged()) LogConnect(connection);
+    WriteLog("Disconnect", RemoteDetails(*connection));
+    for (auto it = serviceSockets_.begin(); it != serviceSockets_.end(); ++it) {
+        if (*it == connection) {
+            serviceSockets_.erase(it);
+            break;
+        }
+    }
+    connections_.remove(connection);
+}
+
+}  // namespace krb::server

@@ -1,0 +1,100 @@
+#include "UnitPlate.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "DateTimeText.h"
+#include "TextNumbers.h"
+#include "UnitId.h"
+#include "platform/profile_file.h"
+
+namespace krb::server {
+
+ContentsFields SplitContentsLine(std::string_view line) {
+    ContentsFields fields;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i + 1 < kContentsFieldCount; ++i) {
+        auto comma = line.find(',', start);
+        if (comma == std::string_view::npos) {
+            fields[i] = std::string(line.substr(start));
+            return fields;
+        }
+        fields[i] = std::string(line.substr(start, comma - start));
+        start = comma + 1;
+    }
+    fields[kDateUnloadField] = std::string(line.substr(start));
+    return fields;
+}
+
+std::string JoinContentsLine(const ContentsFields& fields) {
+    std::string line = fields[0];
+    for (std::size_t i = 1; i < kContentsFieldCount; ++i) line.append(",").append(fields[i]);
+    return line;
+}
+
+std::string DefaultLocationName(const std::string& slotText, bool present) {
+    return (present ? "Plate " : "Location ") + slotText;
+}
+
+bool IsDefaultLocationName(std::string_view name) {
+    return name.substr(0, 6) == "Plate " || name.substr(0, 9) == "Location ";
+}
+
+std::optional<std::vector<std::string>> LoadTextLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    const std::string content = buffer.str();
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        auto end = content.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(content.substr(start));
+            break;
+        }
+        lines.push_back(content.substr(start, end - start));
+        start =
+            end + ((content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n')
+                       ? 2
+                       : 1);
+    }
+    return lines;
+}
+
+bool SaveTextLines(const std::string& path, const std::vector<std::string>& lines) {
+    std::string content;
+    for (const auto& line : lines) content.append(line).append("\r\n");
+    return platform::replaceFileAtomically(path, content);
+}
+
+TKRBPlate PlateFromContentsLine(const ContentsFields& fields) {
+    TKRBPlate plate;
+    plate.SlotNo = Int32Or(fields[kSlotNoField], 0);
+    plate.Cassette = Int32Or(fields[kCassetteField], 0);
+    plate.Level = Int32Or(fields[kLevelField], 0);
+    plate.PP = fields[kPresentField] == "1";
+    plate.PlateBCR = fields[kBarcodeField];
+    plate.PlateUserId = fields[kUserIdField];
+    plate.SectorName = fields[kSectorField];
+    plate.DateCheck = ParseDateTime(fields[kDateCheckField]);
+    plate.DateLoad = ParseDateTime(fields[kDateLoadField]);
+    plate.DateUnload = ParseDateTime(fields[kDateUnloadField]);
+    return plate;
+}
+
+std::vector<TKRBPlate> ReadPlates(const TKRBId& unit, const std::string& cassetteText) {
+    std::vector<TKRBPlate> plates;
+    if (unit.ContentsFile.empty()) return plates;
+    auto lines = LoadTextLines(unit.ContentsFile);
+    if (!lines) return plates;
+    for (const auto& line : *lines) {
+        ContentsFields fields = SplitContentsLine(line);
+        if (fields[kCassetteField] == cassetteText) plates.push_back(PlateFromContentsLine(fields));
+    }
+    return plates;
+}
+
+}  // namespace krb::server

@@ -1,0 +1,87 @@
+#pragma once
+// TTHRUnitCommand: one thread per unit command. It matches the command name against the
+// unit command table, reads the row's arguments, runs the unit operation and posts one reply
+// line to the client connection (dropped when the connection has gone).
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace krb::server {
+
+class ClientLink;
+class TKRBId;
+
+// A unit command that cannot run as given (a missing or non-numeric integer field); its
+// reply is "E3".
+class TCommandArgumentError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class FieldKind { Integer, Text, Flag };
+
+// The fields of a unit command after its unit ID. The argument list is the text between the
+// first "(" and the first ")"; field 0, the unit ID, ends at the first ",". A row reading n
+// fields splits them off one by one at the next ","; the last one is all that remains after
+// the comma before it, commas included.
+class TCommandFields {
+  public:
+    TCommandFields(std::string_view command, std::span<const FieldKind> shape);
+
+    std::int32_t Integer(std::size_t index) const;  // throws TCommandArgumentError
+    const std::string& Text(std::size_t index) const;
+    bool Flag(std::size_t index) const;  // on only for exactly "1"
+
+    static std::string_view ArgumentList(std::string_view command);
+
+  private:
+    std::vector<std::optional<std::string>> fields_;
+    std::vector<std::optional<std::int32_t>> integers_;
+};
+
+// One row of the unit command table.
+struct TUnitCommandRow {
+    std::string_view Name;  // compared over its own length, case-sensitively
+    std::vector<FieldKind> Shape;
+    std::string (*Run)(TKRBId& unit, const TCommandFields& fields);
+};
+
+// The 40 rows in matching order: a name that begins with another name comes first.
+const std::vector<TUnitCommandRow>& UnitCommandTable();
+const TUnitCommandRow* FindUnitCommandRow(std::string_view command);
+
+class TTHRUnitCommand {
+  public:
+    // Starts the thread for one command; false (and nothing started) when no thread could be
+    // created. The thread keeps the connection alive until its reply is posted.
+    static bool Create(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection);
+
+    // The reply for one command, without its CR LF: the row's result, "E1" when no row
+    // matches, "E3" when the arguments or the operation fail.
+    static std::string Reply(TKRBId& unit, const std::string& command);
+
+    // Blocks until every command thread started so far has posted its reply (teardown).
+    static void WaitForRunningCommands();
+    static std::size_t RunningCommands();
+
+    // Tests stand in a starter that fails the way thread creation fails.
+    using ThreadStarter = std::function<void(std::function<void()> body)>;
+    static void SetThreadStarter(ThreadStarter starter);  // empty: std::thread, detached
+
+  private:
+    TTHRUnitCommand(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection);
+    void Execute();
+
+    TKRBId& unit_;
+    std::string command_;
+    std::shared_ptr<ClientLink> connection_;
+};
+
+}  // namespace krb::server

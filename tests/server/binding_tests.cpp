@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include "fake_library.h"
+
+namespace krb::server::testing {
+namespace {
+
+class BindingTest : public ::testing::Test {
+  protected:
+    void SetUp() override { Fake().Reset(); }
+    TKRBDLL dll{FakeExports()};
+};
+
+TEST_F(BindingTest, PassesUnitAndArgumentsAsTexts) {
+    dll.SetCassetteConfig(7, 3, 12, -25);
+    dll.SetBase(7, true);
+    dll.SetExt(7, false);
+    dll.WriteSetClimate2(7, "37.0", "90", "5", "");
+    dll.Inventory2(7, "inv", true, false);
+    dll.ServiceMovePlate2(7, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11);
+    EXPECT_EQ(Fake().ArgsOf("KRBSetCassetteConfig"),
+              (std::vector<std::string>{"7", "3", "12", "-25"}));
+    EXPECT_EQ(Fake().ArgsOf("KRBSetBase"), (std::vector<std::string>{"7", "1"}));
+    EXPECT_EQ(Fake().ArgsOf("KRBSetExt"), (std::vector<std::string>{"7", "0"}));
+    EXPECT_EQ(Fake().ArgsOf("KRB2WriteSetClimate"),
+              (std::vector<std::string>{"7", "37.0", "90", "5", ""}));
+    EXPECT_EQ(Fake().ArgsOf("KRB2Inventory"), (std::vector<std::string>{"7", "inv", "1", "0"}));
+    EXPECT_EQ(Fake().ArgsOf("KRB2ServiceMovePlate").size(), 12u);
+    EXPECT_EQ(Fake().ArgsOf("KRB2ServiceMovePlate")[11], "11");
+}
+
+TEST_F(BindingTest, IntegerResultsFallBackOnFailure) {
+    Fake().Reply("KRBReadReadyFlag", {"abc"});
+    EXPECT_EQ(dll.ReadReadyFlag(1), -1);
+    Fake().Reply("KRBConnect", {""});
+    EXPECT_EQ(dll.Connect(1), 0);
+    Fake().Reply("KRBReadErrorCode", {FakeLibrary::kNoText});
+    EXPECT_EQ(dll.ReadErrorCode(1), -1);
+    Fake().Reply("KRBReadErrorFlag", {" 1"});
+    EXPECT_EQ(dll.ReadErrorFlag(1), -1);
+    Fake().Reply("KRBSoftReset", {"99999999999"});
+    EXPECT_EQ(dll.SoftReset(1), -1);
+    Fake().Reply("KRB2ServiceMovePlate", {"x"});
+    EXPECT_EQ(dll.ServiceMovePlate2(1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), 0);
+    Fake().Reply("KRBBCRPath", {"open"});
+    EXPECT_NE(dll.BCRPath(1, 2), 1);
+    Fake().Reply("KRBReadFirmWareVersion", {"v72"});
+    EXPECT_FALSE(dll.TryReadFirmWareVersion(1).has_value());
+    EXPECT_EQ(dll.ReadFirmWareVersion(1), 0);
+}
+
+TEST_F(BindingTest, StartResultsAreMapped) {
+    Fake().Reply("KRB2Inventory", {"0", "1", "4", "-3", "x"});
+    std::vector<int> results;
+    for (int i = 0; i < 5; ++i) results.push_back(dll.Inventory2(1, "f", false, false));
+    EXPECT_EQ(results, (std::vector<int>{-1, 1, -4, 3, -1}));
+    Fake().Reply("KRB2ServiceIsPlateAtLocation", {"0", "1", "5", ""});
+    results.clear();
+    for (int i = 0; i < 4; ++i) results.push_back(dll.ServiceIsPlateAtLocation2(1, 1, 1));
+    EXPECT_EQ(results, (std::vector<int>{0, 1, -5, -1}));
+}
+
+TEST_F(BindingTest, TextResultsAreConverted) {
+    Fake().Reply("KRBAlternateXferStation", {"0", "2", "abc", FakeLibrary::kNoText});
+    EXPECT_EQ(dll.AlternateXferStation(1, 1), "-1");
+    EXPECT_EQ(dll.AlternateXferStation(1, 1), "2");
+    EXPECT_EQ(dll.AlternateXferStation(1, 1), "abc");
+    EXPECT_EQ(dll.AlternateXferStation(1, 1), "-1");
+    Fake().Reply("KRB2GetSysStatus", {"007", "", "x"});
+    EXPECT_EQ(dll.GetSysStatus2(1), "7");
+    EXPECT_EQ(dll.GetSysStatus2(1), "-1");
+    EXPECT_EQ(dll.GetSysStatus2(1), "-1");
+    Fake().Reply("KRBSwap", {"0", "3"});
+    EXPECT_EQ(dll.Swap(1), -1);
+    EXPECT_EQ(dll.Swap(1), 3);
+    Fake().Reply("KRBSerialNumber", {FakeLibrary::kNoText});
+    EXPECT_EQ(dll.SerialNumber(1), "");
+}
+
+TEST_F(BindingTest, OnlyMarkedCallsHoldTheBindingLock) {
+    dll.Connect(1);
+    dll.IsOperationRunning(1);
+    dll.DefineSector2(1, 1, 2, "A");
+    dll.Initialize(1);
+    dll.Inventory2(1, "f", false, false);
+    dll.SetId(1, "U");
+    for (const auto& call : Fake().Calls()) {
+        bool marked = call.name == "KRBConnect" || call.name == "KRBIsOperationRunning" ||
+                      call.name == "KRB2DefineSector";
+        EXPECT_EQ(call.bindingLockHeld, marked) << call.name;
+    }
+    EXPECT_FALSE(BindingLockHeld());
+}
+
+}  // namespace
+}  // namespace krb::server::testing

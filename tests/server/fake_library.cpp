@@ -1,0 +1,161 @@
+#include "fake_library.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <type_traits>
+
+#include "platform/operator_message.h"
+
+namespace krb::server::testing {
+namespace {
+
+template <std::size_t N>
+struct FixedName {
+    char text[N];
+    constexpr FixedName(const char (&name)[N]) { std::copy_n(name, N, text); }
+};
+
+template <FixedName Name, class Result, class... Texts>
+Result FakeExport(KRBText id, Texts... args) {
+    const char* reply = Fake().Call(Name.text, {id, args...});
+    if constexpr (!std::is_void_v<Result>) return reply;
+}
+
+}  // namespace
+
+template <class Mutex>
+bool HeldElsewhere(Mutex& mutex) {
+    return !std::async(std::launch::async, [&] {
+                bool taken = mutex.try_lock();
+                if (taken) mutex.unlock();
+                return taken;
+            }).get();
+}
+
+bool BindingLockHeld() { return HeldElsewhere(BindingLock()); }
+bool IsHeld(std::recursive_mutex& mutex) { return HeldElsewhere(mutex); }
+
+FakeLibrary& Fake() {
+    static FakeLibrary fake;
+    return fake;
+}
+
+const KRBExports& FakeExports() {
+    static const KRBExports exports = [] {
+        KRBExports table;
+#define FAKE_ENTRY(name) table.name = &FakeExport<#name>;
+        KRB_BOUND_EXPORTS(FAKE_ENTRY)
+#undef FAKE_ENTRY
+        return table;
+    }();
+    return exports;
+}
+
+void FakeLibrary::Reset() {
+    std::lock_guard lock(mutex_);
+    replies_.clear();
+    calls_.clear();
+    hook_ = nullptr;
+}
+
+void FakeLibrary::Reply(const std::string& name, std::vector<std::string> replies) {
+    std::lock_guard lock(mutex_);
+    replies_[name] = std::deque<std::string>(replies.begin(), replies.end());
+}
+
+void FakeLibrary::OnCall(std::function<void(const RecordedCall&)> hook) {
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
+}
+
+std::vector<RecordedCall> FakeLibrary::Calls() {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+std::vector<std::string> FakeLibrary::CallNames() {
+    std::vector<std::string> names;
+    for (const auto& call : Calls()) names.push_back(call.name);
+    return names;
+}
+
+std::vector<std::string> FakeLibrary::ArgsOf(const std::string& name) {
+    for (const auto& call : Calls()) {
+        if (call.name == name) return call.args;
+    }
+    return {};
+}
+
+int FakeLibrary::Count(const std::string& name) {
+    auto calls = Calls();
+    return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                          [&](const auto& call) { return call.name == name; }));
+}
+
+const char* FakeLibrary::Call(const char* name, std::vector<std::string> args) {
+    RecordedCall call{name, std::move(args), BindingLockHeld()};
+    std::function<void(const RecordedCall&)> hook;
+    std::string reply;
+    {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+        hook = hook_;
+        auto& queue = replies_[name];
+        if (!queue.empty()) {
+            reply = queue.front();
+            if (queue.size() > 1) queue.pop_front();
+        }
+    }
+    if (hook) hook(call);
+    if (reply == kNoText) return nullptr;
+    thread_local std::map<std::string, std::string> slots;
+    return (slots[name] = reply).c_str();
+}
+
+TempFolder::TempFolder() {
+    static std::atomic<int> counter{0};
+    path_ = std::filesystem::temp_directory_path() /
+            ("krb_server_tests_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+}
+
+std::string TempFolder::File(const std::string& relative, const std::string& content) const {
+    auto file = path_ / relative;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+    return file.string();
+}
+
+std::string TempFolder::Read(const std::string& relative) const {
+    std::ifstream in(path_ / relative, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+MessageCapture::MessageCapture() {
+    platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
+        std::lock_guard lock(mutex_);
+        messages_.emplace_back(caption, text);
+    });
+}
+
+MessageCapture::~MessageCapture() { platform::setOperatorMessageSink(nullptr); }
+
+std::vector<std::pair<std::string, std::string>> MessageCapture::Messages() {
+    std::lock_guard lock(mutex_);
+    return messages_;
+}
+
+}  // namespace krb::server::testing

@@ -1,0 +1,78 @@
+#pragma once
+// A stand-in for KRB_lib behind the binding: scripted replies per export and a record of
+// every call, with whether the binding lock was held during it.
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "UnitDLLClass.h"
+
+namespace krb::server::testing {
+
+struct RecordedCall {
+    std::string name;
+    std::vector<std::string> args;  // unit first
+    bool bindingLockHeld = false;
+};
+
+class FakeLibrary {
+  public:
+    static constexpr const char* kNoText = "<no text>";  // the export returns a null pointer
+
+    void Reset();
+    // Replies are used in order; the last one repeats. Exports without replies answer "".
+    void Reply(const std::string& name, std::vector<std::string> replies);
+    // Runs during the call (outside the fake's own lock).
+    void OnCall(std::function<void(const RecordedCall&)> hook);
+
+    std::vector<RecordedCall> Calls();
+    std::vector<std::string> CallNames();
+    std::vector<std::string> ArgsOf(const std::string& name);  // args of the first call
+    int Count(const std::string& name);
+
+    const char* Call(const char* name, std::vector<std::string> args);
+
+  private:
+    std::mutex mutex_;
+    std::map<std::string, std::deque<std::string>> replies_;
+    std::vector<RecordedCall> calls_;
+    std::function<void(const RecordedCall&)> hook_;
+};
+
+FakeLibrary& Fake();
+const KRBExports& FakeExports();
+
+// True when another thread cannot take the lock right now.
+bool BindingLockHeld();
+bool IsHeld(std::recursive_mutex& mutex);
+
+// A fresh folder under the test temp folder, removed by the destructor.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    const std::filesystem::path& path() const { return path_; }
+    std::string File(const std::string& relative, const std::string& content) const;
+    std::string Read(const std::string& relative) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Captures operator messages while alive.
+class MessageCapture {
+  public:
+    MessageCapture();
+    ~MessageCapture();
+    std::vector<std::pair<std::string, std::string>> Messages();
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::pair<std::string, std::string>> messages_;
+};
+
+}  // namespace krb::server::testing
