@@ -302,6 +302,7 @@ SimSettings loadSimFile(const std::string& path, const std::vector<int>& unitPor
         unit.motionMs = optionalValue(file, section, "Motion");
         if (auto lock = optionalValue(file, section, "LockBeforeInit"))
             unit.lockBeforeInit = *lock != 0;
+        if (auto locked = optionalValue(file, section, "Locked")) unit.locked = *locked != 0;
         for (const auto& value : {unit.slots, unit.levels, unit.rows, unit.columns}) {
             if (value && *value > 99)
                 throw ConfigError(path + ": [" + section + "] counts above 99 are not supported");

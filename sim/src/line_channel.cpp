@@ -50,6 +50,12 @@ LineChannel::LineChannel(PortDirectory& ports, int comNumber, Responder responde
 }
 
 LineChannel::~LineChannel() {
+    stop();
+    ports_.unpublish(comNumber_);
+    close(wakeFd_);
+}
+
+void LineChannel::stop() {
     {
         std::lock_guard lock(deliveryMutex_);
         stopping_ = true;
@@ -57,10 +63,8 @@ LineChannel::~LineChannel() {
     const std::uint64_t one = 1;
     [[maybe_unused]] auto ignored = write(wakeFd_, &one, sizeof one);
     deliveryChanged_.notify_all();
-    reader_.join();
-    writer_.join();
-    ports_.unpublish(comNumber_);
-    close(wakeFd_);
+    if (reader_.joinable()) reader_.join();
+    if (writer_.joinable()) writer_.join();
 }
 
 void LineChannel::readLoop() {

@@ -38,6 +38,8 @@ UnitModelBase::UnitModelBase(int com, RegisterStore& registers, PlateWorld& worl
     registers_.setDm(108, identity.firmware);
     registers_.setDm(109, identity.serial);
     registers_.setRelay(3101, identity.lockBeforeInit);
+    lockCommanded_ = identity.lockedAtStart;
+    registers_.setRelay(kLockRelay, identity.lockedAtStart);
     registers_.setRelay(kReadyRelay, true);
     // Set word, actual word, ambient value, rate: temperature and humidity in tenths,
     // gases in hundredths of a percent.

@@ -48,7 +48,7 @@ VirtualLab::VirtualLab(LabConfig config, SimSettings settings, const std::string
         for (auto& unit : units_) unit.controller->setModel(unit.model);
         runSetup(settings.setup);
     } catch (...) {
-        for (auto& unit : units_) unit.model->stop();
+        stopAll();
         throw;
     }
 }
@@ -66,12 +66,18 @@ std::unique_ptr<VirtualLab> VirtualLab::fromFiles(const std::string& driverConfi
     return std::make_unique<VirtualLab>(std::move(config), std::move(settings), portDir);
 }
 
-// Threads first: every model's worker, then the controllers' and readers' channels; the
-// models themselves (which the channels call) go last.
-VirtualLab::~VirtualLab() {
-    for (auto& unit : units_) unit.model->stop();
-    for (auto& unit : units_) unit.controller.reset();
-    for (auto& unit : units_) unit.reader.reset();
+// Every thread stops before any object goes: controllers call readers (trigger), readers call
+// models, models read the controllers' registers.
+VirtualLab::~VirtualLab() { stopAll(); }
+
+void VirtualLab::stopAll() {
+    for (auto& unit : units_) {
+        if (unit.model) unit.model->stop();
+    }
+    for (auto& unit : units_) {
+        if (unit.controller) unit.controller->stop();
+        if (unit.reader) unit.reader->stop();
+    }
 }
 
 void VirtualLab::build(const SimSettings& settings) {
@@ -109,6 +115,7 @@ std::shared_ptr<UnitModelBase> VirtualLab::makeModel(Unit& unit, const SimSettin
     identity.firmware = static_cast<std::uint16_t>(overrides.firmware.value_or(7100));
     identity.serial = static_cast<std::uint16_t>(overrides.serial.value_or(1000 + unit.config.com));
     identity.lockBeforeInit = overrides.lockBeforeInit.value_or(false);
+    identity.lockedAtStart = overrides.locked.value_or(false);
     const int com = unit.config.com;
     RegisterStore& registers = unit.controller->registers();
     switch (unit.role) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
+#include <string_view>
 
 #include "UnitId.h"
 #include "UnitTHRKRBCommand.h"
@@ -13,6 +13,24 @@ namespace krb::server {
 namespace {
 
 using namespace frontend_testing;
+
+// "hh:nn:ss.zzz dd.mm.yy;" + event + ";" + host key, any host name without ";", then `tail`.
+bool IsLogLine(const std::string& line, const std::string& event, const std::string& hostKey,
+               const std::string& tail) {
+    const std::string shape = "dd:dd:dd.ddd dd.dd.dd;";
+    if (line.size() < shape.size()) return false;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (shape[i] == 'd' ? !digit : line[i] != shape[i]) return false;
+    }
+    const std::string head = event + ";" + hostKey;
+    std::string_view rest(line);
+    rest.remove_prefix(shape.size());
+    if (rest.size() < head.size() + tail.size()) return false;
+    if (!rest.starts_with(head) || !rest.ends_with(tail)) return false;
+    const auto host = rest.substr(head.size(), rest.size() - head.size() - tail.size());
+    return host.find(';') == std::string_view::npos;
+}
 
 int CountLines(const std::vector<std::string>& lines, const std::string& wanted) {
     return static_cast<int>(std::count(lines.begin(), lines.end(), wanted));
@@ -204,13 +222,12 @@ TEST_F(ServerLifecycleTest, LogsStartConnectDisconnectAndStopInTheirFormat) {
     }  // the window closes
     const auto lines = ReadLines(lab_.LogPath());
     ASSERT_EQ(lines.size(), 4u);
-    const std::string stamp = R"(\d\d:\d\d:\d\d\.\d{3} \d\d\.\d\d\.\d\d)";
-    const std::string local = ";LH=[^;]*;LA=0\\.0\\.0\\.0;LP=" + std::to_string(serverPort);
-    const std::string remote = ";RH=[^;]*;RA=127\\.0\\.0\\.1;RP=" + std::to_string(clientPort);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(stamp + ";Start" + local))) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + ";Connect" + remote))) << lines[1];
-    EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + ";Disconnect" + remote))) << lines[2];
-    EXPECT_TRUE(std::regex_match(lines[3], std::regex(stamp + ";Stop" + local))) << lines[3];
+    const std::string local = ";LA=0.0.0.0;LP=" + std::to_string(serverPort);
+    const std::string remote = ";RA=127.0.0.1;RP=" + std::to_string(clientPort);
+    EXPECT_TRUE(IsLogLine(lines[0], "Start", "LH=", local)) << lines[0];
+    EXPECT_TRUE(IsLogLine(lines[1], "Connect", "RH=", remote)) << lines[1];
+    EXPECT_TRUE(IsLogLine(lines[2], "Disconnect", "RH=", remote)) << lines[2];
+    EXPECT_TRUE(IsLogLine(lines[3], "Stop", "LH=", local)) << lines[3];
 }
 
 TEST_F(ServerLifecycleTest, ASecondArgumentOtherThanStartLoadsButDoesNotListen) {

@@ -90,7 +90,7 @@ TEST_F(ControlTest, MalformedLinesAreRefusedAndChangeNothing) {
     }
     EXPECT_EQ(last("COUNT"), "OK plates=10 tubes=5");
     EXPECT_EQ(last("STATUS COM1"),
-              "OK ready=1 error=0 code=0000 referenced=0 door=closed locked=0 scan=0 queued=0");
+              "OK ready=1 error=0 code=0000 referenced=0 door=closed locked=1 scan=0 queued=0");
 }
 
 TEST_F(ControlTest, CommunicationFaultsAndClear) {

@@ -214,13 +214,24 @@ TEST_F(PlateStoreTest, LockBeforeInitialisationNeedsTheLock) {
     UnitLink unit(*lab2, kBase);
     lab2->controller(kBase).registers().setRelay(3101, true);
     EXPECT_EQ(unit("RD 3101"), "1");
-    unit.send({"ST 1801"});
+    unit.send({"RS 1701", "ST 1801"});
     unit.waitIdle();
     EXPECT_EQ(unit("RD 1814"), "1");
     EXPECT_EQ(unit("RD DM200"), formatWord(errorCode(Operation::None, 1, ErrorKind::UserAccess)));
     unit.send({"ST 1900", "ST 1701", "ST 1801"});
     unit.waitIdle();
     EXPECT_EQ(unit("RD 6500"), "1");
+}
+
+TEST(PlateStoreStartup, UnitsConfiguredLockedStartWithTheDoorLocked) {
+    auto lab = testing::makeDemoLab();
+    UnitLink base(*lab, kBase);  // Locked=1 in the demo lab
+    EXPECT_EQ(base("RD 1811"), "1");
+    EXPECT_EQ(base("RD 1701"), "1");
+    EXPECT_EQ(base("RS 1701"), "OK");
+    EXPECT_EQ(base("RD 1811"), "0");
+    UnitLink cascader(*lab, 2);  // no Locked key
+    EXPECT_EQ(cascader("RD 1811"), "0");
 }
 
 TEST(CascadeLevels, CodesReachTheirLevels) {

@@ -23,6 +23,7 @@ class BarcodeReader {
     BarcodeReader& operator=(const BarcodeReader&) = delete;
 
     void trigger();
+    void stop() { channel_.stop(); }  // stops hearing and sending; idempotent
     bool switchedOn() const;
     int comNumber() const { return channel_.comNumber(); }
     const std::string& devicePath() const { return channel_.devicePath(); }

@@ -34,6 +34,7 @@ class ControllerEmulator {
     ControllerEmulator& operator=(const ControllerEmulator&) = delete;
 
     RegisterStore& registers() { return registers_; }
+    void stop() { channel_.stop(); }  // stops hearing and answering; idempotent
     const std::string& devicePath() const;
     void setModel(std::shared_ptr<UnitModel> model);
 

@@ -65,6 +65,7 @@ struct UnitOverrides {
     std::optional<int> slots, levels, carouselPositions, rows, columns;
     std::optional<int> firmware, serial, motionMs;
     std::optional<bool> lockBeforeInit;
+    std::optional<bool> locked;  // door lock engaged at power-up
 };
 
 struct SimSettings {

@@ -35,6 +35,9 @@ class LineChannel {
 
     LineChannel(PortDirectory& ports, int comNumber, Responder responder);
     ~LineChannel();
+    // Ends both threads (nothing is heard or sent any more); the port stays published
+    // until destruction. Idempotent.
+    void stop();
     LineChannel(const LineChannel&) = delete;
     LineChannel& operator=(const LineChannel&) = delete;
 

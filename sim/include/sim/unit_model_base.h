@@ -58,6 +58,7 @@ struct UnitIdentity {
     std::uint16_t firmware = 7100;  // DM108
     std::uint16_t serial = 1000;    // DM109
     bool lockBeforeInit = false;    // relay 3101
+    bool lockedAtStart = false;     // relay 1701 commanded at power-up
 };
 
 struct UnitStatus {

@@ -58,6 +58,7 @@ class VirtualLab {
     };
 
     void build(const SimSettings& settings);
+    void stopAll();
     std::shared_ptr<UnitModelBase> makeModel(Unit& unit, const SimSettings& settings);
     void wire();
     void runSetup(const std::vector<std::string>& lines);

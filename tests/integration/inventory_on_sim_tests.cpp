@@ -1,0 +1,104 @@
+// A plate inventory of the demo lab's tube-lab plate store (COM4, reader on COM14) against
+// the simulator's own record of the unit's plates.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "demo_lab_fixture.h"
+
+namespace krb::integration {
+namespace {
+
+constexpr int kStore = 4;
+
+class InventoryOnSim : public DemoLab {
+  protected:
+    void SetUp() override {
+        DemoLab::SetUp();
+        activate(kStore);
+        KRBDeleteSectors("4");
+        KRB2DefineSector("4", "1", "2", "Racks");
+        KRB2DefineSector("4", "3", "10", "Plates");
+        file_ = std::filesystem::temp_directory_path() /
+                ("inventory-on-sim-" + std::to_string(::getpid()) + ".inv");
+        std::filesystem::remove(file_);
+    }
+    void TearDown() override {
+        std::filesystem::remove(file_);
+        DemoLab::TearDown();
+    }
+
+    int levelsOf(int slot) {
+        for (const auto& cassette : lab_->unit(kStore).cassettes)
+            if (cassette.slot == slot && cassette.levels != 0) return cassette.levels;
+        return std::stoi(KRBReadMaxLevel("4"));
+    }
+
+    // Every position of the unit in scan order, as the world holds it.
+    std::string expectedInventory() {
+        const sim::UnitConfig& unit = lab_->unit(kStore);
+        std::string content;
+        int line = 0;
+        const int slots = std::stoi(KRBReadMaxSlot("4"));
+        for (int slot = 1; slot <= slots; ++slot) {
+            for (int level = 1; level <= levelsOf(slot); ++level) {
+                auto plate = world().plateAt(Place::slot(kStore, slot, level));
+                const bool labelled = plate && plate->labelled && !plate->barcode.empty();
+                content += (labelled ? plate->barcode : "<null>") + ",," +
+                           (slot <= 2 ? "Racks" : "Plates") + "," + (plate ? "1" : "0") + "," +
+                           std::to_string(++line) + "," + unit.systemName + "," + unit.unitId +
+                           "," + std::to_string(slot) + "," + std::to_string(level) + ",0\r\n";
+            }
+        }
+        return content;
+    }
+
+    std::size_t platesInSlots() {
+        std::size_t count = 0;
+        for (const auto& placed : world().platesOf(kStore))
+            if (placed.place.kind == sim::PlaceKind::Slot) ++count;
+        return count;
+    }
+
+    static std::size_t presentLines(const std::string& content) {
+        std::size_t count = 0;
+        std::istringstream lines(content);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::string field;
+            for (int i = 0; i < 4; ++i) std::getline(fields, field, ',');
+            if (field == "1") ++count;
+        }
+        return count;
+    }
+
+    std::string fileContent() {
+        std::ifstream in(file_, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+
+    std::filesystem::path file_;
+};
+
+TEST_F(InventoryOnSim, FileMatchesThePlatesTheUnitHolds) {
+    ASSERT_STREQ(KRBBCRPath("4", "14"), "1");
+    control("PUT COM4 9 6 -");        // top level of a short cassette, no label
+    control("PUT COM4 10 1 P4010");   // last slot
+    control("PUT COM4 8 12 P4008");   // top level of a tall cassette
+    control("PUT COM4 STATION 1 X");  // not in a slot: no line shows it
+    ASSERT_STREQ(KRB2Inventory("4", file_.c_str(), "1", "1"), "1");
+    ASSERT_TRUE(idle(kStore));
+
+    const std::string expected = expectedInventory();
+    EXPECT_EQ(fileContent(), expected);
+    EXPECT_EQ(presentLines(expected), platesInSlots()) << "every plate lies in a scanned position";
+    EXPECT_EQ(platesInSlots(), 6u);
+    EXPECT_FALSE(lab_->model(kStore).status().scanMode);
+}
+
+}  // namespace
+}  // namespace krb::integration
