@@ -47,6 +47,10 @@ UnitPtr TKRB_Browser::TubeStore() const {
 }
 
 std::string TKRB_Browser::Connect(const std::string& id) {
+    return Slots().ResultText = connectUnit(id);
+}
+
+std::string TKRB_Browser::connectUnit(const std::string& id) {
     auto number = parseInt32(id);
     if (!number) return "3";
     std::string portName = "COM" + id;

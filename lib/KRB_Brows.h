@@ -43,6 +43,7 @@ class TKRB_Browser {
   private:
     TKRB_Browser() = default;
     std::string findUnitLocked(const std::string& id) const;
+    std::string connectUnit(const std::string& id);
 
     mutable std::mutex lock_;
     std::vector<UnitPtr> UnitList;

@@ -16,7 +16,7 @@
 namespace krb {
 
 class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
-public:
+  public:
     static constexpr int kSlotTableSize = 100;
 
     TKRB_Class() = default;
@@ -187,9 +187,8 @@ public:
     std::string SendHandlerMotion(const std::string& slot, const std::string& level, int relay);
     std::string TubeStorePlateMove(TKRB_Class& tubeStore, const std::string& sourceType,
                                    const std::string& sourceSlot, const std::string& sourceLevel,
-                                   const std::string& sourcePosition,
-                                   const std::string& targetType, const std::string& targetSlot,
-                                   const std::string& targetLevel,
+                                   const std::string& sourcePosition, const std::string& targetType,
+                                   const std::string& targetSlot, const std::string& targetLevel,
                                    const std::string& targetPosition);
 
     // --- tube and vial transfers (KRB_Class_Tubes.cpp); the plate unit's operations take
@@ -285,7 +284,7 @@ public:
     // Guards the text fields above that several threads read (UnitText, Id, IdSys, ...).
     mutable std::mutex TextLock;
 
-private:
+  private:
     std::string Exchange(const std::string& command);
     void SendLine(const std::string& command);
     std::string ReadReply();

@@ -7,6 +7,9 @@
 using namespace krb;
 using namespace krb::frame;
 
+// One line per export, grouped as the catalogue groups them.
+// clang-format off
+
 // --- Connection and communication
 KRBText KRBConnect(KRBText id) {
     return browserAnswer(&TResultSlots::ConnectText, "0",
@@ -16,7 +19,7 @@ void KRBDisconnect(KRBText id) {
     try { TKRB_Browser::Instance().Disconnect(arg(id)); } catch (...) {}
 }
 KRBText KRB2Activate(KRBText id) {
-    return browserAnswer(&TResultSlots::ResultText, "0",
+    return browserAnswer(&TResultSlots::ActivateText, "0",
                          [&](TKRB_Browser& b) { return b.Activate2(arg(id)); });
 }
 void KRB2Deactivate(KRBText id) { KRBDisconnect(id); }
@@ -288,3 +291,4 @@ KRBText KRB2ServiceMovePlate(KRBText id, KRBText a1, KRBText a2, KRBText a3, KRB
                              KRBText a6, KRBText a7, KRBText a8, KRBText a9, KRBText a10, KRBText a11) {
     return KRBMovePlate2(id, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11);
 }
+// clang-format on

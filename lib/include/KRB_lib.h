@@ -183,13 +183,12 @@ KRB_API void KRBSetIdSys(KRBText id, KRBText identity);
 KRB_API KRBText KRBGetIdSys(KRBText id);
 
 /* Inventory */
-KRB_API KRBText KRBInventoryCassets(KRBText id, KRBText fileName, KRBText detect,
-                                    KRBText barcodes);
+KRB_API KRBText KRBInventoryCassets(KRBText id, KRBText fileName, KRBText detect, KRBText barcodes);
 KRB_API KRBText KRBInventoryCassets2(KRBText id, KRBText fileName, KRBText detect,
                                      KRBText barcodes);
 KRB_API KRBText KRB2Inventory(KRBText id, KRBText fileName, KRBText detect, KRBText barcodes);
-KRB_API KRBText KRB2PartitionInventory(KRBText id, KRBText fileName, KRBText sector,
-                                       KRBText detect, KRBText barcodes);
+KRB_API KRBText KRB2PartitionInventory(KRBText id, KRBText fileName, KRBText sector, KRBText detect,
+                                       KRBText barcodes);
 KRB_API KRBText KRBInventorySlot(KRBText id, KRBText slot, KRBText firstLevel, KRBText lastLevel,
                                  KRBText fileName, KRBText detect, KRBText barcodes);
 

@@ -36,6 +36,15 @@ TEST_F(Activation, UnreferencedUnitStartsInitialisationAndWaitsForReady) {
     EXPECT_FALSE(contains(lines, "RD 6504"));
 }
 
+TEST_F(Activation, AnswersInItsOwnSlot) {
+    makeReadyAndReferenced(controller);
+    ASSERT_STREQ(KRBConnect("6"), "1");
+    controller.registers().setDm(200, 7);
+    const char* status = KRBReadStatus("6");
+    EXPECT_STREQ(KRB2Activate("6"), "1");
+    EXPECT_STREQ(status, "00007") << "activation of a registered unit leaves the shared slot alone";
+}
+
 TEST_F(Activation, CodesOfTheConnectStep) {
     EXPECT_STREQ(KRB2Activate("six"), "3");
     EXPECT_STREQ(KRB2Activate("48"), "0");
