@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -261,18 +261,45 @@ const std::map<std::string, int>& catalogue() {
     return exports;
 }
 
+std::string withoutBlockComments(const std::string& source) {
+    std::string text;
+    for (std::size_t at = 0; at < source.size();) {
+        std::size_t open = source.find("/*", at);
+        text += source.substr(at, open == std::string::npos ? std::string::npos : open - at);
+        if (open == std::string::npos) break;
+        std::size_t close = source.find("*/", open + 2);
+        at = close == std::string::npos ? source.size() : close + 2;
+        text += ' ';
+    }
+    return text;
+}
+
+std::string nameBefore(const std::string& text, std::size_t parenthesis) {
+    std::size_t end = parenthesis;
+    while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+    std::size_t begin = end;
+    while (begin > 0 &&
+           (std::isalnum(static_cast<unsigned char>(text[begin - 1])) || text[begin - 1] == '_'))
+        --begin;
+    return text.substr(begin, end - begin);
+}
+
 // Declarations of the public header: name -> number of arguments.
 std::map<std::string, int> headerDeclarations() {
     std::ifstream file(KRB_LIB_HEADER);
     std::stringstream text;
     text << file.rdbuf();
-    std::string source = std::regex_replace(text.str(), std::regex(R"(/\*[\s\S]*?\*/)"), " ");
+    std::string source = withoutBlockComments(text.str());
     std::map<std::string, int> declared;
-    std::regex declaration(R"(KRB_API\s+[\w\s\*]*?\b((?:KRB|KVL)\w*)\s*\(([^)]*)\)\s*;)");
-    for (std::sregex_iterator it(source.begin(), source.end(), declaration), end; it != end; ++it) {
-        std::string arguments = (*it)[2];
-        declared[(*it)[1]] =
-            static_cast<int>(std::count(arguments.begin(), arguments.end(), ',')) + 1;
+    for (std::size_t at = source.find("KRB_API "); at != std::string::npos;
+         at = source.find("KRB_API ", at + 1)) {
+        std::size_t open = source.find('(', at);
+        std::size_t close = source.find(')', open);
+        if (open == std::string::npos || close == std::string::npos) break;
+        std::string name = nameBefore(source, open);
+        if (name.rfind("KRB", 0) != 0 && name.rfind("KVL", 0) != 0) continue;
+        std::string arguments = source.substr(open + 1, close - open - 1);
+        declared[name] = static_cast<int>(std::count(arguments.begin(), arguments.end(), ',')) + 1;
     }
     return declared;
 }
