@@ -1,0 +1,160 @@
+// Long operations of a scheduler's session: an inventory with plate export of the plate store
+// (COM4, reader on COM14) merged into its contents file, and service moves through the cascade
+// (base COM1, cascader COM2, extension COM3). Outcomes are checked against the simulator's plate
+// world.
+#include <map>
+#include <optional>
+#include <set>
+
+#include "demo_lab_server.h"
+
+namespace krb::server::e2e {
+namespace {
+
+using sim::Place;
+
+std::optional<Place> PlaceOf(sim::PlateWorld& world, const std::string& barcode) {
+    const auto found = world.findBarcode(barcode);
+    if (found.size() != 1) return std::nullopt;
+    return found.front().place;
+}
+
+class InventoryOverTcp : public DemoLabServerTest {
+  protected:
+    std::filesystem::path ContentsFile() { return LabFile("Lab/System2/Unit4Contents.csv"); }
+    std::set<std::string> SystemFolderFiles() {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(LabFile("Lab/System2")))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+};
+
+TEST_F(InventoryOverTcp, PlateExportMergesThePlatesAndBarcodesOfTheUnit) {
+    TestClient client(ServerPort());
+    Activate(client, "Store4", "1;1");
+    Control("TAKE COM4 3 3");       // P4001, listed as present in the contents file
+    Control("PUT COM4 9 6 P4096");  // top level of a short cassette, listed as empty
+    Control("PUT COM4 10 1 -");     // a plate without a label
+    const auto filesBefore = SystemFolderFiles();
+
+    client.Send("KRB2InventoryPlateExp(Store4,ignored.inv,1,1)\r");
+    EXPECT_EQ(AwaitLine(client), "1\r\n");
+    EXPECT_EQ(AwaitLine(client), "\r\n");
+
+    const auto lines = ReadContents(ContentsFile());
+    ASSERT_EQ(lines.size(), 108u);
+    std::map<std::pair<std::string, std::string>, const ContentsLine*> byLocation;
+    for (const auto& line : lines) byLocation[{line.Cassette(), line.Level()}] = &line;
+
+    std::size_t platesInSlots = 0;
+    for (const auto& placed : World().platesOf(kStore)) {
+        if (placed.place.kind != sim::PlaceKind::Slot) continue;
+        ++platesInSlots;
+        const auto found = byLocation.find(
+            {std::to_string(placed.place.first), std::to_string(placed.place.second)});
+        ASSERT_NE(found, byLocation.end()) << sim::describePlace(placed.place);
+        EXPECT_EQ(found->second->Present(), "1") << sim::describePlace(placed.place);
+        EXPECT_EQ(found->second->Barcode(), placed.plate.labelled ? placed.plate.barcode : "")
+            << sim::describePlace(placed.place);
+    }
+    EXPECT_EQ(platesInSlots, 4u);
+    std::size_t presentLines = 0;
+    for (const auto& line : lines) {
+        if (line.Present() == "1")
+            ++presentLines;
+        else
+            EXPECT_EQ(line.Barcode(), "") << "location " << line.fields[0];
+        EXPECT_FALSE(line.CheckDate().empty()) << "location " << line.fields[0];
+        EXPECT_EQ(line.fields[6], std::stoi(line.Cassette()) <= 2 ? "Racks" : "Plates");
+    }
+    EXPECT_EQ(presentLines, platesInSlots);
+
+    const ContentsLine& taken = *byLocation.at({"3", "3"});
+    EXPECT_EQ(taken.Name(), "Location " + taken.fields[0]);
+    const ContentsLine& added = *byLocation.at({"9", "6"});
+    EXPECT_EQ(added.Name(), "Plate " + added.fields[0]);
+    EXPECT_EQ(SystemFolderFiles(), filesBefore) << "the inventory file is deleted after the merge";
+    EXPECT_FALSE(lab_->model(kStore).status().scanMode);
+}
+
+TEST_F(InventoryOverTcp, AnInventoryOfAUnitThatIsNotActivatedLeavesTheContentsFile) {
+    const auto before = ReadContents(ContentsFile());
+    const auto filesBefore = SystemFolderFiles();
+    TestClient client(ServerPort());
+    client.Send("KRB2InventoryPlateExp(Store4,ignored.inv,1,1)\r");
+    const std::string reply = AwaitLine(client);
+    EXPECT_NE(reply, "1\r\n");
+    EXPECT_TRUE(reply.size() > 2 && reply.substr(reply.size() - 2) == "\r\n" &&
+                reply.find_first_not_of("-0123456789") == reply.size() - 2)
+        << reply;
+    EXPECT_EQ(AwaitLine(client), "\r\n");
+    const auto after = ReadContents(ContentsFile());
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i].fields, before[i].fields);
+    EXPECT_EQ(SystemFolderFiles(), filesBefore);
+}
+
+// Base slot 3 level 1 (P0003) to extension slot 6 level 1, through base cascade slot 1 and
+// extension cascade slot 2, code 0 on both sides.
+const std::string kBaseToExtension = "KRB2ServiceMovePlate(Base1,2,3,1,1,0,Ext1,2,6,1,2,0)\r";
+
+class ServiceMoveOverTcp : public DemoLabServerTest {
+  protected:
+    void SetUp() override {
+        DemoLabServerTest::SetUp();
+        client_ = std::make_unique<TestClient>(ServerPort());
+        Activate(*client_, "Base1", "1;1");
+        Activate(*client_, "Cascader1", "1");
+        Activate(*client_, "Ext1", "1");
+    }
+    void TearDown() override {
+        client_.reset();
+        DemoLabServerTest::TearDown();
+    }
+    bool HandlersEmpty() {
+        for (int com : {kBase, kCascader, kExtension})
+            if (World().occupied(Place::shovel(com))) return false;
+        return true;
+    }
+
+    std::unique_ptr<TestClient> client_;
+};
+
+TEST_F(ServiceMoveOverTcp, BaseToExtensionDeliversThePlate) {
+    EXPECT_EQ(Ask(*client_, kBaseToExtension), "1\r\n");
+    EXPECT_EQ(PlaceOf(World(), "P0003"), Place::slot(kExtension, 6, 1));
+    EXPECT_TRUE(HandlersEmpty());
+    EXPECT_FALSE(Unit("Base1").MoveBusy);
+}
+
+TEST_F(ServiceMoveOverTcp, AFailedStepNamesTheUnitByItsId) {
+    Control("FAULT COM3 error 7303");  // the extension's pick from its cascade position
+    EXPECT_EQ(Ask(*client_, kBaseToExtension), "-Ext1;3\r\n");
+    EXPECT_EQ(PlaceOf(World(), "P0003"), Place::slot(kExtension, 2, 3));
+    EXPECT_TRUE(HandlersEmpty());
+    EXPECT_FALSE(Unit("Base1").MoveBusy);
+}
+
+TEST_F(ServiceMoveOverTcp, RefusedMovesAnswerTheirNegativeCode) {
+    // An even base cascade slot is refused before anything moves.
+    EXPECT_EQ(Ask(*client_, "KRB2ServiceMovePlate(Base1,2,3,1,2,0,Ext1,2,6,1,2,0)\r"), "-6\r\n");
+    // A target that names no unit reaches the library as unit 0.
+    EXPECT_EQ(Ask(*client_, "KRB2ServiceMovePlate(Base1,2,3,1,1,0,Ext9,2,6,1,2,0)\r"), "-3\r\n");
+    EXPECT_EQ(Ask(*client_, "KRB2ServiceMovePlate(Base1,2,3,1,1,0,Ext1,2,6,1,2)\r"), "E3\r\n");
+    EXPECT_EQ(PlaceOf(World(), "P0003"), Place::slot(kBase, 3, 1));
+}
+
+TEST_F(ServiceMoveOverTcp, ASecondMoveWhileOneRunsIsRefused) {
+    Control("FAULT COM1 slow 3000");  // the base's handler motions take their time
+    TestClient second(ServerPort());
+    client_->Send(kBaseToExtension);
+    ASSERT_TRUE(Eventually([&] { return Unit("Base1").MoveBusy.load(); }));
+    EXPECT_EQ(Ask(second, kBaseToExtension), "-1\r\n");
+    EXPECT_EQ(AwaitLine(*client_), "1\r\n");
+    EXPECT_EQ(PlaceOf(World(), "P0003"), Place::slot(kExtension, 6, 1));
+    EXPECT_TRUE(HandlersEmpty());
+}
+
+}  // namespace
+}  // namespace krb::server::e2e
