@@ -64,11 +64,12 @@ sleep 1
 cat <<EOF
 
 The demo lab is served on TCP port $PORT (units: $(grep -rhi '^UnitId=' "$WORK/lab/Lab" | cut -d= -f2 | tr -d '\r' | tr '\n' ' ')).
-Commands end with a carriage return, for example:
+Commands end with a carriage return; keep the connection open until the reply has come
+(the server closes a connection whose client has stopped sending), for example:
 
-  printf 'KRB2IsOperationRunning($UNIT)\r' | nc -q 1 localhost $PORT
-  printf 'KRB2Activate($UNIT)\r' | nc -q 5 localhost $PORT
-  printf 'KRB2GetSysStatus($UNIT)\r' | nc -q 1 localhost $PORT
+  (printf 'KRB2IsOperationRunning($UNIT)\r'; sleep 2) | nc -q 0 localhost $PORT
+  (printf 'KRB2Activate($UNIT)\r'; sleep 20) | nc -q 0 localhost $PORT
+  (printf 'KRB2GetSysStatus($UNIT)\r'; sleep 2) | nc -q 0 localhost $PORT
 
 Press Ctrl-C to stop the server and the simulator.
 EOF
