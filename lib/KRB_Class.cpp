@@ -14,11 +14,6 @@ using platform::sleepMs;
 namespace {
 constexpr std::size_t kReplyBufferSize = 32;
 constexpr int kReplyReadMs = 55;
-
-long realMs(int nominalMs) {
-    auto micros = platform::scaled(nominalMs).count();
-    return micros <= 0 ? 0 : std::max<long>(1, static_cast<long>((micros + 999) / 1000));
-}
 }  // namespace
 
 TKRB_Class::~TKRB_Class() = default;
@@ -105,11 +100,8 @@ void TKRB_Class::SendLine(const std::string& command) {
 
 std::string TKRB_Class::ReadReply() {
     char buffer[kReplyBufferSize];
-    long count = PortHandle->read(buffer, sizeof buffer, realMs(kReplyReadMs));
-    std::string reply;
-    for (long i = 0; i < count; ++i)
-        if (buffer[i] != '\r' && buffer[i] != '\n') reply += buffer[i];
-    return reply;
+    long count = PortHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs));
+    return withoutLineEnds(buffer, count);
 }
 
 bool TKRB_Class::replyIs(const std::string& command, const char* expected) {

@@ -16,18 +16,6 @@ constexpr int kDefaultReadingMs = 200;
 constexpr char kStartOfText = 2;
 constexpr char kEndOfText = 3;
 
-long realTimeoutMs(int nominalMs) {
-    auto micros = platform::scaled(nominalMs).count();
-    return micros <= 0 ? 0 : std::max<long>(1, static_cast<long>((micros + 999) / 1000));
-}
-
-std::string withoutLineEnds(const char* bytes, long count) {
-    std::string text;
-    for (long i = 0; i < count; ++i)
-        if (bytes[i] != '\r' && bytes[i] != '\n') text += bytes[i];
-    return text;
-}
-
 // Between the first start-of-text and the first end-of-text; all before the end-of-text
 // when there is no start; nothing without an end.
 std::string codeBetweenMarkers(const std::string& text) {
@@ -93,7 +81,8 @@ std::string TKRB_Class::ReadReaderReply() {
     std::lock_guard guard(ReaderLock);
     if (ReaderHandle) {
         char buffer[kReaderBufferSize];
-        long count = ReaderHandle->read(buffer, sizeof buffer, realTimeoutMs(kReaderReadMs));
+        long count =
+            ReaderHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReaderReadMs));
         std::string text = withoutLineEnds(buffer, count);
         if (!text.empty()) ReaderText = text;
     }

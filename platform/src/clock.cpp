@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -33,6 +34,11 @@ void setTimeScale(double scale) {
 std::chrono::microseconds scaled(std::int64_t nominalMs) {
     if (nominalMs <= 0) return std::chrono::microseconds(0);
     return std::chrono::microseconds(static_cast<std::int64_t>(nominalMs * 1000.0 * timeScale()));
+}
+
+long scaledWholeMs(std::int64_t nominalMs) {
+    auto micros = scaled(nominalMs).count();
+    return micros <= 0 ? 0 : std::max<long>(1, static_cast<long>((micros + 999) / 1000));
 }
 
 void sleepMs(std::int64_t nominalMs) {

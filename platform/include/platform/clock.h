@@ -13,6 +13,8 @@ void setTimeScale(double scale);  // for tests and benchmarks
 // Nominal milliseconds -> real duration under the current scale.
 std::chrono::microseconds scaled(std::int64_t nominalMs);
 void sleepMs(std::int64_t nominalMs);
+// Nominal milliseconds -> whole real milliseconds, rounded up (at least 1 for a positive time).
+long scaledWholeMs(std::int64_t nominalMs);
 
 using SteadyTime = std::chrono::steady_clock::time_point;
 SteadyTime now();
