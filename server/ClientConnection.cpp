@@ -1,11 +1,8 @@
 #include "ClientConnection.h"
 
+#include <algorithm>
+
 namespace krb::server {
-namespace {
-
-constexpr std::size_t kReadChunk = 64 * 1024;
-
-}  // namespace
 
 ClientConnection::ClientConnection(asio::ip::tcp::socket socket, ConnectionEvents& events)
     : socket_(std::move(socket)), events_(events), readBuffer_(kReadChunk, '\0') {
@@ -21,8 +18,9 @@ ClientConnection::ClientConnection(asio::ip::tcp::socket socket, ConnectionEvent
 void ClientConnection::Start() { ReadNext(); }
 
 void ClientConnection::ReadNext() {
+    const std::size_t room = std::min(readBuffer_.size(), kMaxPendingText - pendingText_.size());
     socket_.async_read_some(
-        asio::buffer(readBuffer_),
+        asio::buffer(readBuffer_.data(), room),
         [self = shared_from_this()](const asio::error_code& error, std::size_t count) {
             self->OnRead(error, count);
         });
@@ -38,20 +36,22 @@ void ClientConnection::OnRead(const asio::error_code& error, std::size_t count) 
         Fail(error);
         return;
     }
-    events_.ClientRead(shared_from_this(), DrainAvailable(count));
+    pendingText_.append(readBuffer_.data(), count);
+    if (TextIsComplete()) {
+        std::string text;
+        text.swap(pendingText_);
+        events_.ClientRead(shared_from_this(), text);
+    }
     if (open_) ReadNext();
 }
 
-// One read event takes every byte received so far, not just what fitted the buffer.
-std::string ClientConnection::DrainAvailable(std::size_t count) {
-    std::string text(readBuffer_.data(), count);
+// A text is every byte received so far, as one read event of the socket layer sees it; it
+// is taken one bounded read per turn of the loop, so other clients are served in between,
+// and it never holds more than kMaxPendingText.
+bool ClientConnection::TextIsComplete() {
+    if (pendingText_.size() >= kMaxPendingText) return true;
     asio::error_code error;
-    while (socket_.available(error) > 0 && !error) {
-        const std::size_t more = socket_.read_some(asio::buffer(readBuffer_), error);
-        if (error) break;
-        text.append(readBuffer_.data(), more);
-    }
-    return text;
+    return socket_.available(error) == 0 || error;
 }
 
 void ClientConnection::Send(const std::string& text) {

@@ -1,7 +1,8 @@
 #pragma once
 // One client connection of the listener, on the event loop. Each read event hands every byte
-// received so far to the owner as one text; sends are queued and written in order, so a reply
-// posted by a command thread never interleaves with a send of the loop.
+// received so far to the owner as one text, at most kMaxPendingText long; sends are queued and
+// written in order, so a reply posted by a command thread never interleaves with a send of
+// the loop.
 #include <asio.hpp>
 #include <deque>
 #include <memory>
@@ -26,6 +27,11 @@ class ConnectionEvents {
 
 class ClientConnection : public ClientLink, public std::enable_shared_from_this<ClientConnection> {
   public:
+    static constexpr std::size_t kReadChunk = 64 * 1024;
+    // What one connection may hold without a CR; a longer text is handed over at this size
+    // (and answered "E1" when it holds no CR).
+    static constexpr std::size_t kMaxPendingText = 1024 * 1024;
+
     ClientConnection(asio::ip::tcp::socket socket, ConnectionEvents& events);
 
     void Start();  // begins reading
@@ -46,7 +52,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
   private:
     void ReadNext();
     void OnRead(const asio::error_code& error, std::size_t count);
-    std::string DrainAvailable(std::size_t count);
+    bool TextIsComplete();
     void WriteNext();
     void OnWritten(const asio::error_code& error);
     void Fail(const asio::error_code& error);
@@ -55,6 +61,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     asio::ip::tcp::socket socket_;
     ConnectionEvents& events_;
     std::string readBuffer_;
+    std::string pendingText_;
     std::deque<std::string> sendQueue_;
     bool writing_ = false;
     bool open_ = true;
