@@ -107,7 +107,8 @@ class TKRBId {
     // "1" or "E_Inventory File doesn't exist"; throws TContentsFileError when the contents
     // file cannot be read or saved (the inventory file is then kept).
     std::string MergeInventory(const std::string& inventoryFile, bool barcodes);
-    // Name of the inventory file of a scan started now: contents folder + "ddhhnnsszzz".
+    // Name of the inventory file of a scan started now, unique to it: contents folder +
+    // "ddhhnnsszzz_<port>_<count>".
     std::string NewInventoryFileName() const;
 
     // --- fields ------------------------------------------------------------------------

@@ -1,4 +1,5 @@
 // The unit's contents file upkeep: rebuild, refresh, and merging inventory scans.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -66,8 +67,12 @@ bool RemoveFile(const std::string& path) {
 
 }  // namespace
 
+// Units may share a contents folder and start their scans in the same millisecond: the
+// port and a number counted over the whole process keep every scan's file its own.
 std::string TKRBId::NewInventoryFileName() const {
-    return FolderOf(ContentsFile) + TimeStampForFileName();
+    static std::atomic<std::uint32_t> scans{0};
+    return FolderOf(ContentsFile) + TimeStampForFileName() + "_" + std::to_string(ComPort) + "_" +
+           std::to_string(++scans);
 }
 
 std::string TKRBId::InventoryPlateExport(bool detect, bool barcodes) {

@@ -11,16 +11,20 @@ namespace {
 
 std::string Decimal(std::int32_t value) { return std::to_string(value); }
 
-// Clears a flag when the scope ends, on every path.
-class FlagScope {
+// Claims a flag in one atomic step and clears it when the scope ends, on every path.
+class FlagClaim {
   public:
-    explicit FlagScope(std::atomic<bool>& flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
+    explicit FlagClaim(std::atomic<bool>& flag) : flag_(flag), claimed_(!flag.exchange(true)) {}
+    ~FlagClaim() {
+        if (claimed_) flag_ = false;
+    }
+    FlagClaim(const FlagClaim&) = delete;
+    FlagClaim& operator=(const FlagClaim&) = delete;
+    bool Claimed() const { return claimed_; }
 
   private:
     std::atomic<bool>& flag_;
+    const bool claimed_;
 };
 
 }  // namespace
@@ -92,9 +96,9 @@ std::string TKRBId::RelayStatus() {
 }
 
 std::string TKRBId::ServiceMovePlate2(const std::array<std::int32_t, 11>& a) {
-    if (MoveBusy) return "-1";
+    const FlagClaim moving(MoveBusy);
+    if (!moving.Claimed()) return "-1";
     std::lock_guard lock(OperationLock);
-    FlagScope moving(MoveBusy);
     std::int32_t result = Dll.ServiceMovePlate2(ComPort, a[0], a[1], a[2], a[3], a[4], a[5], a[6],
                                                 a[7], a[8], a[9], a[10]);
     return MoveReply(result);

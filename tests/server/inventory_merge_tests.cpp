@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "DateTimeText.h"
 #include "UnitId.h"
@@ -156,12 +157,28 @@ class InventoryExportTest : public ContentsUpkeepTest {
     std::string scanFile;
 };
 
+TEST(InventoryFileName, UnitsSharingAFolderGetTheirOwnFileAtTheSameMoment) {
+    TKRBDLL dll{FakeExports()};
+    TKRBId first{"U1", 1, "Sys", "", dll};
+    TKRBId second{"U2", 2, "Sys", "", dll};
+    first.ContentsFile = "/lab/contents/Unit1.csv";
+    second.ContentsFile = "/lab/contents/Unit2.csv";
+    std::set<std::string> names;
+    for (int i = 0; i < 50; ++i) {
+        for (const TKRBId* unit : {&first, &second}) names.insert(unit->NewInventoryFileName());
+    }
+    EXPECT_EQ(names.size(), 100u);
+    EXPECT_TRUE(names.begin()->starts_with("/lab/contents/")) << *names.begin();
+}
+
 TEST_F(InventoryExportTest, WaitsForTheScanThenMerges) {
     Fake().Reply("KRB2Inventory", {"1"});
     Fake().Reply("KRBIsOperationRunning", {"1", "", "0"});
     EXPECT_EQ(unit.InventoryPlateExport(true, false), "1\r\n");
     EXPECT_EQ(fs::path(scanFile).parent_path(), folder.path());
-    EXPECT_EQ(fs::path(scanFile).filename().string().size(), 11u);
+    const std::string name = fs::path(scanFile).filename().string();
+    EXPECT_EQ(name.find_first_not_of("0123456789"), 11u) << name;  // ddhhnnsszzz, then unique
+    EXPECT_TRUE(name.substr(11).starts_with("_4_")) << name;
     EXPECT_FALSE(fs::exists(scanFile));
     EXPECT_EQ(SplitContentsLine(Contents()[4])[kPresentField], "1");
     EXPECT_FALSE(IsHeld(unit.OperationLock));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "UnitId.h"
@@ -186,6 +187,23 @@ TEST_F(UnitOperationTest, SecondServiceMoveIsRefusedAtOnce) {
     Fake().Reply("KRB2ServiceMovePlate", {"1"});
     EXPECT_EQ(unit.ServiceMovePlate2({}), "1");
     EXPECT_EQ(second, "-1");
+    EXPECT_EQ(Fake().Count("KRB2ServiceMovePlate"), 1);
+}
+
+// Two moves that both wait for the unit (another operation holds it) must not both run.
+TEST_F(UnitOperationTest, ServiceMoveClaimsTheUnitBeforeWaitingForIt) {
+    Fake().Reply("KRB2ServiceMovePlate", {"1"});
+    std::unique_lock operation(unit.OperationLock);
+    std::thread first([&] { EXPECT_EQ(unit.ServiceMovePlate2({}), "1"); });
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!unit.MoveBusy && std::chrono::steady_clock::now() < guard) std::this_thread::yield();
+    auto second = std::async(std::launch::async, [&] { return unit.ServiceMovePlate2({}); });
+    const bool refusedWhileWaiting =
+        second.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    operation.unlock();
+    first.join();
+    EXPECT_TRUE(refusedWhileWaiting);
+    EXPECT_EQ(second.get(), "-1");
     EXPECT_EQ(Fake().Count("KRB2ServiceMovePlate"), 1);
 }
 

@@ -95,6 +95,37 @@ TEST_F(InventoryOverTcp, AnInventoryOfAUnitThatIsNotActivatedLeavesTheContentsFi
     EXPECT_EQ(SystemFolderFiles(), filesBefore);
 }
 
+// Base1, Cascader1 and Ext1 keep their contents files in one folder; scans started together
+// must each end in their own unit's file.
+TEST_F(DemoLabServerTest, ConcurrentPlateExportsOfOneFolderKeepTheirOwnPlates) {
+    const std::vector<std::pair<std::string, int>> units{
+        {"Base1", kBase}, {"Cascader1", kCascader}, {"Ext1", kExtension}};
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (const auto& [id, com] : units) {
+        clients.push_back(std::make_unique<TestClient>(ServerPort()));
+        Activate(*clients.back(), id, id == "Base1" ? "1;1" : "1");
+    }
+    for (std::size_t i = 0; i < units.size(); ++i)
+        clients[i]->Send("KRB2InventoryPlateExp(" + units[i].first + ",x,1,0)\r");
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        EXPECT_EQ(AwaitLine(*clients[i]), "1\r\n") << units[i].first;
+        EXPECT_EQ(AwaitLine(*clients[i]), "\r\n") << units[i].first;
+    }
+    for (const auto& [id, com] : units) {
+        std::set<std::pair<std::string, std::string>> inWorld, inFile;
+        for (const auto& placed : World().platesOf(com)) {
+            if (placed.place.kind == sim::PlaceKind::Slot)
+                inWorld.insert(
+                    {std::to_string(placed.place.first), std::to_string(placed.place.second)});
+        }
+        const auto file = LabFile("Lab/System1/Unit" + std::to_string(com) + "Contents.csv");
+        for (const auto& line : ReadContents(file)) {
+            if (line.Present() == "1") inFile.insert({line.Cassette(), line.Level()});
+        }
+        EXPECT_EQ(inFile, inWorld) << id;
+    }
+}
+
 // Base slot 3 level 1 (P0003) to extension slot 6 level 1, through base cascade slot 1 and
 // extension cascade slot 2, code 0 on both sides.
 const std::string kBaseToExtension = "KRB2ServiceMovePlate(Base1,2,3,1,1,0,Ext1,2,6,1,2,0)\r";
