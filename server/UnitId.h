@@ -145,6 +145,7 @@ class TKRBId {
     bool Compatibility = false;
     std::string ConfigFile;
     std::string ContentsFile;
+    std::string ClientFileFolder;  // where file names from clients are kept; "" is the current one
     std::vector<std::unique_ptr<TKRBSector>> Sectors;
     std::vector<std::unique_ptr<TKRBCassette>> Cassettes;
     std::vector<std::unique_ptr<TKRBxFer>> XferStations;

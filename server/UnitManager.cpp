@@ -206,8 +206,12 @@ bool TKRBManager::IsCassetteInSector(const TKRBId& unit, std::int32_t number) {
 }
 
 void TKRBManager::LoadSystems(const std::string& driverConfigPath) {
-    const std::string configured =
-        ProfileFile(driverConfigPath).readString("paths", "KrbMainFolder");
+    const ProfileFile driverConfig(driverConfigPath);
+    const std::string configFolder = FolderOf(driverConfigPath);
+    const std::string clientFolder = driverConfig.readString("TCP", "ClientFileFolder");
+    clientFileFolder_ =
+        clientFolder.empty() ? configFolder : ResolveConfigPath(clientFolder, configFolder);
+    const std::string configured = driverConfig.readString("paths", "KrbMainFolder");
     const std::string mainFolder = WithFinalSeparator(configured);
     const char separator = mainFolder.back();
     for (int n = 1; n <= kMaxSystems; ++n) {
@@ -269,6 +273,7 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     dll_->SetIdSys(*comPort, systemName);
     auto created = std::make_unique<TKRBId>(unitId, *comPort, systemName, unitFilePath, *dll_);
     TKRBId& unit = *created;
+    unit.ClientFileFolder = clientFileFolder_;
     ReadRole(unit, file.Text("Unit", "UnitName"));
     const std::string contents = file.Text("Contents", "FileName");
     if (!contents.empty()) unit.ContentsFile = ResolveConfigPath(contents, file.Folder());

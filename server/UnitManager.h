@@ -65,6 +65,7 @@ class TKRBManager {
   private:
     TKRBLab lab_;
     std::unique_ptr<TKRBDLL> dll_;
+    std::string clientFileFolder_;
     TKRBTCPBrowser* tcpBrowser_;
 };
 

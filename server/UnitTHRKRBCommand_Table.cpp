@@ -2,6 +2,7 @@
 // whose result is the reply.
 #include <array>
 
+#include "ClientFiles.h"
 #include "UnitId.h"
 #include "UnitTHRKRBCommand.h"
 
@@ -34,6 +35,14 @@ std::string TransferStationPosition(TKRBId& unit, Fields f) {
     return "E1";
 }
 
+// A scan into a file named by the client, kept inside the unit's client-file folder; a name
+// that leads out is refused as a failed start and nothing is written.
+template <class Start>
+std::string WithClientFile(TKRBId& unit, const std::string& name, Start start) {
+    const auto file = ConfinedClientFile(name, unit.ClientFileFolder);
+    return file ? start(*file) : std::string("-1");
+}
+
 std::string ServiceMovePlate(TKRBId& unit, Fields f) {
     std::array<std::int32_t, 11> arguments{};
     for (std::size_t i = 0; i < arguments.size(); ++i) arguments[i] = f.Integer(i);
@@ -55,9 +64,9 @@ const std::vector<TUnitCommandRow>& UnitCommandTable() {
         {"KRB2ReadSetClimate", kNone, [](TKRBId& u, Fields) { return u.ReadSetClimate2(); }},
         {"KRB2ServiceReadBarcode", kTwoIntegers, [](TKRBId& u, Fields f) { return u.ServiceReadBarcode2(f.Integer(0), f.Integer(1)); }},
         {"KRB2InventoryPlateExp", kScan, [](TKRBId& u, Fields f) { return u.InventoryPlateExport(f.Flag(1), f.Flag(2)); }},
-        {"KRB2Inventory", kScan, [](TKRBId& u, Fields f) { return u.Inventory2(f.Text(0), f.Flag(1), f.Flag(2)); }},
+        {"KRB2Inventory", kScan, [](TKRBId& u, Fields f) { return WithClientFile(u, f.Text(0), [&](const std::string& file) { return u.Inventory2(file, f.Flag(1), f.Flag(2)); }); }},
         {"KRB2PartitionInventoryExp", kPartitionScan, [](TKRBId& u, Fields f) { return u.PartitionInventoryPlateExport(f.Text(1), f.Flag(2), f.Flag(3)); }},
-        {"KRB2PartitionInventory", kPartitionScan, [](TKRBId& u, Fields f) { return u.PartitionInventory2(f.Text(0), f.Text(1), f.Flag(2), f.Flag(3)); }},
+        {"KRB2PartitionInventory", kPartitionScan, [](TKRBId& u, Fields f) { return WithClientFile(u, f.Text(0), [&](const std::string& file) { return u.PartitionInventory2(file, f.Text(1), f.Flag(2), f.Flag(3)); }); }},
         {"KRB2GetSysStatus", kNone, [](TKRBId& u, Fields) { return u.GetSysStatus2(); }},
         {"KRB2ReadSetShakerSpeed", kNone, [](TKRBId& u, Fields) { return u.ReadSetShakerSpeed2(); }},
         {"KRB2SwapIn", kNone, [](TKRBId& u, Fields) { return u.Swap(); }},

@@ -62,6 +62,21 @@ TEST_F(ConfigLoadingTest, GapsBetweenSystemFoldersAreSkipped) {
     EXPECT_EQ(manager.Lab().FindUnit("C")->System, manager.Lab().Systems[1].get());
 }
 
+TEST_F(ConfigLoadingTest, ClientFileFolderDefaultsToTheConfigurationFolder) {
+    AddSystem(1, UnitFile(1, "A"));
+    for (auto [entry, expected] :
+         {std::pair{"", folder.path().string() + "/"},
+          {"ClientFileFolder=Scans\\Inv", (folder.path() / "Scans/Inv").string()},
+          {"ClientFileFolder=/srv/inv", "/srv/inv"}}) {
+        folder.File("DriverConfig.lni",
+                    std::string("[paths]\r\nKrbMainFolder=lab\r\n[TCP]\r\n") + entry + "\r\n");
+        TKRBManager loaded{FakeExports()};
+        loaded.LoadSystems(driverConfig);
+        ASSERT_EQ(loaded.Lab().Systems.size(), 1u);
+        EXPECT_EQ(loaded.Lab().Systems[0]->Units.at(0)->ClientFileFolder, expected) << entry;
+    }
+}
+
 TEST_F(ConfigLoadingTest, MissingSystem1StopsTheLoad) {
     AddSystem(2, UnitFile(2, "B"));
     manager.LoadSystems(driverConfig);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <system_error>
 
@@ -16,6 +17,7 @@ namespace {
 
 using testing::Fake;
 using testing::FakeExports;
+namespace fs = std::filesystem;
 
 // Records what the routing sends at once and the replies the command threads post.
 class RecordingLink : public ClientLink {
@@ -155,6 +157,9 @@ TEST_F(UnitCommandTest, RepliesCarryTheOperationsResults) {
 }
 
 TEST_F(UnitCommandTest, ArgumentsReachTheLibraryInOrder) {
+    testing::TempFolder clientFiles;
+    Unit().ClientFileFolder = clientFiles.path().string();
+    const std::string inventory = (fs::canonical(clientFiles.path()) / "inv.txt").string();
     Reply("KRB2WriteSetClimate(U,37.0,90,5.0,0)\r");
     EXPECT_EQ(Fake().ArgsOf("KRB2WriteSetClimate"),
               (std::vector<std::string>{"3", "37.0", "90", "5.0", "0"}));
@@ -162,14 +167,22 @@ TEST_F(UnitCommandTest, ArgumentsReachTheLibraryInOrder) {
     EXPECT_EQ(Fake().ArgsOf("KRB2DefineSector"),
               (std::vector<std::string>{"3", "1", "5", "Top,left"}));
     Reply("KRB2Inventory(U,inv.txt,1,0)\r");
-    EXPECT_EQ(Fake().ArgsOf("KRB2Inventory"), (std::vector<std::string>{"3", "inv.txt", "1", "0"}));
+    EXPECT_EQ(Fake().ArgsOf("KRB2Inventory"), (std::vector<std::string>{"3", inventory, "1", "0"}));
     Reply("KRB2PartitionInventory(U,inv.txt,Top,0,1)\r");
     EXPECT_EQ(Fake().ArgsOf("KRB2PartitionInventory"),
-              (std::vector<std::string>{"3", "inv.txt", "Top", "0", "1"}));
+              (std::vector<std::string>{"3", inventory, "Top", "0", "1"}));
     Reply("KRB2ServiceMovePlate(3,1,2,3,4,5,6,7,8,9,10,11)");
     EXPECT_EQ(
         Fake().ArgsOf("KRB2ServiceMovePlate"),
         (std::vector<std::string>{"3", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
+}
+
+TEST_F(UnitCommandTest, ScanFilesOutsideTheClientFileFolderAreRefusedBeforeTheLibrary) {
+    testing::TempFolder clientFiles;
+    Unit().ClientFileFolder = clientFiles.path().string();
+    EXPECT_EQ(Reply("KRB2Inventory(U,/etc/passwd,1,0)\r"), "-1");
+    EXPECT_EQ(Reply("KRB2PartitionInventory(U,../inv.txt,Top,0,1)\r"), "-1");
+    EXPECT_EQ(Fake().Count("KRB2Inventory") + Fake().Count("KRB2PartitionInventory"), 0);
 }
 
 TEST_F(UnitCommandTest, MissingOrNonNumericIntegersAnswerE3WithoutCallingTheUnit) {

@@ -1,0 +1,63 @@
+#include "ClientFiles.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace krb::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool HasDriveLetter(std::string_view name) {
+    return name.size() >= 2 && name[1] == ':' &&
+           ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+}
+
+std::optional<fs::path> Canonical(const fs::path& path) {
+    std::error_code error;
+    fs::path resolved = fs::weakly_canonical(path, error);
+    if (error) return std::nullopt;
+    if (resolved.has_parent_path() && resolved.filename().empty())
+        resolved = resolved.parent_path();
+    return resolved;
+}
+
+// A name may end in a symlink whose target does not exist yet; writing would follow it.
+std::optional<fs::path> FollowingFinalLinks(fs::path path) {
+    constexpr int kMaxLinks = 8;
+    for (int i = 0; i < kMaxLinks; ++i) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(path, error))) return path;
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) return std::nullopt;
+        const auto next = Canonical(target.is_absolute() ? target : path.parent_path() / target);
+        if (!next) return std::nullopt;
+        path = *next;
+    }
+    return std::nullopt;
+}
+
+bool IsStrictlyInside(const fs::path& path, const fs::path& folder) {
+    const auto [folderEnd, pathAt] =
+        std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+    return folderEnd == folder.end() && pathAt != path.end();
+}
+
+}  // namespace
+
+std::optional<std::string> ConfinedClientFile(std::string_view name, const std::string& folder) {
+    if (name.empty() || HasDriveLetter(name)) return std::nullopt;
+    std::string native(name);
+    std::replace(native.begin(), native.end(), '\\', '/');
+    const auto root = Canonical(folder.empty() ? fs::path(".") : fs::path(folder));
+    if (!root) return std::nullopt;
+    fs::path path(native);
+    if (path.is_relative()) path = *root / path;
+    auto resolved = Canonical(path);
+    if (resolved) resolved = FollowingFinalLinks(*resolved);
+    if (!resolved || !IsStrictlyInside(*resolved, *root)) return std::nullopt;
+    return resolved->string();
+}
+
+}  // namespace krb::server
