@@ -22,10 +22,24 @@ std::shared_ptr<const OperatorMessageSink> currentSink() {
     return installedSink();
 }
 
+// Message texts break their lines with CR (or CR LF); a terminal wants a newline.
+std::string withNewlines(const std::string& text) {
+    std::string result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            result += '\n';
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 void showOperatorMessage(const std::string& caption, const std::string& text) {
-    std::string line = caption + ": " + text + "\n";
+    std::string line = caption + ": " + withNewlines(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     // Called outside the lock, so a sink may itself show a message or replace the sink.

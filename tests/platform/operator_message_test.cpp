@@ -36,6 +36,17 @@ TEST_F(OperatorMessageTest, GoesToStderrAndTheInstalledSink) {
     EXPECT_EQ(seen.size(), 1u);
 }
 
+TEST_F(OperatorMessageTest, StderrGetsNewlinesAndTheSinkTheTextAsItIs) {
+    const std::string text = "Configuration File:\r\r/x/DriverConfig.lni\r\nDoes not exist!";
+    std::string sunk;
+    setOperatorMessageSink([&sunk](const std::string&, const std::string& t) { sunk = t; });
+    ::testing::internal::CaptureStderr();
+    showOperatorMessage("Error!", text);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Error!: Configuration File:\n\n/x/DriverConfig.lni\nDoes not exist!\n");
+    EXPECT_EQ(sunk, text);
+}
+
 TEST_F(OperatorMessageTest, SinkMayShowMessagesAndReplaceItself) {
     int calls = 0;
     setOperatorMessageSink([&calls](const std::string&, const std::string& text) {
