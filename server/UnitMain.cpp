@@ -31,8 +31,9 @@ std::string OnOneLine(const std::string& text) {
 
 ServerCore::ServerCore(const KRBExports& exports)
     : keepRunning_(asio::make_work_guard(loop_)), manager_(exports, &browser_) {
+    // Logged at once, with the time the message was raised, from whatever thread raised it.
     platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
-        asio::post(loop_, [this, caption, text] { WriteLog(caption, OnOneLine(text)); });
+        WriteLog(caption, OnOneLine(text));
     });
 }
 
@@ -95,8 +96,9 @@ bool ServerCore::FormShow(const std::vector<std::string>& arguments) {
 
 void ServerCore::LoadConfiguration(const std::string& path) {
     if (!IsExistingFile(path)) {
-        platform::showOperatorMessage("Error!",
-                                      "Configuration File:\r\r" + path + "\r\rDoes not exist!");
+        const std::string text = "Configuration File:\r\r" + path + "\r\rDoes not exist!";
+        platform::showOperatorMessage("Error!", text);
+        ReportProblem(OnOneLine(text));
         return;
     }
     ApplyConfiguration(path);
@@ -111,17 +113,24 @@ void ServerCore::BtnLoadConfClick(const std::string& chosenPath) {
     ApplyConfiguration(chosenPath);
 }
 
+// The log is known before the lab is loaded, so that the loader's messages are logged as
+// they happen.
 void ServerCore::ApplyConfiguration(const std::string& path) {
-    UpdateState([&](TServerState& state) { state.ConfFile = path; });
-    manager_.LoadSystems(path);
     const platform::ProfileFile file(path);
     const std::string port = file.readString("TCP", "port");
     const std::string logFile = file.readString("TCP", "LogFile");
     UpdateState([&](TServerState& state) {
+        state.ConfFile = path;
+        state.Problem.clear();
         if (!port.empty()) state.Port = port;
         state.LogEnabled = !logFile.empty();
         if (state.LogEnabled) state.LogFileName = ResolveConfigPath(logFile, FolderOf(path));
     });
+    manager_.LoadSystems(path);
+}
+
+void ServerCore::ReportProblem(const std::string& problem) {
+    UpdateState([&](TServerState& state) { state.Problem = problem; });
 }
 
 // --- listener ----------------------------------------------------------------------------------
@@ -130,7 +139,14 @@ std::optional<int> ServerCore::PortNumber() const { return ParseInt32(State().Po
 
 void ServerCore::BtnStartClick() {
     const auto port = PortNumber();
-    if (!port) return;
+    if (!port) {
+        const TServerState state = State();
+        if (!state.Problem.empty()) return;  // the configuration's own failure says more
+        const std::string text = state.Port;
+        ReportProblem(text.empty() ? "No TCP port is configured ([TCP] port)"
+                                   : "The TCP port \"" + text + "\" is not a number");
+        return;
+    }
     if (State().StartCaption == "Start") {
         StartListener(*port);
     } else {
@@ -155,6 +171,7 @@ void ServerCore::StartListener(int port) {
     } catch (const std::system_error& error) {
         // The socket layer's own report; the listener stays stopped.
         platform::showOperatorMessage("KRB TCP/IP Server", error.what());
+        ReportProblem("Port " + std::to_string(port) + ": " + error.what());
         return;
     }
     Accept();
@@ -163,6 +180,7 @@ void ServerCore::StartListener(int port) {
     UpdateState([&](TServerState& state) {
         state.StartCaption = "Stop";
         state.Listening = true;
+        state.Problem.clear();
         state.LocalPort = error ? -1 : local.port();
     });
     WriteLog("Start", LocalDetails());

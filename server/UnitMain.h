@@ -31,6 +31,7 @@ struct TServerState {
     int LocalPort = -1;  // the port actually bound (the configured one, or the system's pick for 0)
     bool LogEnabled = false;
     std::string LogFileName;
+    std::string Problem;  // on one line: why the configuration or the listener failed last
 };
 
 // Where DispatchCommand sends a text, by its first characters.
@@ -153,6 +154,7 @@ class ServerCore : private ConnectionEvents {
     static std::string RemoteDetails(const ClientConnection& connection);
     void SendAndClose(const std::shared_ptr<ClientConnection>& connection, const std::string& text);
     void UpdateState(const std::function<void(TServerState&)>& change);
+    void ReportProblem(const std::string& problem);
 
     asio::io_context loop_;
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning_;
@@ -170,6 +172,7 @@ class ServerCore : private ConnectionEvents {
 
     mutable std::mutex stateMutex_;
     TServerState state_;
+    std::mutex logMutex_;  // operator messages are logged from the thread that raises them
 };
 
 }  // namespace krb::server

@@ -45,6 +45,7 @@ void ServerCore::WriteLog(const std::string& event, const std::string& details) 
     const TServerState state = State();
     if (!state.LogEnabled) return;
     std::string line = FormatLogLine(std::chrono::system_clock::now(), event, details) + "\r\n";
+    std::lock_guard lock(logMutex_);
     if (EndsWithoutLineBreak(state.LogFileName)) line.insert(0, "\r\n");
     std::ofstream file(state.LogFileName, std::ios::binary | std::ios::app);
     file << line;  // a failed write loses the line, nothing more

@@ -1,5 +1,7 @@
-// KRBServer without a window: KRBServer <DriverConfig.lni> [start]. Configuration errors go
+// KRBServer without a window: KRBServer <DriverConfig.lni> start. Configuration errors go
 // to stderr and the log; SIGINT and SIGTERM close the server as the window's close does.
+// Without a window nobody can fix a configuration or press Start, so a server that cannot
+// listen says why in one line and ends with a non-zero status.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,9 @@
 
 namespace {
 
+constexpr const char* kUsage = "usage: KRBServer <DriverConfig.lni> start";
+constexpr int kUsageStatus = 2;
+
 void ReportState(const krb::server::TServerState& state) {
     static bool wasListening = false;
     if (state.Listening == wasListening) return;
@@ -23,10 +28,29 @@ void ReportState(const krb::server::TServerState& state) {
     }
 }
 
+bool AsksForHelp(const std::vector<std::string>& arguments) {
+    for (const auto& argument : arguments) {
+        if (argument == "--help" || argument == "-h") return true;
+    }
+    return false;
+}
+
+bool FollowsUsage(const std::vector<std::string>& arguments) {
+    return arguments.size() == 2 && arguments[1] == "start";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (AsksForHelp(arguments)) {
+        std::cout << kUsage << std::endl;
+        return EXIT_SUCCESS;
+    }
+    if (!FollowsUsage(arguments)) {
+        std::cerr << "KRBServer: " << kUsage << std::endl;
+        return kUsageStatus;
+    }
     // Lives until the program ends: command threads still running at exit use the model.
     auto* server = new krb::server::ServerCore();
     server->AddStateObserver(ReportState);
@@ -35,19 +59,24 @@ int main(int argc, char** argv) {
     signals.async_wait([server](const asio::error_code& error, int) {
         if (!error) server->Quit();
     });
-    server->Post([server, arguments] {
+    int status = EXIT_SUCCESS;
+    server->Post([server, arguments, &status] {
         server->FormShow(arguments);
-        if (!server->State().Listening) {
-            std::cout << "KRBServer is not listening (usage: KRBServer <DriverConfig.lni> start)"
-                      << std::endl;
-        }
+        const krb::server::TServerState state = server->State();
+        if (state.Listening) return;
+        std::cerr << "KRBServer: not listening: "
+                  << (state.Problem.empty() ? std::string("the listener did not start")
+                                            : state.Problem)
+                  << std::endl;
+        status = EXIT_FAILURE;
+        server->Quit();
     });
     server->Run();
 
     std::fflush(nullptr);
     if (krb::server::TTHRUnitCommand::RunningCommands() > 0) {
-        std::_Exit(EXIT_SUCCESS);  // the program ends without waiting for unit commands
+        std::_Exit(status);  // the program ends without waiting for unit commands
     }
     delete server;
-    return EXIT_SUCCESS;
+    return status;
 }
