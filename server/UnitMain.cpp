@@ -34,6 +34,7 @@ ServerCore::ServerCore(const KRBExports& exports)
     platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
         asio::post(loop_, [this, caption, text] { WriteLog(caption, OnOneLine(text)); });
     });
+    InstallUpdateCommands(*this);
 }
 
 ServerCore::~ServerCore() {

@@ -172,4 +172,7 @@ class ServerCore : private ConnectionEvents {
     TServerState state_;
 };
 
+// Plate and slot update commands carried out on the core's lab model.
+void InstallUpdateCommands(ServerCore& core);
+
 }  // namespace krb::server
