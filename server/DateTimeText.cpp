@@ -205,15 +205,17 @@ std::string FormatDateTime(double value) {
     return buffer;
 }
 
-double ParseDateTime(std::string_view text) {
+double ParseDateTime(std::string_view text) { return TryParseDateTime(text).value_or(0); }
+
+std::optional<double> TryParseDateTime(std::string_view text) {
     std::string trimmed = Trimmed(text);
-    if (trimmed.empty()) return 0;
+    if (trimmed.empty()) return std::nullopt;
     Fields fields;
     if (ScanIso(trimmed, fields) || ScanDotted(trimmed, (fields = {})) ||
         ScanSlashed(trimmed, (fields = {}))) {
-        return Encode(fields).value_or(0);
+        return Encode(fields);
     }
-    return 0;
+    return std::nullopt;
 }
 
 double CurrentDateTime() {

@@ -18,6 +18,8 @@ std::optional<double> EncodeDateTime(int year, int month, int day, int hour = 0,
 std::string FormatDateTime(double value);
 // Empty or unparsable text gives 0.
 double ParseDateTime(std::string_view text);
+// nullopt for empty or unparsable text.
+std::optional<double> TryParseDateTime(std::string_view text);
 
 double CurrentDateTime();  // local time
 std::string CurrentDateTimeText();

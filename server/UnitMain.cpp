@@ -35,6 +35,7 @@ ServerCore::ServerCore(const KRBExports& exports)
     platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
         WriteLog(caption, OnOneLine(text));
     });
+    InstallUpdateCommands(*this);
 }
 
 ServerCore::~ServerCore() {

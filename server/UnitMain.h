@@ -175,4 +175,7 @@ class ServerCore : private ConnectionEvents {
     std::mutex logMutex_;  // operator messages are logged from the thread that raises them
 };
 
+// Plate and slot update commands carried out on the core's lab model.
+void InstallUpdateCommands(ServerCore& core);
+
 }  // namespace krb::server
