@@ -66,6 +66,20 @@ void ClientConnection::PostReply(std::string text) {
     });
 }
 
+void ClientConnection::WhenSent(std::function<void()> done) {
+    if (!writing_ && sendQueue_.empty()) {
+        asio::post(socket_.get_executor(), std::move(done));
+        return;
+    }
+    sentWaiters_.push_back(std::move(done));
+}
+
+void ClientConnection::RunSentWaiters() {
+    auto waiters = std::move(sentWaiters_);
+    sentWaiters_.clear();
+    for (auto& done : waiters) done();
+}
+
 void ClientConnection::WriteNext() {
     writing_ = true;
     asio::async_write(socket_, asio::buffer(sendQueue_.front()),
@@ -78,6 +92,7 @@ void ClientConnection::OnWritten(const asio::error_code& error) {
     writing_ = false;
     if (error) {
         sendQueue_.clear();
+        sentWaiters_.clear();
         if (open_) {
             Fail(error);
         } else {
@@ -88,9 +103,10 @@ void ClientConnection::OnWritten(const asio::error_code& error) {
     sendQueue_.pop_front();
     if (!sendQueue_.empty()) {
         WriteNext();
-    } else if (!open_) {
-        CloseSocket();
+        return;
     }
+    RunSentWaiters();
+    if (!open_) CloseSocket();
 }
 
 void ClientConnection::Fail(const asio::error_code& error) {
@@ -103,7 +119,10 @@ void ClientConnection::Close(bool discardPending) {
     if (!open_) return;
     open_ = false;
     events_.ClientDisconnect(shared_from_this());
-    if (discardPending || !writing_) CloseSocket();
+    if (discardPending || !writing_) {
+        sentWaiters_.clear();
+        CloseSocket();
+    }
 }
 
 void ClientConnection::CloseSocket() {

@@ -4,8 +4,10 @@
 // posted by a command thread never interleaves with a send of the loop.
 #include <asio.hpp>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ClientLink.h"
 
@@ -34,6 +36,9 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     // Runs the disconnect handling at once. Sends already queued are still written before
     // the socket closes, unless `discardPending`.
     void Close(bool discardPending = false);
+    // Runs `done` on the loop once everything queued so far has been written; dropped when
+    // the connection fails first.
+    void WhenSent(std::function<void()> done);
     bool IsOpen() const { return open_; }
 
     const std::string& RemoteAddress() const { return remoteAddress_; }
@@ -49,6 +54,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     std::string DrainAvailable(std::size_t count);
     void WriteNext();
     void OnWritten(const asio::error_code& error);
+    void RunSentWaiters();
     void Fail(const asio::error_code& error);
     void CloseSocket();
 
@@ -56,6 +62,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     ConnectionEvents& events_;
     std::string readBuffer_;
     std::deque<std::string> sendQueue_;
+    std::vector<std::function<void()>> sentWaiters_;
     bool writing_ = false;
     bool open_ = true;
     std::string remoteAddress_;

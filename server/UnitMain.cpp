@@ -3,6 +3,7 @@
 
 #include "ConfigPath.h"
 #include "TextNumbers.h"
+#include "UnitMain_Views.h"
 #include "UnitTHRKRBCommand.h"
 #include "platform/operator_message.h"
 #include "platform/profile_file.h"
@@ -34,6 +35,7 @@ ServerCore::ServerCore(const KRBExports& exports)
     platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
         asio::post(loop_, [this, caption, text] { WriteLog(caption, OnOneLine(text)); });
     });
+    InstallViews(*this);
 }
 
 ServerCore::~ServerCore() {

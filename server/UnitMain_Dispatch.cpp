@@ -112,8 +112,12 @@ void ServerCore::SendView(const std::shared_ptr<ClientConnection>& connection,
         connection->Send(reply.Document);
         break;
     }
-    auto pause = std::make_shared<asio::steady_timer>(loop_, platform::scaled(kViewClosePauseMs));
-    pause->async_wait([connection, pause](const asio::error_code&) { connection->Close(); });
+    // The pause starts once the whole document is out, so a large view is never cut short.
+    connection->WhenSent([this, connection] {
+        auto pause =
+            std::make_shared<asio::steady_timer>(loop_, platform::scaled(kViewClosePauseMs));
+        pause->async_wait([connection, pause](const asio::error_code&) { connection->Close(); });
+    });
 }
 
 void ServerCore::SendAndClose(const std::shared_ptr<ClientConnection>& connection,
