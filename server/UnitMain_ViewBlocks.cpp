@@ -13,25 +13,33 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
 
 constexpr std::array<TUnitElement, 25> kUnitOrderTable{
-    TUnitElement::Id,          TUnitElement::Name,          TUnitElement::FW,
-    TUnitElement::SN,          TUnitElement::DoubleDeck,    TUnitElement::Activated,
-    TUnitElement::Error,       TUnitElement::BCR,           TUnitElement::PPSensor,
-    TUnitElement::PShovelSensor, TUnitElement::PXfer1Sensor, TUnitElement::PXfer2Sensor,
-    TUnitElement::COMPort,     TUnitElement::BCRCOMPort,    TUnitElement::BCRInit,
-    TUnitElement::Ready,       TUnitElement::DoorOpened,    TUnitElement::ErrorCode,
-    TUnitElement::Plates,      TUnitElement::CO2,           TUnitElement::O2,
-    TUnitElement::N2,          TUnitElement::Temperature,   TUnitElement::Humidity,
+    TUnitElement::Id,           TUnitElement::Name,
+    TUnitElement::FW,           TUnitElement::SN,
+    TUnitElement::DoubleDeck,   TUnitElement::Activated,
+    TUnitElement::Error,        TUnitElement::BCR,
+    TUnitElement::PPSensor,     TUnitElement::PShovelSensor,
+    TUnitElement::PXfer1Sensor, TUnitElement::PXfer2Sensor,
+    TUnitElement::COMPort,      TUnitElement::BCRCOMPort,
+    TUnitElement::BCRInit,      TUnitElement::Ready,
+    TUnitElement::DoorOpened,   TUnitElement::ErrorCode,
+    TUnitElement::Plates,       TUnitElement::CO2,
+    TUnitElement::O2,           TUnitElement::N2,
+    TUnitElement::Temperature,  TUnitElement::Humidity,
     TUnitElement::Doors};
 
 constexpr std::array<TUnitElement, 25> kTreeUnitOrderTable{
-    TUnitElement::Id,          TUnitElement::Name,          TUnitElement::FW,
-    TUnitElement::SN,          TUnitElement::DoubleDeck,    TUnitElement::Activated,
-    TUnitElement::Error,       TUnitElement::BCR,           TUnitElement::PPSensor,
-    TUnitElement::PShovelSensor, TUnitElement::PXfer1Sensor, TUnitElement::PXfer2Sensor,
-    TUnitElement::BCRInit,     TUnitElement::Ready,         TUnitElement::DoorOpened,
-    TUnitElement::ErrorCode,   TUnitElement::COMPort,       TUnitElement::BCRCOMPort,
-    TUnitElement::Plates,      TUnitElement::CO2,           TUnitElement::O2,
-    TUnitElement::N2,          TUnitElement::Temperature,   TUnitElement::Humidity,
+    TUnitElement::Id,           TUnitElement::Name,
+    TUnitElement::FW,           TUnitElement::SN,
+    TUnitElement::DoubleDeck,   TUnitElement::Activated,
+    TUnitElement::Error,        TUnitElement::BCR,
+    TUnitElement::PPSensor,     TUnitElement::PShovelSensor,
+    TUnitElement::PXfer1Sensor, TUnitElement::PXfer2Sensor,
+    TUnitElement::BCRInit,      TUnitElement::Ready,
+    TUnitElement::DoorOpened,   TUnitElement::ErrorCode,
+    TUnitElement::COMPort,      TUnitElement::BCRCOMPort,
+    TUnitElement::Plates,       TUnitElement::CO2,
+    TUnitElement::O2,           TUnitElement::N2,
+    TUnitElement::Temperature,  TUnitElement::Humidity,
     TUnitElement::Doors};
 
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -204,38 +212,84 @@ void TViewWriter::SystemHead(const TKRBSystem& system) {
 void TViewWriter::UnitElements(const TKRBId& unit, TUnitOrder order) {
     for (const TUnitElement element : order) {
         switch (element) {
-            case TUnitElement::Id: Value("UnitId", unit.UnitId); break;
-            case TUnitElement::Name: Value("UnitName", unit.UnitName); break;
-            case TUnitElement::FW: Value("UnitFW", unit.FirmwareVersion()); break;
-            case TUnitElement::SN: Value("UnitSN", unit.SerialNumber()); break;
-            case TUnitElement::DoubleDeck: Flag("UnitDoubleDeck", unit.DoubleDeck); break;
-            case TUnitElement::Activated: Flag("UnitActivated", unit.Activated); break;
-            case TUnitElement::Error: Flag("UnitError", unit.Error); break;
-            case TUnitElement::BCR: Flag("UnitBCR", unit.BCR); break;
-            case TUnitElement::PPSensor: Flag("UnitPPSensor", unit.PlatePresenceSensor); break;
+            case TUnitElement::Id:
+                Value("UnitId", unit.UnitId);
+                break;
+            case TUnitElement::Name:
+                Value("UnitName", unit.UnitName);
+                break;
+            case TUnitElement::FW:
+                Value("UnitFW", unit.FirmwareVersion());
+                break;
+            case TUnitElement::SN:
+                Value("UnitSN", unit.SerialNumber());
+                break;
+            case TUnitElement::DoubleDeck:
+                Flag("UnitDoubleDeck", unit.DoubleDeck);
+                break;
+            case TUnitElement::Activated:
+                Flag("UnitActivated", unit.Activated);
+                break;
+            case TUnitElement::Error:
+                Flag("UnitError", unit.Error);
+                break;
+            case TUnitElement::BCR:
+                Flag("UnitBCR", unit.BCR);
+                break;
+            case TUnitElement::PPSensor:
+                Flag("UnitPPSensor", unit.PlatePresenceSensor);
+                break;
             case TUnitElement::PShovelSensor:
                 Flag("UnitPShovelSensor", unit.PlateShovelSensor);
                 break;
-            case TUnitElement::PXfer1Sensor: Flag("UnitPXfer1Sensor", unit.PlateXferStSensor1); break;
-            case TUnitElement::PXfer2Sensor: Flag("UnitPXfer2Sensor", unit.PlateXferStSensor2); break;
-            case TUnitElement::COMPort: Value("UnitCOMPort", unit.ComPort); break;
-            case TUnitElement::BCRCOMPort: Value("UnitBCRCOMPort", unit.BCRPort); break;
-            case TUnitElement::BCRInit: Flag("UnitBCRInit", unit.BCRInit); break;
-            case TUnitElement::Ready: Flag("UnitReady", !unit.Busy); break;
-            case TUnitElement::DoorOpened: Flag("UnitDoorOpened", unit.DoorOpened); break;
-            case TUnitElement::ErrorCode: Value("UnitErrorCode", unit.ErrorCode.load()); break;
+            case TUnitElement::PXfer1Sensor:
+                Flag("UnitPXfer1Sensor", unit.PlateXferStSensor1);
+                break;
+            case TUnitElement::PXfer2Sensor:
+                Flag("UnitPXfer2Sensor", unit.PlateXferStSensor2);
+                break;
+            case TUnitElement::COMPort:
+                Value("UnitCOMPort", unit.ComPort);
+                break;
+            case TUnitElement::BCRCOMPort:
+                Value("UnitBCRCOMPort", unit.BCRPort);
+                break;
+            case TUnitElement::BCRInit:
+                Flag("UnitBCRInit", unit.BCRInit);
+                break;
+            case TUnitElement::Ready:
+                Flag("UnitReady", !unit.Busy);
+                break;
+            case TUnitElement::DoorOpened:
+                Flag("UnitDoorOpened", unit.DoorOpened);
+                break;
+            case TUnitElement::ErrorCode:
+                Value("UnitErrorCode", unit.ErrorCode.load());
+                break;
             case TUnitElement::Plates: {
                 std::int64_t locations = 0;
                 for (const auto& cassette : unit.Cassettes) locations += cassette->Levels;
                 Value("UnitPlates", locations);
                 break;
             }
-            case TUnitElement::CO2: Flag("UnitCO2", unit.CO2Gassing); break;
-            case TUnitElement::O2: Flag("UnitO2", unit.O2Gassing); break;
-            case TUnitElement::N2: Flag("UnitN2", unit.N2Gassing); break;
-            case TUnitElement::Temperature: Flag("UnitTemperature", unit.Temperature); break;
-            case TUnitElement::Humidity: Flag("UnitHumidity", unit.Humidity); break;
-            case TUnitElement::Doors: Value("UnitDoors", std::max(unit.Doors, 1)); break;
+            case TUnitElement::CO2:
+                Flag("UnitCO2", unit.CO2Gassing);
+                break;
+            case TUnitElement::O2:
+                Flag("UnitO2", unit.O2Gassing);
+                break;
+            case TUnitElement::N2:
+                Flag("UnitN2", unit.N2Gassing);
+                break;
+            case TUnitElement::Temperature:
+                Flag("UnitTemperature", unit.Temperature);
+                break;
+            case TUnitElement::Humidity:
+                Flag("UnitHumidity", unit.Humidity);
+                break;
+            case TUnitElement::Doors:
+                Value("UnitDoors", std::max(unit.Doors, 1));
+                break;
         }
     }
 }

@@ -36,8 +36,7 @@ void UnitsWithId(const TKRBSystem& system, const std::string& unitId, Inside ins
     }
 }
 
-void CassetteWithPlates(TViewWriter& out, const TKRBCassette& cassette,
-                        const TUnitPlates& plates) {
+void CassetteWithPlates(TViewWriter& out, const TKRBCassette& cassette, const TUnitPlates& plates) {
     out.CassetteHead(cassette);
     for (const auto& plate : plates.OfCassette(cassette.Number)) out.Plate(plate, cassette);
     out.Close("Cassette");
@@ -61,7 +60,8 @@ void WholeUnit(TViewWriter& out, const TKRBId& unit, TUnitOrder order, const TVi
 std::string QueryId(std::string_view text) {
     constexpr std::string_view kKey = "?id=";
     const auto at = text.find(kKey);
-    return at == std::string_view::npos ? std::string() : std::string(text.substr(at + kKey.size()));
+    return at == std::string_view::npos ? std::string()
+                                        : std::string(text.substr(at + kKey.size()));
 }
 
 TUnitQuery QueryUnitAndId(std::string_view text) {
@@ -211,8 +211,7 @@ std::string TLabViews::BuildUnitContentView(const std::string& unitId) const {
 }
 
 // A plate number that is no integer matches no record.
-std::string TLabViews::BuildPlateView(const std::string& unitId,
-                                      const std::string& plateId) const {
+std::string TLabViews::BuildPlateView(const std::string& unitId, const std::string& plateId) const {
     const auto wanted = ParseInt32(plateId);
     TViewWriter out;
     out.BeginDocument();
@@ -251,7 +250,8 @@ struct ViewRow {
 };
 
 const std::array<ViewRow, 8> kViewTable{{
-    {"DrawLab", kLabHeader, [](const TLabViews& v, const std::string&) { return v.BuildLabView(); }},
+    {"DrawLab", kLabHeader,
+     [](const TLabViews& v, const std::string&) { return v.BuildLabView(); }},
     {"DrawTree", "", [](const TLabViews& v, const std::string&) { return v.BuildTreeView(); }},
     {"DrawSys", kViewHeader,
      [](const TLabViews& v, const std::string& r) { return v.BuildSystemView(QueryId(r)); }},
@@ -280,8 +280,7 @@ const std::array<ViewRow, 8> kViewTable{{
 
 void InstallViews(ServerCore& core) {
     auto views = std::make_shared<TLabViews>(
-        core.Manager().Lab(),
-        [&core](const std::string& event, const std::string& details) {
+        core.Manager().Lab(), [&core](const std::string& event, const std::string& details) {
             core.WriteLog(event, details);
         });
     for (const auto& row : kViewTable) {
