@@ -54,9 +54,11 @@ std::string ClientConnection::DrainAvailable(std::size_t count) {
     return text;
 }
 
-void ClientConnection::Send(const std::string& text) {
+void ClientConnection::Send(const std::string& text) { Send(std::string(text)); }
+
+void ClientConnection::Send(std::string&& text) {
     if (!open_ || text.empty()) return;
-    sendQueue_.push_back(text);
+    sendQueue_.push_back(std::move(text));
     if (!writing_) WriteNext();
 }
 

@@ -32,6 +32,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
 
     void Start();  // begins reading
     void Send(const std::string& text) override;
+    void Send(std::string&& text);  // a large document is queued without a copy
     void PostReply(std::string text) override;
     // Runs the disconnect handling at once. Sends already queued are still written before
     // the socket closes, unless `discardPending`.

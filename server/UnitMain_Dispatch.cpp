@@ -107,9 +107,9 @@ void ServerCore::SendView(const std::shared_ptr<ClientConnection>& connection,
                           const std::string& text) {
     for (const auto& view : views_) {
         if (!text.starts_with(view.Name)) continue;
-        const TViewReply reply = view.Builder(text);  // built whole before anything is sent
-        connection->Send(reply.Header);
-        connection->Send(reply.Document);
+        TViewReply reply = view.Builder(text);  // built whole before anything is sent
+        connection->Send(std::move(reply.Header));
+        connection->Send(std::move(reply.Document));
         break;
     }
     // The pause starts once the whole document is out, so a large view is never cut short.

@@ -1,7 +1,10 @@
 #include "UnitMain_ViewBlocks.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <fstream>
+#include <sstream>
 
 #include "DateTimeText.h"
 #include "TextNumbers.h"
@@ -85,7 +88,37 @@ bool IsPlainByte(unsigned char c) {
 void AppendNumber(std::string& out, std::int64_t number) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, number);
-    out.append(digits, result.ptr);
+    out.append(digits, static_cast<std::size_t>(result.ptr - digits));
+}
+
+// The ten fields of a line: field 10 is everything after the ninth ",", missing fields
+// are empty.
+std::array<std::string_view, kContentsFieldCount> SplitFields(std::string_view line) {
+    std::array<std::string_view, kContentsFieldCount> fields{};
+    for (std::size_t i = 0; i + 1 < kContentsFieldCount; ++i) {
+        const auto comma = line.find(',');
+        if (comma == std::string_view::npos) {
+            fields[i] = line;
+            return fields;
+        }
+        fields[i] = line.substr(0, comma);
+        line.remove_prefix(comma + 1);
+    }
+    fields[kDateUnloadField] = line;
+    return fields;
+}
+
+// Lines end with CR LF, LF or CR.
+template <class EachLine>
+void ForEachLine(std::string_view text, EachLine eachLine) {
+    std::size_t start = 0, number = 0;
+    while (start < text.size()) {
+        std::size_t end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+        eachLine(text.substr(start, end - start), ++number);
+        if (end == text.size()) return;
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
 }
 
 }  // namespace
@@ -125,19 +158,25 @@ void AppendXmlText(std::string& out, std::string_view value) {
 
 TUnitPlates::TUnitPlates(const TKRBId& unit, const TViewLog& log) {
     if (unit.ContentsFile.empty()) return;
-    const auto lines = LoadTextLines(unit.ContentsFile);
-    if (!lines) return;
+    std::ifstream in(unit.ContentsFile, std::ios::binary);
+    if (!in) return;
+    std::ostringstream content;
+    content << in.rdbuf();
+    text_ = std::move(content).str();
     std::size_t skipped = 0, firstSkipped = 0;
-    for (std::size_t n = 0; n < lines->size(); ++n) {
-        const ContentsFields fields = SplitContentsLine((*lines)[n]);
-        const bool numbered = ParseInt32(fields[kSlotNoField]) &&
-                              ParseInt32(fields[kCassetteField]) && ParseInt32(fields[kLevelField]);
-        if (!numbered) {
-            if (skipped++ == 0) firstSkipped = n + 1;
-            continue;
+    ForEachLine(text_, [&](std::string_view line, std::size_t number) {
+        const auto fields = SplitFields(line);
+        const auto slot = ParseInt32(fields[kSlotNoField]);
+        const auto level = ParseInt32(fields[kLevelField]);
+        if (!slot || !level || !ParseInt32(fields[kCassetteField])) {
+            if (skipped++ == 0) firstSkipped = number;
+            return;
         }
-        byCassette_[fields[kCassetteField]].push_back(PlateFromContentsLine(fields));
-    }
+        byCassette_[fields[kCassetteField]].push_back(
+            {*slot, *level, fields[kPresentField] == "1", fields[kBarcodeField],
+             fields[kUserIdField], fields[kDateCheckField], fields[kDateLoadField],
+             fields[kDateUnloadField]});
+    });
     if (skipped > 0 && log) {
         log("Contents line skipped", "File=" + unit.ContentsFile +
                                          ";Line=" + std::to_string(firstSkipped) +
@@ -145,9 +184,11 @@ TUnitPlates::TUnitPlates(const TKRBId& unit, const TViewLog& log) {
     }
 }
 
-const std::vector<TKRBPlate>& TUnitPlates::OfCassette(std::int32_t number) const {
-    static const std::vector<TKRBPlate> kNone;
-    const auto found = byCassette_.find(std::to_string(number));
+const std::vector<TViewPlate>& TUnitPlates::OfCassette(std::int32_t number) const {
+    static const std::vector<TViewPlate> kNone;
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    const auto found = byCassette_.find(std::string_view(digits, end - digits));
     return found == byCassette_.end() ? kNone : found->second;
 }
 
@@ -160,24 +201,41 @@ void TViewWriter::Item(std::string_view text) {
 
 void TViewWriter::Raw(std::string_view text) { text_.append(text); }
 
-void TViewWriter::Open(std::string_view tag) {
-    text_.append("<").append(tag).append(">\r\n").append(kLineEnd);
-}
+void TViewWriter::Open(std::string_view tag) { AppendTag(tag, false, true); }
 
-void TViewWriter::Close(std::string_view tag) {
-    text_.append("</").append(tag).append(">\r\n").append(kLineEnd);
-}
+void TViewWriter::Close(std::string_view tag) { AppendTag(tag, true, true); }
 
 void TViewWriter::Value(std::string_view tag, std::string_view value) {
-    text_.append("<").append(tag).append(">");
+    AppendTag(tag, false, false);
     AppendXmlText(text_, value);
-    text_.append("</").append(tag).append(">\r\n").append(kLineEnd);
+    AppendTag(tag, true, true);
 }
 
 void TViewWriter::Value(std::string_view tag, std::int64_t number) {
-    text_.append("<").append(tag).append(">");
+    AppendTag(tag, false, false);
     AppendNumber(text_, number);
-    text_.append("</").append(tag).append(">\r\n").append(kLineEnd);
+    AppendTag(tag, true, true);
+}
+
+// "<tag>" or "</tag>", then the item's line ends; one append, since the views write
+// millions of tags.
+void TViewWriter::AppendTag(std::string_view tag, bool closing, bool endsItem) {
+    char buffer[64];
+    constexpr std::size_t kFixed = 3 + 2 * kLineEnd.size();
+    if (tag.size() + kFixed > sizeof buffer) {
+        text_.append(closing ? "</" : "<").append(tag).append(">");
+        if (endsItem) text_.append(kLineEnd).append(kLineEnd);
+        return;
+    }
+    char* end = buffer;
+    *end++ = '<';
+    if (closing) *end++ = '/';
+    end = std::copy(tag.begin(), tag.end(), end);
+    *end++ = '>';
+    if (endsItem) {
+        for (int i = 0; i < 2; ++i) end = std::copy(kLineEnd.begin(), kLineEnd.end(), end);
+    }
+    text_.append(buffer, static_cast<std::size_t>(end - buffer));
 }
 
 void TViewWriter::Flag(std::string_view tag, bool on) { Value(tag, on ? 1 : 0); }
@@ -188,9 +246,11 @@ std::string TViewWriter::Element(std::string_view tag, std::string_view value) c
     return element + "</" + std::string(tag) + ">";
 }
 
-const std::string& TViewWriter::DateText(double value) {
-    auto found = dateTexts_.find(value);
-    if (found == dateTexts_.end()) found = dateTexts_.emplace(value, FormatDateTime(value)).first;
+const std::string& TViewWriter::DateText(std::string_view field) {
+    auto found = dateTexts_.find(field);
+    if (found == dateTexts_.end()) {
+        found = dateTexts_.emplace(std::string(field), FormatDateTime(ParseDateTime(field))).first;
+    }
     return found->second;
 }
 
@@ -309,7 +369,7 @@ void TViewWriter::CassetteHead(const TKRBCassette& cassette) {
     Value("CassetteZPitch", cassette.ZPitch);
 }
 
-void TViewWriter::Plate(const TKRBPlate& plate, const TKRBCassette& cassette,
+void TViewWriter::Plate(const TViewPlate& plate, const TKRBCassette& cassette,
                         bool typeNameOnItsOwn) {
     Open("Plate");
     Value("PlateId", plate.SlotNo);

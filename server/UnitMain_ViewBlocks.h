@@ -6,6 +6,7 @@
 // carries an empty line after nearly every element.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
@@ -56,17 +57,33 @@ using TUnitOrder = std::span<const TUnitElement>;
 extern const TUnitOrder kUnitOrder;      // every view but the tree
 extern const TUnitOrder kTreeUnitOrder;  // the tree view
 
-// The plates of one unit from its contents file, read once and grouped by the cassette
-// text of each line. Lines whose slot, cassette or level is no integer are left out and
-// logged.
+// One location of a contents file as the views show it; the texts point into the file's
+// text held by TUnitPlates.
+struct TViewPlate {
+    std::int32_t SlotNo = 0;
+    std::int32_t Level = 0;
+    bool PP = false;
+    std::string_view PlateBCR;
+    std::string_view PlateUserId;
+    std::string_view DateCheck;  // as written in the file
+    std::string_view DateLoad;
+    std::string_view DateUnload;
+};
+
+// The plates of one unit, read from its contents file once per request and grouped by the
+// cassette text of each line (fields split as SplitContentsLine does). Lines whose slot,
+// cassette or level is no integer are left out and logged.
 class TUnitPlates {
   public:
     TUnitPlates(const TKRBId& unit, const TViewLog& log);
+    TUnitPlates(const TUnitPlates&) = delete;
+    TUnitPlates& operator=(const TUnitPlates&) = delete;
     // The lines whose cassette field is `number` in decimal, in file order.
-    const std::vector<TKRBPlate>& OfCassette(std::int32_t number) const;
+    const std::vector<TViewPlate>& OfCassette(std::int32_t number) const;
 
   private:
-    std::unordered_map<std::string, std::vector<TKRBPlate>> byCassette_;
+    std::string text_;
+    std::unordered_map<std::string_view, std::vector<TViewPlate>> byCassette_;
 };
 
 // One view document under construction.
@@ -89,18 +106,22 @@ class TViewWriter {
     void SectorHead(const TKRBSector& sector);
     void CassetteHead(const TKRBCassette& cassette);
     // `typeNameOnItsOwn`: the plate view ends the PlateTypeName item with a separate CR LF.
-    void Plate(const TKRBPlate& plate, const TKRBCassette& cassette, bool typeNameOnItsOwn = false);
+    void Plate(const TViewPlate& plate, const TKRBCassette& cassette,
+               bool typeNameOnItsOwn = false);
     // After the units of a system: one group per transfer station of each of its units.
     void XferStations(const TKRBSystem& system, std::string_view name = "XFerStation",
                       std::string_view type = "1");
 
+    void Reserve(std::size_t bytes) { text_.reserve(bytes); }
     std::string Take() { return std::move(text_); }
 
   private:
-    const std::string& DateText(double value);
+    // A date field as the views print it; each distinct text is converted once.
+    const std::string& DateText(std::string_view field);
+    void AppendTag(std::string_view tag, bool closing, bool endsItem);
 
     std::string text_;
-    std::unordered_map<double, std::string> dateTexts_;
+    std::map<std::string, std::string, std::less<>> dateTexts_;
 };
 
 }  // namespace krb::server

@@ -1,5 +1,6 @@
 #include "UnitMain_Views.h"
 
+#include <algorithm>
 #include <array>
 
 #include "TextNumbers.h"
@@ -11,6 +12,17 @@ namespace {
 constexpr std::string_view kLabHeader =
     "HTTP/1.1 200 OK\nServer: KRB (Win32)\nContent-Type: text/XML\n\n";
 constexpr std::string_view kViewHeader = "HTTP/1.1 200 OK\nServer: KRB\nContent-Type: text/XML\n\n";
+
+// Room for the plate blocks of `unit`: one growing copy of a document of many megabytes
+// costs more than its writing.
+std::size_t PlateBytesOf(const TKRBId& unit) {
+    constexpr std::size_t kPlateBlockBytes = 512;
+    std::size_t locations = 0;
+    for (const auto& cassette : unit.Cassettes) {
+        locations += static_cast<std::size_t>(std::max(cassette->Levels, 0));
+    }
+    return locations * kPlateBlockBytes;
+}
 
 struct TXferTexts {
     std::string_view Name = "XFerStation";
@@ -102,6 +114,11 @@ std::string TLabViews::BuildLabView() const {
 // line end there would put blank text before the declaration and break the document.
 std::string TLabViews::BuildTreeView() const {
     TViewWriter out;
+    std::size_t bytes = 0;
+    for (const auto& system : lab_.Systems) {
+        for (const auto& unit : system->Units) bytes += PlateBytesOf(*unit);
+    }
+    out.Reserve(bytes);
     out.Raw(kViewHeader);
     out.BeginDocument();
     AllSystems(out, lab_, [&](const TKRBSystem& system) {
@@ -202,6 +219,7 @@ std::string TLabViews::BuildCassetteView(const std::string& unitId,
 std::string TLabViews::BuildUnitContentView(const std::string& unitId) const {
     TViewWriter out;
     out.BeginDocument();
+    if (const TKRBId* unit = lab_.FindUnit(unitId)) out.Reserve(PlateBytesOf(*unit));
     AllSystems(out, lab_, [&](const TKRBSystem& system) {
         UnitsWithId(system, unitId,
                     [&](const TKRBId& unit) { WholeUnit(out, unit, kUnitOrder, log_); });
