@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -145,7 +146,8 @@ double TimeTreeRequest(int port, std::size_t& bytes) {
         const auto n = ::recv(fd, buffer.data(), buffer.size(), 0);
         if (n <= 0) break;
         bytes += static_cast<std::size_t>(n);
-        tail.append(buffer.data(), static_cast<std::size_t>(n));
+        const std::string_view chunk(buffer.data(), static_cast<std::size_t>(n));
+        tail.append(chunk.substr(chunk.size() - std::min(chunk.size(), kDocumentEnd.size())));
         if (tail.size() > kDocumentEnd.size()) tail.erase(0, tail.size() - kDocumentEnd.size());
     }
     const auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -217,6 +219,11 @@ void Print(int locations, const Figures& figures) {
 }  // namespace
 
 int main() {
+    double load[1] = {0};
+    if (::getloadavg(load, 1) == 1) {
+        std::printf("load average %.2f on %u cores (other work slows the wall-clock figures)\n",
+                    load[0], std::thread::hardware_concurrency());
+    }
     const Figures small = Measure(10'000, 1, 9);
     Print(10'000, small);
     const Figures large = Measure(100'000, 21, 5);
