@@ -166,6 +166,7 @@ TEST_F(ServerEndToEndTest, ViewRequestsAreServedByNameAndClosed) {
     {
         TestClient client(server_.Port());
         client.Send("GET /PlateExp/DrawLab HTTP/1.1\r\nHost: x\r\n\r\n");
+        EXPECT_TRUE(client.ReadToEnd().starts_with("HTTP/1.1 200 OK\nServer: KRB (Win32)\n"));
         EXPECT_TRUE(client.ClosedByServer());
     }
     std::string requested;
