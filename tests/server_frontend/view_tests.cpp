@@ -2,11 +2,14 @@
 // that catch real faults, and a real XML parser's reading of every view.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <initializer_list>
+#include <thread>
 
 #include "UnitMain_Views.h"
 #include "UnitManager.h"
 #include "fake_library.h"
+#include "frontend_support.h"
 #include "xml_check.h"
 
 namespace krb::server::testing {
@@ -391,6 +394,36 @@ TEST_F(SmallLab, EveryViewIsWellFormedWhateverThingsAreNamed) {
     EXPECT_EQ(textOf("PlateBCR"), "B&<>");
     EXPECT_EQ(textOf("PlateUserId"), "R&D <plate>");
     EXPECT_EQ(textOf("PlateBCR", 1), "\xC3\xA9?");
+}
+
+// A reader that holds back while a document of megabytes is sent: the server keeps the
+// connection until the last byte is out, however long that takes.
+TEST(ViewOverTcpTest, TheConnectionClosesOnlyAfterTheWholeDocumentIsOut) {
+    using namespace frontend_testing;
+    constexpr int kLocations = 20'000;  // about 8 MB, more than the socket buffers hold
+    EmulatedLab lab;
+    std::string contents;
+    for (int slot = 1; slot <= kLocations; ++slot) {
+        const std::string n = std::to_string(slot);
+        contents += n + ",1," + n + ",1,BC" + n + ",Plate " + n + ",,,,\r\n";
+    }
+    lab.WriteFile("lab/System1/U1.txt", contents);
+    RunningServer server;
+    server.Start(lab.ConfigPath());
+    TestClient client(server.Port());
+    client.Send("GET /PlateExp/UnitContent?id=U1 HTTP/1.1\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // many close pauses
+    for (const auto& line : ReadLines(lab.LogPath())) EXPECT_NE(EventOf(line), "Disconnect");
+    const std::string reply = client.ReadToEnd();
+    EXPECT_TRUE(reply.ends_with("</MyLabPlate>\r\n\r\n"));
+    std::size_t plates = 0;
+    for (auto at = reply.find("<Plate>"); at != std::string::npos;
+         at = reply.find("<Plate>", at + 1))
+        ++plates;
+    EXPECT_EQ(plates, static_cast<std::size_t>(kLocations));
+    const auto lines = WaitForLogLines(lab.LogPath(), 3);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(EventOf(lines[2]), "Disconnect");
 }
 
 }  // namespace
