@@ -54,9 +54,11 @@ bool ClientConnection::TextIsComplete() {
     return socket_.available(error) == 0 || error;
 }
 
-void ClientConnection::Send(const std::string& text) {
+void ClientConnection::Send(const std::string& text) { Send(std::string(text)); }
+
+void ClientConnection::Send(std::string&& text) {
     if (!open_ || text.empty()) return;
-    sendQueue_.push_back(text);
+    sendQueue_.push_back(std::move(text));
     if (!writing_) WriteNext();
 }
 
@@ -64,6 +66,20 @@ void ClientConnection::PostReply(std::string text) {
     asio::post(socket_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
         self->Send(text);  // nothing is sent once the connection has closed
     });
+}
+
+void ClientConnection::WhenSent(std::function<void()> done) {
+    if (!writing_ && sendQueue_.empty()) {
+        asio::post(socket_.get_executor(), std::move(done));
+        return;
+    }
+    sentWaiters_.push_back(std::move(done));
+}
+
+void ClientConnection::RunSentWaiters() {
+    auto waiters = std::move(sentWaiters_);
+    sentWaiters_.clear();
+    for (auto& done : waiters) done();
 }
 
 void ClientConnection::WriteNext() {
@@ -78,6 +94,7 @@ void ClientConnection::OnWritten(const asio::error_code& error) {
     writing_ = false;
     if (error) {
         sendQueue_.clear();
+        sentWaiters_.clear();
         if (open_) {
             Fail(error);
         } else {
@@ -88,9 +105,10 @@ void ClientConnection::OnWritten(const asio::error_code& error) {
     sendQueue_.pop_front();
     if (!sendQueue_.empty()) {
         WriteNext();
-    } else if (!open_) {
-        CloseSocket();
+        return;
     }
+    RunSentWaiters();
+    if (!open_) CloseSocket();
 }
 
 void ClientConnection::Fail(const asio::error_code& error) {
@@ -103,7 +121,10 @@ void ClientConnection::Close(bool discardPending) {
     if (!open_) return;
     open_ = false;
     events_.ClientDisconnect(shared_from_this());
-    if (discardPending || !writing_) CloseSocket();
+    if (discardPending || !writing_) {
+        sentWaiters_.clear();
+        CloseSocket();
+    }
 }
 
 void ClientConnection::CloseSocket() {

@@ -5,8 +5,10 @@
 // the loop.
 #include <asio.hpp>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ClientLink.h"
 
@@ -36,10 +38,14 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
 
     void Start();  // begins reading
     void Send(const std::string& text) override;
+    void Send(std::string&& text);  // a large document is queued without a copy
     void PostReply(std::string text) override;
     // Runs the disconnect handling at once. Sends already queued are still written before
     // the socket closes, unless `discardPending`.
     void Close(bool discardPending = false);
+    // Runs `done` on the loop once everything queued so far has been written; dropped when
+    // the connection fails first.
+    void WhenSent(std::function<void()> done);
     bool IsOpen() const { return open_; }
 
     const std::string& RemoteAddress() const { return remoteAddress_; }
@@ -55,6 +61,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     bool TextIsComplete();
     void WriteNext();
     void OnWritten(const asio::error_code& error);
+    void RunSentWaiters();
     void Fail(const asio::error_code& error);
     void CloseSocket();
 
@@ -63,6 +70,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     std::string readBuffer_;
     std::string pendingText_;
     std::deque<std::string> sendQueue_;
+    std::vector<std::function<void()>> sentWaiters_;
     bool writing_ = false;
     bool open_ = true;
     std::string remoteAddress_;

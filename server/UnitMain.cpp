@@ -3,6 +3,7 @@
 
 #include "ConfigPath.h"
 #include "TextNumbers.h"
+#include "UnitMain_Views.h"
 #include "UnitTHRKRBCommand.h"
 #include "platform/operator_message.h"
 #include "platform/profile_file.h"
@@ -36,6 +37,7 @@ ServerCore::ServerCore(const KRBExports& exports)
         WriteLog(caption, OnOneLine(text));
     });
     InstallUpdateCommands(*this);
+    InstallViews(*this);
 }
 
 ServerCore::~ServerCore() {

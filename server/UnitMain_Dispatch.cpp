@@ -107,13 +107,17 @@ void ServerCore::SendView(const std::shared_ptr<ClientConnection>& connection,
                           const std::string& text) {
     for (const auto& view : views_) {
         if (!text.starts_with(view.Name)) continue;
-        const TViewReply reply = view.Builder(text);  // built whole before anything is sent
-        connection->Send(reply.Header);
-        connection->Send(reply.Document);
+        TViewReply reply = view.Builder(text);  // built whole before anything is sent
+        connection->Send(std::move(reply.Header));
+        connection->Send(std::move(reply.Document));
         break;
     }
-    auto pause = std::make_shared<asio::steady_timer>(loop_, platform::scaled(kViewClosePauseMs));
-    pause->async_wait([connection, pause](const asio::error_code&) { connection->Close(); });
+    // The pause starts once the whole document is out, so a large view is never cut short.
+    connection->WhenSent([this, connection] {
+        auto pause =
+            std::make_shared<asio::steady_timer>(loop_, platform::scaled(kViewClosePauseMs));
+        pause->async_wait([connection, pause](const asio::error_code&) { connection->Close(); });
+    });
 }
 
 void ServerCore::SendAndClose(const std::shared_ptr<ClientConnection>& connection,

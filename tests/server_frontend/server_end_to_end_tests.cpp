@@ -166,24 +166,25 @@ TEST_F(ServerEndToEndTest, ViewRequestsAreServedByNameAndClosed) {
     {
         TestClient client(server_.Port());
         client.Send("GET /PlateExp/DrawLab HTTP/1.1\r\nHost: x\r\n\r\n");
+        EXPECT_TRUE(client.ReadToEnd().starts_with("HTTP/1.1 200 OK\nServer: KRB (Win32)\n"));
         EXPECT_TRUE(client.ClosedByServer());
     }
     std::string requested;
     server_.Core().Invoke([&] {
-        server_.Core().AddView("DrawSys", [&](const std::string& request) {
+        server_.Core().AddView("TestView", [&](const std::string& request) {
             requested = request;
             return TViewReply{"HTTP/1.1 200 OK\n\n", "<MyLabPlate/>\r\n"};
         });
     });
     {
         TestClient client(server_.Port());
-        client.Send("GET /PlateExp/DrawSys?id=1 HTTP/1.1\r\n\r\n");
+        client.Send("GET /PlateExp/TestView?id=1 HTTP/1.1\r\n\r\n");
         EXPECT_EQ(client.ReadToEnd(), "HTTP/1.1 200 OK\n\n<MyLabPlate/>\r\n");
-        EXPECT_EQ(requested, "DrawSys?id=1");
+        EXPECT_EQ(requested, "TestView?id=1");
     }
     {
         TestClient client(server_.Port());  // the direct form never names a view
-        client.Send("PlateExp/DrawSys?id=1\r\n");
+        client.Send("PlateExp/TestView?id=1\r\n");
         EXPECT_TRUE(client.ClosedByServer());
     }
 }

@@ -1,0 +1,242 @@
+// Time per tree view ("GET /PlateExp/DrawTree") of a generated lab over loopback TCP, from
+// the request to the document's last byte, at 10,000 and 100,000 locations: the figure at
+// 100,000 against its 100 ms target, and the growth between the two sizes against linear.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KRB_lib.h"
+#include "UnitMain.h"
+#include "UnitMain_Views.h"
+#include "sim/controller_emulator.h"
+#include "sim/port_directory.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr int kCassettes = 50;  // per unit
+constexpr int kLevels = 100;
+constexpr int kLocationsPerUnit = kCassettes * kLevels;
+constexpr int kSectors = 5;
+constexpr double kTargetMs = 100.0;
+constexpr std::string_view kDocumentEnd = "</MyLabPlate>\r\n\r\n";
+
+// One contents line; every third location holds a plate with a barcode and dates.
+std::string ContentsLine(int slot, int cassette, int level) {
+    const bool present = slot % 3 == 0;
+    const std::string number = std::to_string(slot);
+    std::string line = number + "," + std::to_string(cassette) + "," + std::to_string(level) + ",";
+    if (present) {
+        line += "1,BC" + number + ",Plate " + number + ",S" +
+                std::to_string((cassette - 1) / (kCassettes / kSectors) + 1) +
+                ",01.02.2020 10:30:00,01.02.2020 09:15:00,";
+    } else {
+        line += "0,,Location " + number + ",,,,";
+    }
+    return line + "\r\n";
+}
+
+// Units of 50 cassettes x 100 levels in 5 sectors, each with an emulated controller
+// (controller ports 1..99).
+class GeneratedLab {
+  public:
+    GeneratedLab(int locations, int firstCom) {
+        root_ = fs::temp_directory_path() /
+                ("krb_bench_views_" + std::to_string(::getpid()) + "_" + std::to_string(locations));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "lab" / "System1");
+        std::string unitList;
+        for (int u = 0; u < locations / kLocationsPerUnit; ++u) {
+            const int com = firstCom + u;
+            coms_.push_back(com);
+            controllers_.push_back(std::make_unique<krb::sim::ControllerEmulator>(ports_, com));
+            const std::string id = "U" + std::to_string(u + 1);
+            unitList += "Unit" + std::to_string(u + 1) + "=" + id + ".lni\r\n";
+            std::string partitions;
+            const int perSector = kCassettes / kSectors;
+            for (int s = 0; s < kSectors; ++s) {
+                partitions += "S" + std::to_string(s + 1) + "=" +
+                              std::to_string(s * perSector + 1) + ".." +
+                              std::to_string((s + 1) * perSector) + "\r\n";
+            }
+            Write("lab/System1/" + id + ".lni",
+                  "[Unit]\r\nUnitComPort=" + std::to_string(com) + "\r\nUnitId=" + id +
+                      "\r\n[Contents]\r\nFileName=" + id +
+                      ".csv\r\n[Options]\r\nXFerStation=1\r\n[CassettesConfiguration]\r\n1-" +
+                      std::to_string(kCassettes) + "=" + std::to_string(kLevels) +
+                      ",25,1\r\n[Partitions]\r\n" + partitions);
+            std::string contents;
+            int slot = 0;
+            for (int c = 1; c <= kCassettes; ++c) {
+                for (int l = 1; l <= kLevels; ++l) contents += ContentsLine(++slot, c, l);
+            }
+            Write("lab/System1/" + id + ".csv", contents);
+        }
+        Write("lab/System1/System.lni",
+              "[System]\r\nSystemName=Bench\r\nSystemId=1\r\n[Unit]\r\n" + unitList);
+        config_ = Write("DriverConfig.lni", "[paths]\r\nKrbMainFolder=" + (root_ / "lab").string() +
+                                                "\r\n[TCP]\r\nport=0\r\n");
+    }
+    ~GeneratedLab() {
+        for (int com : coms_) KRBDisconnect(std::to_string(com).c_str());
+        controllers_.clear();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    const std::string& Config() const { return config_; }
+
+  private:
+    std::string Write(const std::string& relative, const std::string& content) {
+        const auto path = root_ / relative;
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+
+    fs::path root_;
+    std::string config_;
+    krb::sim::PortDirectory ports_;
+    std::vector<int> coms_;
+    std::vector<std::unique_ptr<krb::sim::ControllerEmulator>> controllers_;
+};
+
+int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Milliseconds from the request to the document's last byte; negative on failure.
+double TimeTreeRequest(int port, std::size_t& bytes) {
+    const int fd = ConnectLoopback(port);
+    if (fd < 0) return -1;
+    const std::string request = "GET /PlateExp/DrawTree HTTP/1.1\r\nHost: bench\r\n\r\n";
+    const auto start = Clock::now();
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size())) {
+        ::close(fd);
+        return -1;
+    }
+    // The reader keeps only the tail it needs to see the end, as a streaming parser would.
+    std::vector<char> buffer(1 << 20);
+    std::string tail;
+    bytes = 0;
+    while (!std::string_view(tail).ends_with(kDocumentEnd)) {
+        const auto n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (n <= 0) break;
+        bytes += static_cast<std::size_t>(n);
+        const std::string_view chunk(buffer.data(), static_cast<std::size_t>(n));
+        tail.append(chunk.substr(chunk.size() - std::min(chunk.size(), kDocumentEnd.size())));
+        if (tail.size() > kDocumentEnd.size()) tail.erase(0, tail.size() - kDocumentEnd.size());
+    }
+    const auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    ::close(fd);
+    return std::string_view(tail).ends_with(kDocumentEnd) ? elapsed : -1;
+}
+
+double ThreadCpuMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+struct Figures {
+    double requestMs = -1;   // median over the repeats
+    double buildMs = -1;     // the document alone, without the network
+    double buildCpuMs = -1;  // CPU time of that build (the machine may be shared)
+    std::size_t bytes = 0;
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+Figures Measure(int locations, int firstCom, int repeats) {
+    GeneratedLab lab(locations, firstCom);
+    krb::server::ServerCore core;
+    std::thread loop([&] { core.Run(); });
+    core.Invoke([&] { return core.FormShow({lab.Config(), "start"}); });
+    const int port = core.State().LocalPort;
+    Figures figures;
+    std::vector<double> requests, builds, buildCpu;
+    for (int i = 0; i < repeats; ++i) {
+        const double ms = TimeTreeRequest(port, figures.bytes);
+        if (ms < 0) {
+            std::printf("error: the tree view of %d locations did not arrive\n", locations);
+            break;
+        }
+        requests.push_back(ms);
+        core.Invoke([&] {
+            const krb::server::TLabViews views(core.Manager().Lab(), {});
+            const auto start = Clock::now();
+            const double cpuStart = ThreadCpuMs();
+            const auto document = views.BuildTreeView();
+            buildCpu.push_back(ThreadCpuMs() - cpuStart);
+            builds.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        });
+    }
+    core.Quit();
+    loop.join();
+    if (!requests.empty()) {
+        figures.requestMs = Median(requests);
+        figures.buildMs = Median(builds);
+        figures.buildCpuMs = Median(buildCpu);
+    }
+    return figures;
+}
+
+void Print(int locations, const Figures& figures) {
+    std::printf(
+        "%7d locations: %7.1f ms per request (document %4.1f MB, built in %6.1f ms, %6.1f ms "
+        "CPU)\n",
+        locations, figures.requestMs, static_cast<double>(figures.bytes) / 1e6, figures.buildMs,
+        figures.buildCpuMs);
+}
+
+}  // namespace
+
+int main() {
+    double load[1] = {0};
+    if (::getloadavg(load, 1) == 1) {
+        std::printf("load average %.2f on %u cores (other work slows the wall-clock figures)\n",
+                    load[0], std::thread::hardware_concurrency());
+    }
+    const Figures small = Measure(10'000, 1, 9);
+    Print(10'000, small);
+    const Figures large = Measure(100'000, 21, 5);
+    Print(100'000, large);
+    if (small.requestMs <= 0 || large.requestMs <= 0) return 1;
+    std::printf("tree view at 100,000 locations / target %.0f ms = %.2f (at most 1.00)\n",
+                kTargetMs, large.requestMs / kTargetMs);
+    std::printf("document build at 100,000 locations, CPU time / target = %.2f\n",
+                large.buildCpuMs / kTargetMs);
+    const double growth = large.requestMs / small.requestMs;
+    std::printf(
+        "growth 10,000 -> 100,000 locations = %.2f x; per location %.2f of linear "
+        "(1.00 is linear)\n",
+        growth, growth / 10.0);
+    return 0;
+}

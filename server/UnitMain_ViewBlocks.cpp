@@ -1,0 +1,407 @@
+#include "UnitMain_ViewBlocks.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+#include "DateTimeText.h"
+#include "TextNumbers.h"
+
+namespace krb::server {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+
+constexpr std::array<TUnitElement, 25> kUnitOrderTable{
+    TUnitElement::Id,           TUnitElement::Name,
+    TUnitElement::FW,           TUnitElement::SN,
+    TUnitElement::DoubleDeck,   TUnitElement::Activated,
+    TUnitElement::Error,        TUnitElement::BCR,
+    TUnitElement::PPSensor,     TUnitElement::PShovelSensor,
+    TUnitElement::PXfer1Sensor, TUnitElement::PXfer2Sensor,
+    TUnitElement::COMPort,      TUnitElement::BCRCOMPort,
+    TUnitElement::BCRInit,      TUnitElement::Ready,
+    TUnitElement::DoorOpened,   TUnitElement::ErrorCode,
+    TUnitElement::Plates,       TUnitElement::CO2,
+    TUnitElement::O2,           TUnitElement::N2,
+    TUnitElement::Temperature,  TUnitElement::Humidity,
+    TUnitElement::Doors};
+
+constexpr std::array<TUnitElement, 25> kTreeUnitOrderTable{
+    TUnitElement::Id,           TUnitElement::Name,
+    TUnitElement::FW,           TUnitElement::SN,
+    TUnitElement::DoubleDeck,   TUnitElement::Activated,
+    TUnitElement::Error,        TUnitElement::BCR,
+    TUnitElement::PPSensor,     TUnitElement::PShovelSensor,
+    TUnitElement::PXfer1Sensor, TUnitElement::PXfer2Sensor,
+    TUnitElement::BCRInit,      TUnitElement::Ready,
+    TUnitElement::DoorOpened,   TUnitElement::ErrorCode,
+    TUnitElement::COMPort,      TUnitElement::BCRCOMPort,
+    TUnitElement::Plates,       TUnitElement::CO2,
+    TUnitElement::O2,           TUnitElement::N2,
+    TUnitElement::Temperature,  TUnitElement::Humidity,
+    TUnitElement::Doors};
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the well-formed UTF-8 sequence of a character allowed in XML at the start of
+// `text`, or 0.
+std::size_t Utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (!IsContinuation(byte(i))) return 0;
+    }
+    // U+FFFE and U+FFFF are no XML characters.
+    if (length == 3 && lead == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE) return 0;
+    return length;
+}
+
+void AppendLatin1(std::string& out, unsigned char c) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+}
+
+bool IsPlainByte(unsigned char c) {
+    return c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>';
+}
+
+void AppendNumber(std::string& out, std::int64_t number) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, number);
+    out.append(digits, static_cast<std::size_t>(result.ptr - digits));
+}
+
+// The ten fields of a line: field 10 is everything after the ninth ",", missing fields
+// are empty.
+std::array<std::string_view, kContentsFieldCount> SplitFields(std::string_view line) {
+    std::array<std::string_view, kContentsFieldCount> fields{};
+    for (std::size_t i = 0; i + 1 < kContentsFieldCount; ++i) {
+        const auto comma = line.find(',');
+        if (comma == std::string_view::npos) {
+            fields[i] = line;
+            return fields;
+        }
+        fields[i] = line.substr(0, comma);
+        line.remove_prefix(comma + 1);
+    }
+    fields[kDateUnloadField] = line;
+    return fields;
+}
+
+// Lines end with CR LF, LF or CR.
+template <class EachLine>
+void ForEachLine(std::string_view text, EachLine eachLine) {
+    std::size_t start = 0, number = 0;
+    while (start < text.size()) {
+        std::size_t end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+        eachLine(text.substr(start, end - start), ++number);
+        if (end == text.size()) return;
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+}
+
+}  // namespace
+
+const TUnitOrder kUnitOrder{kUnitOrderTable};
+const TUnitOrder kTreeUnitOrder{kTreeUnitOrderTable};
+
+void AppendXmlText(std::string& out, std::string_view value) {
+    std::size_t i = 0;
+    while (i < value.size()) {
+        std::size_t plain = i;
+        while (plain < value.size() && IsPlainByte(static_cast<unsigned char>(value[plain]))) {
+            ++plain;
+        }
+        out.append(value.substr(i, plain - i));
+        if (plain == value.size()) return;
+        const auto c = static_cast<unsigned char>(value[plain]);
+        i = plain + 1;
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>') {
+            out += "&gt;";
+        } else if (c < 0x20) {
+            out += c == '\t' ? '\t' : '?';
+        } else if (const auto length = Utf8SequenceLength(value.substr(plain)); length > 0) {
+            out.append(value.substr(plain, length));
+            i = plain + length;
+        } else {
+            AppendLatin1(out, c);
+        }
+    }
+}
+
+// --- a unit's plates ---------------------------------------------------------------------------
+
+TUnitPlates::TUnitPlates(const TKRBId& unit, const TViewLog& log) {
+    if (unit.ContentsFile.empty()) return;
+    std::ifstream in(unit.ContentsFile, std::ios::binary);
+    if (!in) return;
+    std::ostringstream content;
+    content << in.rdbuf();
+    text_ = std::move(content).str();
+    std::size_t skipped = 0, firstSkipped = 0;
+    ForEachLine(text_, [&](std::string_view line, std::size_t number) {
+        const auto fields = SplitFields(line);
+        const auto slot = ParseInt32(fields[kSlotNoField]);
+        const auto level = ParseInt32(fields[kLevelField]);
+        if (!slot || !level || !ParseInt32(fields[kCassetteField])) {
+            if (skipped++ == 0) firstSkipped = number;
+            return;
+        }
+        byCassette_[fields[kCassetteField]].push_back(
+            {*slot, *level, fields[kPresentField] == "1", fields[kBarcodeField],
+             fields[kUserIdField], fields[kDateCheckField], fields[kDateLoadField],
+             fields[kDateUnloadField]});
+    });
+    if (skipped > 0 && log) {
+        log("Contents line skipped", "File=" + unit.ContentsFile +
+                                         ";Line=" + std::to_string(firstSkipped) +
+                                         ";Count=" + std::to_string(skipped));
+    }
+}
+
+const std::vector<TViewPlate>& TUnitPlates::OfCassette(std::int32_t number) const {
+    static const std::vector<TViewPlate> kNone;
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    const auto found = byCassette_.find(std::string_view(digits, end - digits));
+    return found == byCassette_.end() ? kNone : found->second;
+}
+
+// --- items -------------------------------------------------------------------------------------
+
+void TViewWriter::Item(std::string_view text) {
+    text_.append(text);
+    text_.append(kLineEnd);
+}
+
+void TViewWriter::Raw(std::string_view text) { text_.append(text); }
+
+void TViewWriter::Open(std::string_view tag) { AppendTag(tag, false, true); }
+
+void TViewWriter::Close(std::string_view tag) { AppendTag(tag, true, true); }
+
+void TViewWriter::Value(std::string_view tag, std::string_view value) {
+    AppendTag(tag, false, false);
+    AppendXmlText(text_, value);
+    AppendTag(tag, true, true);
+}
+
+void TViewWriter::Value(std::string_view tag, std::int64_t number) {
+    AppendTag(tag, false, false);
+    AppendNumber(text_, number);
+    AppendTag(tag, true, true);
+}
+
+// "<tag>" or "</tag>", then the item's line ends; one append, since the views write
+// millions of tags.
+void TViewWriter::AppendTag(std::string_view tag, bool closing, bool endsItem) {
+    char buffer[64];
+    constexpr std::size_t kFixed = 3 + 2 * kLineEnd.size();
+    if (tag.size() + kFixed > sizeof buffer) {
+        text_.append(closing ? "</" : "<").append(tag).append(">");
+        if (endsItem) text_.append(kLineEnd).append(kLineEnd);
+        return;
+    }
+    char* end = buffer;
+    *end++ = '<';
+    if (closing) *end++ = '/';
+    end = std::copy(tag.begin(), tag.end(), end);
+    *end++ = '>';
+    if (endsItem) {
+        for (int i = 0; i < 2; ++i) end = std::copy(kLineEnd.begin(), kLineEnd.end(), end);
+    }
+    text_.append(buffer, static_cast<std::size_t>(end - buffer));
+}
+
+void TViewWriter::Flag(std::string_view tag, bool on) { Value(tag, on ? 1 : 0); }
+
+std::string TViewWriter::Element(std::string_view tag, std::string_view value) const {
+    std::string element = "<" + std::string(tag) + ">";
+    AppendXmlText(element, value);
+    return element + "</" + std::string(tag) + ">";
+}
+
+const std::string& TViewWriter::DateText(std::string_view field) {
+    auto found = dateTexts_.find(field);
+    if (found == dateTexts_.end()) {
+        found = dateTexts_.emplace(std::string(field), FormatDateTime(ParseDateTime(field))).first;
+    }
+    return found->second;
+}
+
+// --- blocks ------------------------------------------------------------------------------------
+
+void TViewWriter::BeginDocument() {
+    Item(kDeclaration);
+    Open("MyLabPlate");
+}
+
+void TViewWriter::EndDocument() { Close("MyLabPlate"); }
+
+void TViewWriter::SystemHead(const TKRBSystem& system) {
+    Open("System");
+    Value("SysName", system.Name);
+    Value("SysId", system.Id);
+}
+
+void TViewWriter::UnitElements(const TKRBId& unit, TUnitOrder order) {
+    for (const TUnitElement element : order) {
+        switch (element) {
+            case TUnitElement::Id:
+                Value("UnitId", unit.UnitId);
+                break;
+            case TUnitElement::Name:
+                Value("UnitName", unit.UnitName);
+                break;
+            case TUnitElement::FW:
+                Value("UnitFW", unit.FirmwareVersion());
+                break;
+            case TUnitElement::SN:
+                Value("UnitSN", unit.SerialNumber());
+                break;
+            case TUnitElement::DoubleDeck:
+                Flag("UnitDoubleDeck", unit.DoubleDeck);
+                break;
+            case TUnitElement::Activated:
+                Flag("UnitActivated", unit.Activated);
+                break;
+            case TUnitElement::Error:
+                Flag("UnitError", unit.Error);
+                break;
+            case TUnitElement::BCR:
+                Flag("UnitBCR", unit.BCR);
+                break;
+            case TUnitElement::PPSensor:
+                Flag("UnitPPSensor", unit.PlatePresenceSensor);
+                break;
+            case TUnitElement::PShovelSensor:
+                Flag("UnitPShovelSensor", unit.PlateShovelSensor);
+                break;
+            case TUnitElement::PXfer1Sensor:
+                Flag("UnitPXfer1Sensor", unit.PlateXferStSensor1);
+                break;
+            case TUnitElement::PXfer2Sensor:
+                Flag("UnitPXfer2Sensor", unit.PlateXferStSensor2);
+                break;
+            case TUnitElement::COMPort:
+                Value("UnitCOMPort", unit.ComPort);
+                break;
+            case TUnitElement::BCRCOMPort:
+                Value("UnitBCRCOMPort", unit.BCRPort);
+                break;
+            case TUnitElement::BCRInit:
+                Flag("UnitBCRInit", unit.BCRInit);
+                break;
+            case TUnitElement::Ready:
+                Flag("UnitReady", !unit.Busy);
+                break;
+            case TUnitElement::DoorOpened:
+                Flag("UnitDoorOpened", unit.DoorOpened);
+                break;
+            case TUnitElement::ErrorCode:
+                Value("UnitErrorCode", unit.ErrorCode.load());
+                break;
+            case TUnitElement::Plates: {
+                std::int64_t locations = 0;
+                for (const auto& cassette : unit.Cassettes) locations += cassette->Levels;
+                Value("UnitPlates", locations);
+                break;
+            }
+            case TUnitElement::CO2:
+                Flag("UnitCO2", unit.CO2Gassing);
+                break;
+            case TUnitElement::O2:
+                Flag("UnitO2", unit.O2Gassing);
+                break;
+            case TUnitElement::N2:
+                Flag("UnitN2", unit.N2Gassing);
+                break;
+            case TUnitElement::Temperature:
+                Flag("UnitTemperature", unit.Temperature);
+                break;
+            case TUnitElement::Humidity:
+                Flag("UnitHumidity", unit.Humidity);
+                break;
+            case TUnitElement::Doors:
+                Value("UnitDoors", std::max(unit.Doors, 1));
+                break;
+        }
+    }
+}
+
+void TViewWriter::SectorHead(const TKRBSector& sector) {
+    Open("Sector");
+    Value("SectorName", sector.Name);
+    Value("SectorMinCass", sector.MinCassette());
+    Value("SectorMaxCass", sector.MaxCassette());
+}
+
+void TViewWriter::CassetteHead(const TKRBCassette& cassette) {
+    Open("Cassette");
+    Value("CassetteId", cassette.Number);
+    Value("CassetteType", cassette.Type);
+    Value("CassetteLevels", cassette.Levels);
+    Value("CassetteZPitch", cassette.ZPitch);
+}
+
+void TViewWriter::Plate(const TViewPlate& plate, const TKRBCassette& cassette,
+                        bool typeNameOnItsOwn) {
+    Open("Plate");
+    Value("PlateId", plate.SlotNo);
+    Value("PlateLevel", plate.Level);
+    Value("PlateBCR", plate.PlateBCR);
+    Value("PlateUserId", plate.PlateUserId);
+    Flag("PlatePP", plate.PP);
+    Value("PlateType", cassette.Type);
+    if (typeNameOnItsOwn) {
+        Item("<PlateTypeName>MTP</PlateTypeName>");
+        Item(kLineEnd);
+    } else {
+        Value("PlateTypeName", "MTP");
+    }
+    Value("PlateZPitch", cassette.ZPitch);
+    Value("PlateDateLoad", DateText(plate.DateLoad));
+    Value("PlateDateUnload", DateText(plate.DateUnload));
+    Value("PlateDateCheck", DateText(plate.DateCheck));
+    Close("Plate");
+}
+
+void TViewWriter::XferStations(const TKRBSystem& system, std::string_view name,
+                               std::string_view type) {
+    for (const auto& unit : system.Units) {
+        for (std::size_t i = 0; i < unit->XferStations.size(); ++i) {
+            Item("      <xFerSt>\r\n");
+            Item("         <xFerName>" + std::string(name) + "</xFerName>\r\n");
+            Item("         <xFerType>" + std::string(type) + "</xFerType>\r\n");
+            Item("         " + Element("xFerUnit", unit->UnitId) + "\r\n");
+            Item("      </xFerSt>\r\n");
+        }
+    }
+}
+
+}  // namespace krb::server

@@ -1,0 +1,45 @@
+#pragma once
+// The eight XML views of the lab, answered to HTTP GET requests under "PlateExp/". Each
+// builder returns one whole document; contents files are read once per unit and request.
+#include <string>
+#include <string_view>
+
+#include "UnitLab.h"
+#include "UnitMain_ViewBlocks.h"
+
+namespace krb::server {
+
+class ServerCore;
+
+// "?id=" form: everything after the first "?id=" (empty without it).
+std::string QueryId(std::string_view text);
+// "unitid=" and "&id=" form: the id follows the first "&id="; the unit ID lies between the
+// first "unitid=" and that "&id=" (empty when "unitid=" does not come first).
+struct TUnitQuery {
+    std::string UnitId;
+    std::string Id;
+};
+TUnitQuery QueryUnitAndId(std::string_view text);
+
+class TLabViews {
+  public:
+    TLabViews(const TKRBLab& lab, TViewLog log);
+
+    std::string BuildLabView() const;
+    std::string BuildTreeView() const;  // begins with its own HTTP header
+    std::string BuildSystemView(const std::string& id) const;
+    std::string BuildUnitView(const std::string& id) const;
+    std::string BuildSectorView(const std::string& unitId, const std::string& sectorName) const;
+    std::string BuildCassetteView(const std::string& unitId, const std::string& cassetteId) const;
+    std::string BuildUnitContentView(const std::string& unitId) const;
+    std::string BuildPlateView(const std::string& unitId, const std::string& plateId) const;
+
+  private:
+    const TKRBLab& lab_;
+    TViewLog log_;
+};
+
+// Registers the eight views with the server, in the order their names are matched.
+void InstallViews(ServerCore& core);
+
+}  // namespace krb::server
