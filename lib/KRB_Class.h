@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Sector.h"
+#include "SlotDetector.h"
 #include "platform/serial_port.h"
 
 namespace krb {
@@ -305,7 +306,9 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     void writePitchOf(std::int32_t slot);
     bool motionEnded(const std::string& startCommand);
     bool errorPollRaised();
-    std::string scanSlotDetector();
+    TSlotDetector scanSlotDetector();
+    bool targetMayBeTaken();
+    bool sourceFoundEmpty();
     std::string finishPresenceScan();
     std::optional<std::int32_t> barcodeZOffset();
     void correctBarcodeHeight(std::optional<std::int32_t> offset);
