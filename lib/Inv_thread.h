@@ -29,6 +29,11 @@ struct TPositionReading {
 
 enum class TBarcodeWay { SlotReader, ReaderTrigger };
 
+struct TSlotPosition {
+    int Slot = 0;
+    int Level = 0;
+};
+
 // Detection and barcode reading at the position the handler stands at.
 class TPositionReader {
   public:
@@ -36,7 +41,9 @@ class TPositionReader {
                     std::string detectorCommand, TBarcodeWay way);
     // Reader height correction (long scans with detection): offset from DM27 when below 450.
     void EnableHeightCorrection();
-    TPositionReading Read();
+    // An unreadable detector counts as no plate and is remembered for the operator.
+    TPositionReading Read(int slot, int level);
+    const std::vector<TSlotPosition>& Unreadable() const { return unreadable_; }
 
   private:
     std::optional<std::int64_t> correctHeight();
@@ -49,6 +56,7 @@ class TPositionReader {
     std::string detectorCommand_;
     TBarcodeWay way_;
     std::optional<std::int32_t> offset_;
+    std::vector<TSlotPosition> unreadable_;
 };
 
 std::string shortLine(int slot, int level, const TPositionReading& reading);
@@ -65,8 +73,11 @@ std::string generatedFileName(const std::string& serial, const std::tm& date);
 // All lines at once, CR LF each, through a temporary file renamed into place.
 bool writeInventoryFile(const std::string& path, const std::vector<std::string>& lines);
 void reportWriteFailure();
-// Writes the file, clears Busy, then tells the operator when the file could not be written.
-void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines);
+// One message per scan, naming the positions whose detector read neither "1" nor "0".
+void reportUnreadablePositions(TKRB_Class& unit, const std::vector<TSlotPosition>& positions);
+// Writes the file, clears Busy, then tells the operator what went wrong, if anything.
+void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines,
+                const std::vector<TSlotPosition>& unreadable);
 void reportMoveError(TKRB_Class& unit);
 
 // Runs a scan on a thread of its own. The start has claimed Busy; the scan clears it.

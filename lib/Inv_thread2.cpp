@@ -37,7 +37,7 @@ bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
         }
         unit_->ReadBackStr("WR DM5 " + std::to_string(level));
         if (unit_->WaitForOperation() != "1") return false;
-        inventory::TPositionReading reading = reader.Read();
+        inventory::TPositionReading reading = reader.Read(slot, level);
         inventory::TLongLineFields fields{unit_->ReadSectorName(slot),         idSys_, id_,
                                           static_cast<int>(lines_.size()) + 1, slot,   level};
         lines_.push_back(inventory::longLine(reading, fields));
@@ -60,7 +60,7 @@ void TLongFormatScan::Run() {
         return;
     }
     unit_->ReadBackStr("RS 1910");
-    inventory::finishScan(*unit_, settings_.FileName, lines_);
+    inventory::finishScan(*unit_, settings_.FileName, lines_, reader.Unreadable());
 }
 
 void InventoryThread2::Start(UnitPtr unit, TInventorySettings settings) {

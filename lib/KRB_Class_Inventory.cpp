@@ -131,11 +131,13 @@ std::string TKRB_Class::InventorySlot(const std::string& slotText,
         sleepMs(200);
         ReadBackStr("WR DM5 " + std::to_string(level));
         WaitForOperation();
-        lines.push_back(inventory::shortLine(*slot, level, reader.Read()));
+        lines.push_back(inventory::shortLine(*slot, level, reader.Read(*slot, level)));
     }
     ReadBackStr("RS 1910");
     busy.release();
-    return inventory::writeInventoryFile(file, lines) ? "1" : "3";
+    bool written = inventory::writeInventoryFile(file, lines);
+    inventory::reportUnreadablePositions(*this, reader.Unreadable());
+    return written ? "1" : "3";
 }
 
 }  // namespace krb
