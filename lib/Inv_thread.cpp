@@ -21,12 +21,11 @@ constexpr std::size_t kPositionsListed = 20;  // a message box, not a file
 }  // namespace
 
 TPositionReader::TPositionReader(TKRB_Class& unit, const TInventorySettings& settings,
-                                 std::string detectorCommand, TBarcodeWay way)
+                                 std::string detectorCommand)
     : unit_(unit),
       detect_(settings.Detect),
       barcodes_(settings.Barcodes),
-      detectorCommand_(std::move(detectorCommand)),
-      way_(way) {}
+      detectorCommand_(std::move(detectorCommand)) {}
 
 void TPositionReader::EnableHeightCorrection() {
     if (!detect_) return;
@@ -51,8 +50,7 @@ void TPositionReader::restoreHeight(std::int64_t height) {
 }
 
 std::string TPositionReader::readBarcode() {
-    std::string code =
-        way_ == TBarcodeWay::SlotReader ? unit_.ReadSlotBarcode() : unit_.ReadBarcodeByTrigger();
+    std::string code = unit_.ReadSlotBarcode();
     return code.empty() ? kNoBarcode : code;
 }
 
@@ -183,8 +181,7 @@ void InventoryThread::scanSlot(int slot, inventory::TPositionReader& reader,
 }
 
 void InventoryThread::Execute() {
-    inventory::TPositionReader reader(*unit_, settings_, "RD 200",
-                                      inventory::TBarcodeWay::SlotReader);
+    inventory::TPositionReader reader(*unit_, settings_, "RD 200");
     std::vector<std::string> lines;
     unit_->ReadBackStr("ST 1910");
     sleepMs(150);

@@ -27,8 +27,6 @@ struct TPositionReading {
     std::string Barcode = kNoBarcode;
 };
 
-enum class TBarcodeWay { SlotReader, ReaderTrigger };
-
 struct TSlotPosition {
     int Slot = 0;
     int Level = 0;
@@ -38,7 +36,7 @@ struct TSlotPosition {
 class TPositionReader {
   public:
     TPositionReader(TKRB_Class& unit, const TInventorySettings& settings,
-                    std::string detectorCommand, TBarcodeWay way);
+                    std::string detectorCommand);
     // Reader height correction (long scans with detection): offset from DM27 when below 450.
     void EnableHeightCorrection();
     // An unreadable detector counts as no plate and is remembered for the operator.
@@ -54,7 +52,6 @@ class TPositionReader {
     bool detect_;
     bool barcodes_;
     std::string detectorCommand_;
-    TBarcodeWay way_;
     std::optional<std::int32_t> offset_;
     std::vector<TSlotPosition> unreadable_;
 };

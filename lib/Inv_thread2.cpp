@@ -46,8 +46,7 @@ bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
 }
 
 void TLongFormatScan::Run() {
-    inventory::TPositionReader reader(*unit_, settings_, "RD 1808",
-                                      inventory::TBarcodeWay::SlotReader);
+    inventory::TPositionReader reader(*unit_, settings_, "RD 1808");
     unit_->ReadBackStr("ST 1910");
     sleepMs(150);
     reader.EnableHeightCorrection();

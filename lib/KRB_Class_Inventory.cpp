@@ -93,15 +93,6 @@ std::string TKRB_Class::PartitionInventory2(const std::string& fileName, const s
     return "1";
 }
 
-std::string TKRB_Class::ReadBarcodeByTrigger() {
-    purgeReader();
-    SendReaderLine("LON");
-    ReadBackStr("ST 1710");
-    std::string code = ReadReaderReply();
-    SendReaderLine("LOFF");
-    return code;
-}
-
 // Slot and levels that are not numbers write nothing: "3", before anything moves.
 std::string TKRB_Class::InventorySlot(const std::string& slotText,
                                       const std::string& firstLevelText,
@@ -119,8 +110,8 @@ std::string TKRB_Class::InventorySlot(const std::string& slotText,
     int levels = cassetteLevels(*slot);
     if (levels != 0 && levels < *lastLevel) return "4";
 
-    inventory::TPositionReader reader(*this, settings, "RD 1808",
-                                      inventory::TBarcodeWay::ReaderTrigger);
+    // The scans' own reading: the controller triggers the reader only when it gave nothing.
+    inventory::TPositionReader reader(*this, settings, "RD 1808");
     std::vector<std::string> lines;
     ReadBackStr("ST 1910");
     sleepMs(150);
