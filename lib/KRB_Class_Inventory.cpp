@@ -70,8 +70,11 @@ std::string TKRB_Class::InventoryCassets2(const std::string& fileName, const std
     return "1";
 }
 
+// A tube store has no plate slots to scan: its whole-unit inventory is the vial inventory,
+// the two flags being its two numbers, and the answer its start code.
 std::string TKRB_Class::Inventory2(const std::string& fileName, const std::string& detect,
                                    const std::string& barcodes) {
+    if (IsKVL) return VialsInventory(fileName, detect, barcodes);
     return InventoryCassets2(fileName, detect, barcodes);
 }
 
