@@ -202,6 +202,8 @@ bool TKRB_Class::targetMayBeTaken() {
     return CheckSlotPlate && scanSlotDetector() != TSlotDetector::Free;
 }
 
+// Only "0" refuses a pick: an unreadable source is picked as without a detector, since an
+// empty slot gives the shovel nothing to collide with.
 bool TKRB_Class::sourceFoundEmpty() {
     return CheckSlotPlate && scanSlotDetector() == TSlotDetector::Free;
 }
