@@ -17,15 +17,15 @@ namespace inventory {
 namespace {
 constexpr int kReferenceHeight = 500;
 constexpr int kCorrectionLimit = 450;
+constexpr std::size_t kPositionsListed = 20;  // a message box, not a file
 }  // namespace
 
 TPositionReader::TPositionReader(TKRB_Class& unit, const TInventorySettings& settings,
-                                 std::string detectorCommand, TBarcodeWay way)
+                                 std::string detectorCommand)
     : unit_(unit),
       detect_(settings.Detect),
       barcodes_(settings.Barcodes),
-      detectorCommand_(std::move(detectorCommand)),
-      way_(way) {}
+      detectorCommand_(std::move(detectorCommand)) {}
 
 void TPositionReader::EnableHeightCorrection() {
     if (!detect_) return;
@@ -50,19 +50,26 @@ void TPositionReader::restoreHeight(std::int64_t height) {
 }
 
 std::string TPositionReader::readBarcode() {
-    std::string code =
-        way_ == TBarcodeWay::SlotReader ? unit_.ReadSlotBarcode() : unit_.ReadBarcodeByTrigger();
+    std::string code = unit_.ReadSlotBarcode();
     return code.empty() ? kNoBarcode : code;
 }
 
-TPositionReading TPositionReader::Read() {
+TPositionReading TPositionReader::Read(int slot, int level) {
     TPositionReading reading;
     if (!detect_) {
         if (barcodes_) reading.Barcode = readBarcode();
         return reading;
     }
     auto heightBefore = correctHeight();
-    if (unit_.ReadBackStr(detectorCommand_) == "0") return reading;
+    switch (slotDetectorReading(unit_.ReadBackStr(detectorCommand_))) {
+        case TSlotDetector::Free:
+            return reading;
+        case TSlotDetector::Unreadable:
+            unreadable_.push_back({slot, level});
+            return reading;
+        case TSlotDetector::Occupied:
+            break;
+    }
     reading.Present = true;
     if (!barcodes_) return reading;
     if (heightBefore) restoreHeight(*heightBefore);
@@ -112,11 +119,25 @@ void reportWriteFailure() {
     platform::showOperatorMessage("Inventory Error!", "Error write to file!");
 }
 
+void reportUnreadablePositions(TKRB_Class& unit, const std::vector<TSlotPosition>& positions) {
+    if (positions.empty()) return;
+    std::string listed;
+    for (std::size_t i = 0; i < positions.size() && i < kPositionsListed; ++i)
+        listed += (i == 0 ? "" : ", ") + std::to_string(positions[i].Slot) + "/" +
+                  std::to_string(positions[i].Level);
+    if (positions.size() > kPositionsListed)
+        listed += ", ... (" + std::to_string(positions.size()) + " positions)";
+    platform::showOperatorMessage("Inventory Error", "Plate detector not readable\r\rUnit ID:" +
+                                                         unit.GetId() + "\r\rSlot/Level:" + listed);
+}
+
 // The file is in place before Busy clears: a caller that sees the scan ended finds it.
-void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines) {
+void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines,
+                const std::vector<TSlotPosition>& unreadable) {
     bool written = writeInventoryFile(path, lines);
     unit.Busy = false;
     if (!written) reportWriteFailure();
+    reportUnreadablePositions(unit, unreadable);
 }
 
 void reportMoveError(TKRB_Class& unit) {
@@ -155,20 +176,19 @@ void InventoryThread::scanSlot(int slot, inventory::TPositionReader& reader,
         unit_->ReadBackStr("WR DM5 " + std::to_string(level));
         sleepMs(150);
         unit_->WaitForOperation();
-        lines.push_back(inventory::shortLine(slot, level, reader.Read()));
+        lines.push_back(inventory::shortLine(slot, level, reader.Read(slot, level)));
     }
 }
 
 void InventoryThread::Execute() {
-    inventory::TPositionReader reader(*unit_, settings_, "RD 200",
-                                      inventory::TBarcodeWay::SlotReader);
+    inventory::TPositionReader reader(*unit_, settings_, "RD 200");
     std::vector<std::string> lines;
     unit_->ReadBackStr("ST 1910");
     sleepMs(150);
     const int maxSlot = unit_->MaxSlot;
     for (int slot = 1; slot <= maxSlot; ++slot) scanSlot(slot, reader, lines);
     unit_->ReadBackStr("RS 1910");
-    inventory::finishScan(*unit_, settings_.FileName, lines);
+    inventory::finishScan(*unit_, settings_.FileName, lines, reader.Unreadable());
 }
 
 }  // namespace krb

@@ -27,16 +27,21 @@ struct TPositionReading {
     std::string Barcode = kNoBarcode;
 };
 
-enum class TBarcodeWay { SlotReader, ReaderTrigger };
+struct TSlotPosition {
+    int Slot = 0;
+    int Level = 0;
+};
 
 // Detection and barcode reading at the position the handler stands at.
 class TPositionReader {
   public:
     TPositionReader(TKRB_Class& unit, const TInventorySettings& settings,
-                    std::string detectorCommand, TBarcodeWay way);
+                    std::string detectorCommand);
     // Reader height correction (long scans with detection): offset from DM27 when below 450.
     void EnableHeightCorrection();
-    TPositionReading Read();
+    // An unreadable detector counts as no plate and is remembered for the operator.
+    TPositionReading Read(int slot, int level);
+    const std::vector<TSlotPosition>& Unreadable() const { return unreadable_; }
 
   private:
     std::optional<std::int64_t> correctHeight();
@@ -47,8 +52,8 @@ class TPositionReader {
     bool detect_;
     bool barcodes_;
     std::string detectorCommand_;
-    TBarcodeWay way_;
     std::optional<std::int32_t> offset_;
+    std::vector<TSlotPosition> unreadable_;
 };
 
 std::string shortLine(int slot, int level, const TPositionReading& reading);
@@ -65,8 +70,11 @@ std::string generatedFileName(const std::string& serial, const std::tm& date);
 // All lines at once, CR LF each, through a temporary file renamed into place.
 bool writeInventoryFile(const std::string& path, const std::vector<std::string>& lines);
 void reportWriteFailure();
-// Writes the file, clears Busy, then tells the operator when the file could not be written.
-void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines);
+// One message per scan, naming the positions whose detector read neither "1" nor "0".
+void reportUnreadablePositions(TKRB_Class& unit, const std::vector<TSlotPosition>& positions);
+// Writes the file, clears Busy, then tells the operator what went wrong, if anything.
+void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines,
+                const std::vector<TSlotPosition>& unreadable);
 void reportMoveError(TKRB_Class& unit);
 
 // Runs a scan on a thread of its own. The start has claimed Busy; the scan clears it.

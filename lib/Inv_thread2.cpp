@@ -37,7 +37,7 @@ bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
         }
         unit_->ReadBackStr("WR DM5 " + std::to_string(level));
         if (unit_->WaitForOperation() != "1") return false;
-        inventory::TPositionReading reading = reader.Read();
+        inventory::TPositionReading reading = reader.Read(slot, level);
         inventory::TLongLineFields fields{unit_->ReadSectorName(slot),         idSys_, id_,
                                           static_cast<int>(lines_.size()) + 1, slot,   level};
         lines_.push_back(inventory::longLine(reading, fields));
@@ -46,8 +46,7 @@ bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
 }
 
 void TLongFormatScan::Run() {
-    inventory::TPositionReader reader(*unit_, settings_, "RD 1808",
-                                      inventory::TBarcodeWay::SlotReader);
+    inventory::TPositionReader reader(*unit_, settings_, "RD 1808");
     unit_->ReadBackStr("ST 1910");
     sleepMs(150);
     reader.EnableHeightCorrection();
@@ -60,7 +59,7 @@ void TLongFormatScan::Run() {
         return;
     }
     unit_->ReadBackStr("RS 1910");
-    inventory::finishScan(*unit_, settings_.FileName, lines_);
+    inventory::finishScan(*unit_, settings_.FileName, lines_, reader.Unreadable());
 }
 
 void InventoryThread2::Start(UnitPtr unit, TInventorySettings settings) {

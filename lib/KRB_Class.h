@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Sector.h"
+#include "SlotDetector.h"
 #include "platform/serial_port.h"
 
 namespace krb {
@@ -180,7 +181,6 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
                               const std::string& detect, const std::string& barcodes);
     // The caller's name, or serial_letter+date+counter.inv when it is empty.
     std::string InventoryFileNameFor(const std::string& requested);
-    std::string ReadBarcodeByTrigger();  // "LON", "ST 1710", reply, "LOFF"
 
     // --- plate moves to and from the tube store (KRB_Class_TubeStoreMove.cpp)
     // StartHandlerMotion's checks and writes, without Busy, watcher or last-motion memory.
@@ -305,7 +305,9 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     void writePitchOf(std::int32_t slot);
     bool motionEnded(const std::string& startCommand);
     bool errorPollRaised();
-    std::string scanSlotDetector();
+    TSlotDetector scanSlotDetector();
+    bool targetMayBeTaken();
+    bool sourceFoundEmpty();
     std::string finishPresenceScan();
     std::optional<std::int32_t> barcodeZOffset();
     void correctBarcodeHeight(std::optional<std::int32_t> offset);

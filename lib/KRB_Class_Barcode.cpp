@@ -27,6 +27,12 @@ std::string codeBetweenMarkers(const std::string& text) {
     return text.substr(start + 1, end - start - 1);
 }
 
+// The controller acknowledges a relay command with "OK"; a relayed text may follow it in the
+// same read, and only that text may hold the code.
+std::string withoutAcknowledgement(const std::string& reply) {
+    return reply.rfind("OK", 0) == 0 ? reply.substr(2) : reply;
+}
+
 bool hasMarker(const std::string& text) {
     return text.find(kStartOfText) != std::string::npos ||
            text.find(kEndOfText) != std::string::npos;
@@ -145,11 +151,11 @@ std::string TKRB_Class::readControllerAgain() {
 // Holds CommandLock throughout: no other command of this unit falls between the steps.
 std::string TKRB_Class::ReadControllerBarcode() {
     std::lock_guard guard(CommandLock);
-    std::string collected = ReadBackStr("ST 1712");
+    std::string collected = withoutAcknowledgement(ReadBackStr("ST 1712"));
     sleepMs(300);
     collected += readControllerAgain();
     if (!hasMarker(collected)) {
-        collected += ReadBackStr("ST 1710");
+        collected += withoutAcknowledgement(ReadBackStr("ST 1710"));
         sleepMs(2000);
         collected += readControllerAgain();
     }

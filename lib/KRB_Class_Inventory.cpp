@@ -70,8 +70,11 @@ std::string TKRB_Class::InventoryCassets2(const std::string& fileName, const std
     return "1";
 }
 
+// A tube store has no plate slots to scan: its whole-unit inventory is the vial inventory,
+// the two flags being its two numbers, and the answer its start code.
 std::string TKRB_Class::Inventory2(const std::string& fileName, const std::string& detect,
                                    const std::string& barcodes) {
+    if (IsKVL) return VialsInventory(fileName, detect, barcodes);
     return InventoryCassets2(fileName, detect, barcodes);
 }
 
@@ -93,15 +96,6 @@ std::string TKRB_Class::PartitionInventory2(const std::string& fileName, const s
     return "1";
 }
 
-std::string TKRB_Class::ReadBarcodeByTrigger() {
-    purgeReader();
-    SendReaderLine("LON");
-    ReadBackStr("ST 1710");
-    std::string code = ReadReaderReply();
-    SendReaderLine("LOFF");
-    return code;
-}
-
 // Slot and levels that are not numbers write nothing: "3", before anything moves.
 std::string TKRB_Class::InventorySlot(const std::string& slotText,
                                       const std::string& firstLevelText,
@@ -119,8 +113,8 @@ std::string TKRB_Class::InventorySlot(const std::string& slotText,
     int levels = cassetteLevels(*slot);
     if (levels != 0 && levels < *lastLevel) return "4";
 
-    inventory::TPositionReader reader(*this, settings, "RD 1808",
-                                      inventory::TBarcodeWay::ReaderTrigger);
+    // The scans' own reading: the controller triggers the reader only when it gave nothing.
+    inventory::TPositionReader reader(*this, settings, "RD 1808");
     std::vector<std::string> lines;
     ReadBackStr("ST 1910");
     sleepMs(150);
@@ -131,11 +125,13 @@ std::string TKRB_Class::InventorySlot(const std::string& slotText,
         sleepMs(200);
         ReadBackStr("WR DM5 " + std::to_string(level));
         WaitForOperation();
-        lines.push_back(inventory::shortLine(*slot, level, reader.Read()));
+        lines.push_back(inventory::shortLine(*slot, level, reader.Read(*slot, level)));
     }
     ReadBackStr("RS 1910");
     busy.release();
-    return inventory::writeInventoryFile(file, lines) ? "1" : "3";
+    bool written = inventory::writeInventoryFile(file, lines);
+    inventory::reportUnreadablePositions(*this, reader.Unreadable());
+    return written ? "1" : "3";
 }
 
 }  // namespace krb

@@ -188,13 +188,24 @@ bool TKRB_Class::motionEnded(const std::string& startCommand) {
     return WaitForOperation() == "1";
 }
 
-// Relay 1808 in scan mode at the target just written: "1" plate, "0" none, else unknown.
-std::string TKRB_Class::scanSlotDetector() {
+// Relay 1808 in scan mode at the target just written.
+TSlotDetector TKRB_Class::scanSlotDetector() {
     ReadBackStr("ST 1910");
     sleepMs(150);
     std::string reply = ReadBackStr("RD 1808");
     ReadBackStr("RS 1910");
-    return reply;
+    return slotDetectorReading(reply);
+}
+
+// A target is free only when the detector said so; anything else takes the plate back.
+bool TKRB_Class::targetMayBeTaken() {
+    return CheckSlotPlate && scanSlotDetector() != TSlotDetector::Free;
+}
+
+// Only "0" refuses a pick: an unreadable source is picked as without a detector, since an
+// empty slot gives the shovel nothing to collide with.
+bool TKRB_Class::sourceFoundEmpty() {
+    return CheckSlotPlate && scanSlotDetector() == TSlotDetector::Free;
 }
 
 // Slots and levels that are not numbers are refused before anything moves.
@@ -208,7 +219,7 @@ std::string TKRB_Class::ImportPlate(const std::string& slotText, const std::stri
     if (CheckTransferStation && ReadTransferStationDetector() == "0") return "2";
     writeTarget(*slot, *level, true);
     if (!motionEnded("ST 1907")) return "3";
-    if (CheckSlotPlate && scanSlotDetector() == "1") return motionEnded("ST 1906") ? "5" : "7";
+    if (targetMayBeTaken()) return motionEnded("ST 1906") ? "5" : "7";
     return motionEnded("ST 1909") ? "1" : "4";
 }
 
@@ -221,7 +232,7 @@ std::string TKRB_Class::ExportPlate(const std::string& slotText, const std::stri
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     writeTarget(*slot, *level, true);
-    if (CheckSlotPlate && scanSlotDetector() == "0") return "2";
+    if (sourceFoundEmpty()) return "2";
     if (!motionEnded("ST 1908")) return "3";
     return motionEnded("ST 1906") ? "1" : "4";
 }
@@ -239,10 +250,10 @@ std::string TKRB_Class::MovePlate(const std::string& sourceSlotText,
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     writeTarget(*sourceSlot, *sourceLevel, true);
-    if (CheckSlotPlate && scanSlotDetector() == "0") return "2";
+    if (sourceFoundEmpty()) return "2";
     if (!motionEnded("ST 1908")) return "3";
     writeTarget(*targetSlot, *targetLevel, true);
-    if (CheckSlotPlate && scanSlotDetector() == "1") {
+    if (targetMayBeTaken()) {
         writeTarget(*sourceSlot, *sourceLevel, false);
         return motionEnded("ST 1909") ? "5" : "6";
     }

@@ -63,6 +63,7 @@ ControllerEmulator::ScriptDecision ControllerEmulator::scriptedReply(const Comma
         --silentCommands_;
         return {true, std::nullopt};
     }
+    if (silencedCommands_.count(command.raw)) return {true, std::nullopt};
     if (command.kind == Command::Kind::Open && openErrors_ > 0) {
         --openErrors_;
         return {true, "E1"};
@@ -104,9 +105,15 @@ void ControllerEmulator::setFixedReply(const std::string& command, const std::st
     fixedReplies_[command] = reply;
 }
 
+void ControllerEmulator::silenceCommand(const std::string& command) {
+    std::lock_guard lock(scriptMutex_);
+    silencedCommands_.insert(command);
+}
+
 void ControllerEmulator::clearFixedReplies() {
     std::lock_guard lock(scriptMutex_);
     fixedReplies_.clear();
+    silencedCommands_.clear();
 }
 
 void ControllerEmulator::answerOpenWithE1(int times) {

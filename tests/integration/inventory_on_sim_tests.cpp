@@ -100,5 +100,27 @@ TEST_F(InventoryOnSim, FileMatchesThePlatesTheUnitHolds) {
     EXPECT_FALSE(lab_->model(kStore).status().scanMode);
 }
 
+// The reader is triggered once: a reader that answered is not triggered again by the
+// controller, and a silent one is.
+TEST_F(InventoryOnSim, SlotInventoryTriggersTheReaderOnce) {
+    ASSERT_STREQ(KRBBCRPath("4", "14"), "1");
+    struct Case {
+        const char* fault;
+        const char* plateLine;
+        std::size_t controllerTriggers;
+    };
+    for (const Case& c : {Case{"CLEAR COM4", "3,3,0,1,P4001", 0},
+                          Case{"FAULT COM4 READER SILENT", "3,3,0,1,<null>", 1}}) {
+        SCOPED_TRACE(c.fault);
+        control(c.fault);
+        lab_->controller(kStore).clearTranscript();
+        ASSERT_STREQ(KRBInventorySlot("4", "3", "2", "3", file_.c_str(), "1", "1"), "1");
+        EXPECT_EQ(fileContent(), "3,2,0,0,<null>\r\n" + std::string(c.plateLine) + "\r\n");
+        std::size_t triggers = 0;
+        for (const auto& line : lab_->controller(kStore).lines()) triggers += line == "ST 1710";
+        EXPECT_EQ(triggers, c.controllerTriggers);
+    }
+}
+
 }  // namespace
 }  // namespace krb::integration

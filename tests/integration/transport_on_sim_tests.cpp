@@ -47,6 +47,28 @@ TEST_F(TransportOnSim, MoveOntoAnOccupiedSlotPutsThePlateBack) {
     EXPECT_EQ(placeOf("P0003"), Place::slot(kBase, 4, 2));
 }
 
+// A slot detector that stays silent or answers noise never lets a plate onto a slot.
+TEST_F(TransportOnSim, UnreadableDetectorNeverLetsAPlateOntoAnOccupiedSlot) {
+    KRBSetPlateDetector("1", "1");
+    control("PUT COM1 STATION 1 X0001");
+    sim::ControllerEmulator& controller = lab_->controller(kBase);
+    for (const bool silent : {true, false}) {
+        SCOPED_TRACE(silent ? "silence" : "noise");
+        if (silent)
+            controller.silenceCommand("RD 1808");
+        else
+            controller.setFixedReply("RD 1808", "?\xb1");
+        EXPECT_STREQ(KRBMovePlate("1", "3", "1", "1", "1"), "5");
+        EXPECT_EQ(placeOf("P0003"), Place::slot(kBase, 3, 1));
+        EXPECT_EQ(placeOf("P0001"), Place::slot(kBase, 1, 1));
+        EXPECT_STREQ(KRBImportPlate("1", "1", "1"), "5");
+        EXPECT_EQ(placeOf("X0001"), Place::station(kBase, 1));
+        EXPECT_TRUE(shovelEmpty(kBase));
+        EXPECT_STREQ(KRBReadErrorFlag("1"), "0") << "no collision";
+        controller.clearFixedReplies();
+    }
+}
+
 TEST_F(TransportOnSim, ExportToAnOccupiedStationMovesNothing) {
     KRBSetPlateTStatDetector("1", "1");
     control("PUT COM1 STATION 1 X0001");

@@ -175,7 +175,22 @@ TEST_F(RelayedBarcode, SilentRelayIsTriggeredAndAnUnfinishedTextGivesNoCode) {
     EXPECT_EQ(unit->ReadControllerBarcode(), "");
     EXPECT_EQ(unit->ReadBarcode("2", "1"), "No Barcode");
     relay->relay("", "12" + std::string(1, kEtx));
-    EXPECT_EQ(unit->ReadControllerBarcode(), "OKOK12") << "no start byte: all before the end";
+    EXPECT_EQ(unit->ReadControllerBarcode(), "12") << "no start byte: all before the end";
+}
+
+// The controller's "OK" to "ST 1712" or "ST 1710" is never taken into a code.
+TEST_F(RelayedBarcode, AcknowledgementsAreNoPartOfTheCode) {
+    const std::string etx(1, kEtx);
+    struct Case {
+        std::string onStart, onTrigger, code, reading;
+    };
+    for (const Case& c : {Case{"ABC" + etx, "", "ABC", "ABC"}, Case{"OK7" + etx, "", "OK7", "OK7"},
+                          Case{etx, "", "", "No Barcode"}, Case{"", etx, "", "No Barcode"}}) {
+        SCOPED_TRACE(c.onStart + "|" + c.onTrigger);
+        relay->relay(c.onStart, c.onTrigger);
+        EXPECT_EQ(unit->ReadControllerBarcode(), c.code);
+        EXPECT_EQ(unit->ReadBarcode("2", "1"), c.reading);
+    }
 }
 
 TEST_F(RelayedBarcode, NoOtherCommandFallsBetweenTheSteps) {

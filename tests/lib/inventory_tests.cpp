@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -273,6 +274,66 @@ TEST_F(Inventory, MoveErrorWritesNoFileAndFreesTheUnit) {
     EXPECT_EQ(lines.back(), "RS 1910");
     EXPECT_EQ(linesStartingWith(lines, "WR DM5 ").back(), "WR DM5 1")
         << "the scan stops at the failed position";
+}
+
+// Neither "1" nor "0" from the detector: no plate in the file, one message naming the places.
+TEST_F(Inventory, UnreadableDetectorRecordsNoPlateAndTellsTheOperatorOnce) {
+    unit->MaxSlot = 1;
+    unit->MaxLevel = 2;
+    world->put(1, 1, "A");
+    world->put(1, 2, "B");
+    const Lines shortLines{"1,1,0,0,<null>", "1,2,0,0,<null>"};
+    const Lines longLines{"<null>,,,0,1,Lab,Hotel,1,1,0", "<null>,,,0,2,Lab,Hotel,1,2,0"};
+    const std::string message =
+        "Inventory Error|Plate detector not readable\r\rUnit ID:Hotel\r\rSlot/Level:1/1, 1/2";
+    struct Scan {
+        const char* name;
+        const char* detector;
+        std::function<std::string(const std::string&)> start;
+        Lines expected;
+    };
+    const std::vector<Scan> scans{
+        {"short", "RD 200", [&](auto& file) { return unit->InventoryCassets(file, "1", "0"); },
+         shortLines},
+        {"slot", "RD 1808",
+         [&](auto& file) { return unit->InventorySlot("1", "1", "2", file, "1", "0"); },
+         shortLines},
+        {"long", "RD 1808", [&](auto& file) { return unit->Inventory2(file, "1", "0"); },
+         longLines}};
+    for (const Scan& scan : scans) {
+        for (const char* fault : {"silence", "noise"}) {
+            SCOPED_TRACE(std::string(scan.name) + " scan, " + fault);
+            if (fault == std::string("silence"))
+                controller.silenceCommand(scan.detector);
+            else
+                controller.setFixedReply(scan.detector, "?\xb1");
+            {
+                std::lock_guard guard(messageMutex);
+                messages.clear();
+            }
+            const std::string file = path(std::string(scan.name) + fault + ".inv");
+            ASSERT_EQ(scan.start(file), "1");
+            ASSERT_TRUE(waitUntilIdle());
+            EXPECT_EQ(fileLines(file), scan.expected);
+            for (int i = 0; i < 500 && messagesSeen().empty(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            EXPECT_EQ(messagesSeen(), Lines{message});
+            controller.clearFixedReplies();
+        }
+    }
+}
+
+TEST_F(Inventory, UnreadablePositionsListedInOneBoundedMessage) {
+    std::vector<inventory::TSlotPosition> positions;
+    inventory::reportUnreadablePositions(*unit, positions);
+    EXPECT_TRUE(messagesSeen().empty()) << "nothing to tell";
+    for (int level = 1; level <= 21; ++level) positions.push_back({3, level});
+    inventory::reportUnreadablePositions(*unit, positions);
+    ASSERT_EQ(messagesSeen().size(), 1u);
+    const std::string text = messagesSeen().front();
+    EXPECT_NE(text.find("Slot/Level:3/1, 3/2, "), std::string::npos) << text;
+    EXPECT_NE(text.find("3/20, ... (21 positions)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("3/21"), std::string::npos) << "twenty are listed";
 }
 
 TEST_F(Inventory, UnwritableFileIsReportedAfterBusyCleared) {

@@ -1,4 +1,5 @@
 // Plate transport on the unit object, asserted on the controller's transcript.
+#include <functional>
 #include <thread>
 
 #include "operation_support.h"
@@ -185,6 +186,36 @@ TEST_F(Transport, MoveReturnsThePlateToItsSourceWhenTheTargetIsTaken) {
     model->failMotion(1909);
     EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "6");
     EXPECT_FALSE(unit->Busy);
+}
+
+// Only "0" lets a plate onto a slot: a silent or garbled detector counts as taken.
+TEST_F(Transport, UnreadableTargetDetectorRefusesThePlacement) {
+    unit->CheckSlotPlate = true;
+    const Lines backToSource{"WR DM0 1", "WR DM5 3", "ST 1909", "RD 1915"};
+    struct Fault {
+        const char* name;
+        std::function<void()> inject;
+    };
+    for (const Fault& fault :
+         {Fault{"silence", [&] { controller.silenceCommand("RD 1808"); }},
+          Fault{"noise", [&] { controller.setFixedReply("RD 1808", "?\xb1"); }},
+          Fault{"error word", [&] { controller.setFixedReply("RD 1808", "E1"); }}}) {
+        SCOPED_TRACE(fault.name);
+        fault.inject();
+        Lines lines = linesAfter([&] { EXPECT_EQ(unit->ImportPlate("5", "2"), "5"); });
+        EXPECT_FALSE(contains(lines, "ST 1909"));
+        EXPECT_EQ(lines.end()[-2], "ST 1906") << "back onto the station";
+        lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "5"); });
+        ASSERT_GE(lines.size(), backToSource.size());
+        EXPECT_EQ(Lines(lines.end() - 4, lines.end()), backToSource);
+        EXPECT_FALSE(unit->Busy);
+        controller.clearFixedReplies();
+    }
+    model->queueDetector({"1", "0"});
+    Lines lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "1"); });
+    EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
+              (Lines{"RD 1808", "RS 1910", "ST 1909", "RD 1915"}))
+        << "a free target takes the plate";
 }
 
 TEST_F(Transport, MoveWithoutDetectorPicksAndPlaces) {

@@ -205,6 +205,24 @@ TEST_F(TubeStore, TubeInventoryStartIsRefusedWithoutReaderOrWhileBusy) {
     EXPECT_FALSE(std::filesystem::exists(folder / "a.txt"));
 }
 
+// KRB2Inventory on a tube store: its vial inventory, with the vial inventory's codes.
+TEST_F(TubeStore, WholeUnitInventoryOfATubeStoreIsItsVialInventory) {
+    EXPECT_EQ(unit->Inventory2((folder / "a.txt").string(), "1", "0"), "-3") << "no reader";
+    openReader();
+    controller.registers().setDm(29, 1);
+    controller.registers().setDm(25, 2);
+    setCode("V1");
+    auto file = folder / "vials.txt";
+    ASSERT_EQ(unit->Inventory2(file.string(), "1", "0"), "1");
+    EXPECT_EQ(unit->Inventory2(file.string(), "1", "0"), "-2") << "still running";
+    ASSERT_TRUE(idleSoon());
+    EXPECT_EQ(read(file), "1,1,1,V1\r\n1,1,2,V1\r\n") << "the first flag is the mode";
+    EXPECT_EQ(linesStartingWith(controller.lines(), "WR DM0 "), Lines{"WR DM0 256"});
+    EXPECT_TRUE(linesStartingWith(controller.lines(), "RD 1808").empty()) << "no plate scan";
+    unit->Initialized = false;
+    EXPECT_EQ(unit->Inventory2("", "0", "0"), "-1");
+}
+
 TEST_F(TubeStore, UnwritableTubeInventoryTellsTheOperatorAndFreesTheUnit) {
     openReader();
     controller.registers().setDm(29, 1);

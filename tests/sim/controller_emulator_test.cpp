@@ -130,6 +130,14 @@ TEST_F(EmulatorTest, FixedRepliesReplaceTheAnswerUntilCleared) {
     expectReplies({{"RD 1915", "0"}, {"WR DM0 5", "OK"}});
 }
 
+TEST_F(EmulatorTest, SilencedCommandIsNeverAnsweredUntilCleared) {
+    emulator.silenceCommand("RD 1808");
+    client.send("RD 1808\rRD 1808\r");
+    EXPECT_EQ(client.exchange("RD 1809"), "0") << "other lines are answered";
+    emulator.clearFixedReplies();
+    EXPECT_EQ(client.exchange("RD 1808"), "0");
+}
+
 TEST_F(EmulatorTest, AnswersOpenWithE1AsOftenAsAsked) {
     emulator.answerOpenWithE1(2);
     expectReplies({{"CR", "E1"}, {"CQ", "CF"}, {"CR", "E1"}});

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,9 @@ class ControllerEmulator {
     // command's effect.
     void staySilent(int commands);  // no reply at all to the next N commands
     void setFixedReply(const std::string& command, const std::string& reply);
-    void clearFixedReplies();
-    void answerOpenWithE1(int times);  // the next N "CR" get "E1"
+    void silenceCommand(const std::string& command);  // never answers that exact line
+    void clearFixedReplies();                         // and the silenced lines
+    void answerOpenWithE1(int times);                 // the next N "CR" get "E1"
     void setNonNumericWord(int dmAddress, const std::string& text, int times = -1);
     void setReplyDelay(int nominalMs);
     void setReplyChunks(std::size_t chunkSize, int gapNominalMs);
@@ -85,6 +87,7 @@ class ControllerEmulator {
     int openErrors_ = 0;
     int garbledReplies_ = 0;
     std::map<std::string, std::string> fixedReplies_;
+    std::set<std::string> silencedCommands_;
     std::map<int, InjectedWord> injectedWords_;
 
     LineChannel channel_;  // last: its threads stop before the state above goes away
