@@ -2,15 +2,15 @@
 // floor the exchange cannot go below: 100 x (ExchangeDelay + 60 ms pause + 55 ms read window).
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "KRB_lib.h"
+#include "platform/clock.h"
 #include "sim/controller_emulator.h"
 #include "sim/port_directory.h"
 
 int main() {
-    setenv("KRB_TIME_SCALE", "1", 1);
+    krb::platform::setTimeScale(1.0);
     constexpr int kReads = 100;
     constexpr double kExchangeDelayMs = 200, kPauseMs = 60, kReadWindowMs = 55;
     krb::sim::PortDirectory ports;

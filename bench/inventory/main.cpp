@@ -6,12 +6,12 @@
 // every relayed barcode 300 ms + one 55 ms read; the scan's start 150 ms.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include "KRB_lib.h"
+#include "platform/clock.h"
 #include "sim/controller_emulator.h"
 #include "sim/port_directory.h"
 
@@ -43,7 +43,7 @@ std::size_t count(const std::vector<std::string>& lines, const std::string& pref
 }  // namespace
 
 int main() {
-    setenv("KRB_TIME_SCALE", "1", 1);
+    krb::platform::setTimeScale(1.0);
     krb::sim::PortDirectory ports;
     krb::sim::ControllerEmulator controller(ports, 9);
     controller.setModel(std::make_shared<ScanWorld>());

@@ -5,12 +5,12 @@
 // = 8 exchanges x (ExchangeDelay 200 + 60 ms pause + 55 ms read window) + 4 x 200 ms.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "KRB_lib.h"
+#include "platform/clock.h"
 #include "sim/controller_emulator.h"
 #include "sim/port_directory.h"
 
@@ -34,7 +34,7 @@ constexpr double kPausesPerMoveMs = 2 * 200 + 2 * 200;  // target pauses + first
 }  // namespace
 
 int main() {
-    setenv("KRB_TIME_SCALE", "1", 1);
+    krb::platform::setTimeScale(1.0);
     krb::sim::PortDirectory ports;
     krb::sim::ControllerEmulator controller(ports, 9);
     controller.setModel(std::make_shared<InstantMotions>());

@@ -1,5 +1,6 @@
 #include "platform/operator_message.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -7,19 +8,44 @@
 namespace krb::platform {
 namespace {
 
-std::mutex& sinkMutex() {
-    static std::mutex mutex;
-    return mutex;
+struct SinkState {
+    std::mutex mutex;
+    std::condition_variable callEnded;
+    std::shared_ptr<const OperatorMessageSink> sink;
+    int callsInProgress = 0;
+};
+
+// Never destroyed: detached library threads may still show messages while the process exits.
+SinkState& sinkState() {
+    static SinkState& state = *new SinkState;
+    return state;
 }
 
-std::shared_ptr<const OperatorMessageSink>& installedSink() {
-    static std::shared_ptr<const OperatorMessageSink> sink;
-    return sink;
-}
+// Sink calls this thread is inside of (a sink may show a message or replace the sink).
+thread_local int callsOnThisThread = 0;
 
-std::shared_ptr<const OperatorMessageSink> currentSink() {
-    std::lock_guard lock(sinkMutex());
-    return installedSink();
+class SinkCall {
+  public:
+    explicit SinkCall(SinkState& state) : state_(state) { ++callsOnThisThread; }
+    ~SinkCall() {
+        --callsOnThisThread;
+        {
+            std::lock_guard lock(state_.mutex);
+            --state_.callsInProgress;
+        }
+        state_.callEnded.notify_all();
+    }
+    SinkCall(const SinkCall&) = delete;
+    SinkCall& operator=(const SinkCall&) = delete;
+
+  private:
+    SinkState& state_;
+};
+
+std::shared_ptr<const OperatorMessageSink> claimSink(SinkState& state) {
+    std::lock_guard lock(state.mutex);
+    if (state.sink) ++state.callsInProgress;
+    return state.sink;
 }
 
 // Message texts break their lines with CR (or CR LF); a terminal wants a newline.
@@ -43,14 +69,21 @@ void showOperatorMessage(const std::string& caption, const std::string& text) {
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     // Called outside the lock, so a sink may itself show a message or replace the sink.
-    if (auto sink = currentSink()) (*sink)(caption, text);
+    SinkState& state = sinkState();
+    auto sink = claimSink(state);
+    if (!sink) return;
+    SinkCall call(state);
+    (*sink)(caption, text);
 }
 
+// Returns once calls on other threads have ended, so the owner of the old sink may go away.
 void setOperatorMessageSink(OperatorMessageSink sink) {
     auto replacement =
         sink ? std::make_shared<const OperatorMessageSink>(std::move(sink)) : nullptr;
-    std::lock_guard lock(sinkMutex());
-    installedSink() = std::move(replacement);
+    SinkState& state = sinkState();
+    std::unique_lock lock(state.mutex);
+    state.sink = std::move(replacement);
+    state.callEnded.wait(lock, [&state] { return state.callsInProgress == callsOnThisThread; });
 }
 
 }  // namespace krb::platform

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "KRB_lib.h"
+#include "platform/clock.h"
 #include "sim/virtual_lab.h"
 
 namespace krb::sim {
@@ -27,7 +28,7 @@ namespace krb::integration {
 
 // A tenth of real time unless the caller chose a scale.
 inline const bool kTimeScaleChosen = [] {
-    setenv("KRB_TIME_SCALE", "0.1", 0);
+    if (std::getenv("KRB_TIME_SCALE") == nullptr) platform::setTimeScale(0.1);
     return true;
 }();
 

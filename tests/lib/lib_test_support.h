@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "sim/controller_emulator.h"
 #include "sim/port_directory.h"
 
@@ -10,7 +11,7 @@ namespace krb::test {
 
 // Tests run the link at a tenth of real time unless the caller chose a scale.
 inline const bool kTimeScaleChosen = [] {
-    setenv("KRB_TIME_SCALE", "0.1", 0);
+    if (std::getenv("KRB_TIME_SCALE") == nullptr) platform::setTimeScale(0.1);
     return true;
 }();
 

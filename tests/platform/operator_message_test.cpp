@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -82,6 +84,42 @@ TEST_F(OperatorMessageTest, ManyThreadsEachDeliverEveryMessage) {
         ++lines;
     }
     EXPECT_EQ(lines, 200u);
+}
+
+// The server removes its sink before it goes away while a library thread may be inside it.
+TEST_F(OperatorMessageTest, RemovingTheSinkWaitsForACallInProgressOnAnotherThread) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, release = false;
+    std::atomic<bool> callEnded{false};
+    setOperatorMessageSink([&](const std::string&, const std::string&) {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release; });
+        callEnded = true;
+    });
+    ::testing::internal::CaptureStderr();
+    std::thread scan([] { showOperatorMessage("Error", "Inventory Error"); });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return entered; });
+    }
+    std::atomic<bool> removerSawCallEnded{false};
+    std::thread remover([&] {
+        setOperatorMessageSink({});
+        removerSawCallEnded = callEnded.load();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the remover is waiting
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    changed.notify_all();
+    scan.join();
+    remover.join();
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(removerSawCallEnded.load());
 }
 
 }  // namespace

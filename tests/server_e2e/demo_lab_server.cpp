@@ -9,6 +9,7 @@
 
 #include "KRB_lib.h"
 #include "UnitTCPKRBBrowser.h"
+#include "platform/clock.h"
 #include "platform/profile_file.h"
 
 namespace krb::server::e2e {
@@ -16,7 +17,7 @@ namespace {
 
 // A tenth of real time when the suite runs outside CTest.
 const bool kTimeScaleChosen = [] {
-    ::setenv("KRB_TIME_SCALE", "0.1", 0);
+    if (std::getenv("KRB_TIME_SCALE") == nullptr) platform::setTimeScale(0.1);
     return true;
 }();
 

@@ -5,18 +5,20 @@
 #include <chrono>
 #include <cstdint>
 
+#include "platform/export.h"
+
 namespace krb::platform {
 
-double timeScale();
-void setTimeScale(double scale);  // for tests and benchmarks
+KRB_PLATFORM_API double timeScale();
+KRB_PLATFORM_API void setTimeScale(double scale);  // for tests and benchmarks
 
 // Nominal milliseconds -> real duration under the current scale.
-std::chrono::microseconds scaled(std::int64_t nominalMs);
-void sleepMs(std::int64_t nominalMs);
+KRB_PLATFORM_API std::chrono::microseconds scaled(std::int64_t nominalMs);
+KRB_PLATFORM_API void sleepMs(std::int64_t nominalMs);
 // Nominal milliseconds -> whole real milliseconds, rounded up (at least 1 for a positive time).
-long scaledWholeMs(std::int64_t nominalMs);
+KRB_PLATFORM_API long scaledWholeMs(std::int64_t nominalMs);
 
 using SteadyTime = std::chrono::steady_clock::time_point;
-SteadyTime now();
+KRB_PLATFORM_API SteadyTime now();
 
 }  // namespace krb::platform

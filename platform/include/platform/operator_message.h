@@ -4,13 +4,16 @@
 #include <functional>
 #include <string>
 
+#include "platform/export.h"
+
 namespace krb::platform {
 
 using OperatorMessageSink =
     std::function<void(const std::string& caption, const std::string& text)>;
 
-void showOperatorMessage(const std::string& caption, const std::string& text);
-// Installs an extra sink (log file, window shell); empty removes it.
-void setOperatorMessageSink(OperatorMessageSink sink);
+KRB_PLATFORM_API void showOperatorMessage(const std::string& caption, const std::string& text);
+// Installs an extra sink (log file, window shell); empty removes it. Returns once calls of
+// the old sink on other threads have ended, so its owner may then go away.
+KRB_PLATFORM_API void setOperatorMessageSink(OperatorMessageSink sink);
 
 }  // namespace krb::platform

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/export.h"
+
 namespace krb::platform {
 
-class ProfileFile {
+class KRB_PLATFORM_API ProfileFile {
   public:
     explicit ProfileFile(std::string path);
 
@@ -28,6 +30,6 @@ class ProfileFile {
 };
 
 // Writes `content` to a temporary file beside `path` and renames it into place.
-bool replaceFileAtomically(const std::string& path, const std::string& content);
+KRB_PLATFORM_API bool replaceFileAtomically(const std::string& path, const std::string& content);
 
 }  // namespace krb::platform

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/export.h"
+
 namespace krb::platform {
 
 enum class Parity { None, Even, Odd };
@@ -21,7 +23,7 @@ struct LineSettings {
 inline constexpr LineSettings kControllerLine{9600, 8, Parity::Even, 1};
 inline constexpr LineSettings kReaderLine{9600, 7, Parity::Even, 1};
 
-class SerialPort {
+class KRB_PLATFORM_API SerialPort {
   public:
     virtual ~SerialPort() = default;
     virtual bool configure(const LineSettings& settings) = 0;
@@ -39,14 +41,14 @@ class SerialPort {
 // Opens a port by its Windows name ("COM1", "\\.\COM12"), exclusively.
 // Returns nullptr when the name resolves to nothing, the device is missing or
 // the device is already open; never blocks.
-std::unique_ptr<SerialPort> openSerialPort(const std::string& windowsName);
+KRB_PLATFORM_API std::unique_ptr<SerialPort> openSerialPort(const std::string& windowsName);
 
 using SerialPortOpener = std::function<std::unique_ptr<SerialPort>(const std::string&)>;
 // Replaces the transport for every later open; an empty opener restores termios.
-void setSerialPortOpener(SerialPortOpener opener);
+KRB_PLATFORM_API void setSerialPortOpener(SerialPortOpener opener);
 
 // Opens a device path directly with termios (used by the default opener and the TCP-less tools).
-std::unique_ptr<SerialPort> openTermiosPort(const std::string& devicePath,
-                                            const std::string& logName);
+KRB_PLATFORM_API std::unique_ptr<SerialPort> openTermiosPort(const std::string& devicePath,
+                                                             const std::string& logName);
 
 }  // namespace krb::platform
