@@ -35,6 +35,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     // the socket closes, unless `discardPending`.
     void Close(bool discardPending = false);
     bool IsOpen() const { return open_; }
+    std::size_t PendingSends() const { return sendQueue_.size(); }  // texts not yet written
 
     const std::string& RemoteAddress() const { return remoteAddress_; }
     int RemotePort() const { return remotePort_; }

@@ -2,6 +2,7 @@
 #include "UnitMain.h"
 
 #include "ConfigPath.h"
+#include "ServiceNotifier.h"
 #include "TextNumbers.h"
 #include "UnitTHRKRBCommand.h"
 #include "platform/operator_message.h"
@@ -34,6 +35,7 @@ ServerCore::ServerCore(const KRBExports& exports)
     platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
         asio::post(loop_, [this, caption, text] { WriteLog(caption, OnOneLine(text)); });
     });
+    InstallServiceNotifier(*this);
 }
 
 ServerCore::~ServerCore() {
