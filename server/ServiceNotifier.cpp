@@ -133,32 +133,46 @@ void ServiceNotifier::ServerTimerTimer() {
         UnitPoll& poll = polls_[unit];
         // A unit skipped now keeps its door and error poll for its next tick.
         if (doorAndErrorTick) poll.DoorAndErrorDue = true;
-        if (poll.InFlight) continue;
-        poll.InFlight = true;
-        StartPoll(*unit, poll.DoorAndErrorDue);
+        if (poll.BusyInFlight) continue;
+        poll.BusyInFlight = true;
+        const bool doorAndError = poll.DoorAndErrorDue && !poll.DoorAndErrorInFlight;
+        if (doorAndError) poll.DoorAndErrorInFlight = true;
+        StartPoll(*unit, doorAndError);
     }
 }
 
 std::size_t ServiceNotifier::PollsInFlight() const {
-    return static_cast<std::size_t>(std::count_if(
-        polls_.begin(), polls_.end(), [](const auto& entry) { return entry.second.InFlight; }));
+    std::size_t inFlight = 0;
+    for (const auto& [unit, poll] : polls_) {
+        inFlight += (poll.BusyInFlight ? 1 : 0) + (poll.DoorAndErrorInFlight ? 1 : 0);
+    }
+    return inFlight;
 }
 
+// The door and error poll follows the busy poll of the same tick, as its lines do.
 void ServiceNotifier::StartPoll(TKRBId& unit, bool doorAndError) {
-    OffTheLoop([this, weak = weak_from_this(), &unit, doorAndError] {
-        auto result = Poll(unit, doorAndError);
-        asio::post(core_.Loop(), [weak, &unit, result = std::move(result)] {
-            if (auto self = weak.lock()) self->FinishPoll(unit, result);
-        });
+    OffTheLoop([this, &unit, doorAndError] {
+        auto busy =
+            Run([&](std::vector<std::string>& lines) { PollBusyAndActivation(unit, lines); });
+        const bool busyDone = busy.Done;
+        PostResult(unit, false, std::move(busy));
+        if (!doorAndError) return;
+        PollResult door;  // not run after a raising busy poll: due again at the next tick
+        if (busyDone) {
+            door = Run([&](std::vector<std::string>& lines) {
+                if (unit.Activated) PollDoorAndError(unit, lines);
+            });
+        }
+        PostResult(unit, true, std::move(door));
     });
 }
 
-ServiceNotifier::PollResult ServiceNotifier::Poll(TKRBId& unit, bool doorAndError) {
+template <class Poll>
+ServiceNotifier::PollResult ServiceNotifier::Run(Poll poll) {
     PollResult result;
     try {
-        PollBusyAndActivation(unit, result.Lines);
-        if (doorAndError && unit.Activated) PollDoorAndError(unit, result.Lines);
-        result.DoorAndErrorPolled = doorAndError;
+        poll(result.Lines);
+        result.Done = true;
     } catch (const std::exception& error) {
         result.Error = ErrorEvent(ClassNameOf(error), error.what());
     } catch (...) {
@@ -167,10 +181,22 @@ ServiceNotifier::PollResult ServiceNotifier::Poll(TKRBId& unit, bool doorAndErro
     return result;
 }
 
-void ServiceNotifier::FinishPoll(const TKRBId& unit, const PollResult& result) {
+void ServiceNotifier::PostResult(TKRBId& unit, bool doorAndErrorPoll, PollResult result) {
+    asio::post(core_.Loop(),
+               [weak = weak_from_this(), &unit, doorAndErrorPoll, result = std::move(result)] {
+                   if (auto self = weak.lock()) self->FinishPoll(unit, doorAndErrorPoll, result);
+               });
+}
+
+void ServiceNotifier::FinishPoll(const TKRBId& unit, bool doorAndErrorPoll,
+                                 const PollResult& result) {
     UnitPoll& poll = polls_[&unit];
-    poll.InFlight = false;
-    if (result.DoorAndErrorPolled) poll.DoorAndErrorDue = false;
+    if (doorAndErrorPoll) {
+        poll.DoorAndErrorInFlight = false;
+        if (result.Done) poll.DoorAndErrorDue = false;
+    } else {
+        poll.BusyInFlight = false;
+    }
     SendToEveryEntry(result.Lines);
     if (result.Error) core_.WriteLog(*result.Error, "Service Port Timer");
 }

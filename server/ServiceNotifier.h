@@ -5,7 +5,7 @@
 //
 // The loop never waits for a controller: each unit's poll and each snapshot run on worker
 // threads, and their lines are sent from the loop, a unit's lines in their order. A unit
-// has at most one poll in flight; a tick that finds it still running skips the unit. Lines
+// has at most one poll of each kind in flight; a tick that finds one still running skips it. Lines
 // for a listener whose snapshot is still being taken wait behind the snapshot. A listener
 // whose connection does not drain (more than MaxPendingLines waiting) is disconnected.
 #include <asio.hpp>
@@ -46,14 +46,17 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     std::size_t PollsInFlight() const;
 
   private:
+    // A unit's two polls: busy and activation (a flag of the library, quick) and door and
+    // error (controller exchanges), so that the exchanges never hold up the busy lines.
     struct UnitPoll {
-        bool InFlight = false;
+        bool BusyInFlight = false;
+        bool DoorAndErrorInFlight = false;
         bool DoorAndErrorDue = false;
     };
     struct PollResult {
         std::vector<std::string> Lines;
-        bool DoorAndErrorPolled = false;
-        std::optional<std::string> Error;  // the log event of a failed poll
+        bool Done = false;                 // false: it raised, or it was not run
+        std::optional<std::string> Error;  // the log event of a poll that raised
     };
     // Lines for one listener, in order: a snapshot still being taken holds back what follows.
     struct HeldChunk {
@@ -64,8 +67,10 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
 
     void ArmTimer();
     void StartPoll(TKRBId& unit, bool doorAndError);
-    static PollResult Poll(TKRBId& unit, bool doorAndError);
-    void FinishPoll(const TKRBId& unit, const PollResult& result);
+    template <class Poll>
+    static PollResult Run(Poll poll);
+    void PostResult(TKRBId& unit, bool doorAndErrorPoll, PollResult result);
+    void FinishPoll(const TKRBId& unit, bool doorAndErrorPoll, const PollResult& result);
     void FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
                         const std::shared_ptr<HeldChunk>& chunk, std::vector<std::string> lines);
     void SendToEveryEntry(const std::vector<std::string>& lines);
