@@ -72,7 +72,7 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnecti
         std::vector<std::string> lines;
         try {
             for (TKRBId* unit : units) SnapshotOf(*unit, lines);
-        } catch (const std::exception&) {
+        } catch (...) {
             // Like any failed dispatch: the listener gets what was gathered.
         }
         asio::post(core_.Loop(), [weak, connection, chunk, lines = std::move(lines)]() mutable {
@@ -84,8 +84,7 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnecti
 void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
                                      const std::shared_ptr<HeldChunk>& chunk,
                                      std::vector<std::string> lines) {
-    chunk->Lines.insert(chunk->Lines.begin(), std::make_move_iterator(lines.begin()),
-                        std::make_move_iterator(lines.end()));
+    chunk->Lines = std::move(lines);  // later lines went to chunks of their own
     chunk->Ready = true;
     FlushHeld(connection);
 }
