@@ -47,6 +47,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     // the connection fails first.
     void WhenSent(std::function<void()> done);
     bool IsOpen() const { return open_; }
+    std::size_t PendingSends() const { return sendQueue_.size(); }  // texts not yet written
 
     const std::string& RemoteAddress() const { return remoteAddress_; }
     int RemotePort() const { return remotePort_; }

@@ -2,6 +2,7 @@
 #include "UnitMain.h"
 
 #include "ConfigPath.h"
+#include "ServiceNotifier.h"
 #include "TextNumbers.h"
 #include "UnitMain_Views.h"
 #include "UnitTHRKRBCommand.h"
@@ -38,6 +39,7 @@ ServerCore::ServerCore(const KRBExports& exports)
     });
     InstallUpdateCommands(*this);
     InstallViews(*this);
+    InstallServiceNotifier(*this);
 }
 
 ServerCore::~ServerCore() {

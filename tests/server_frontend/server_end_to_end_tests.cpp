@@ -69,7 +69,7 @@ TEST_F(ServerEndToEndTest, UnknownUnitIdsAreAnsweredE2) {
 TEST_F(ServerEndToEndTest, UnrecognisedTextsGetNoReplyAndKeepTheConnection) {
     TestClient client(server_.Port());
     for (const char* text : {"krb2ReadReadyFlag(U1)\r", "GET /favicon.ico HTTP/1.1\r\n\r\n",
-                             "GET /\r\n", "Hello\r\n", "KRBServiceSocket\r\n"}) {
+                             "GET /\r\n", "Hello\r\n", "KRBServicePort\r\n"}) {
         client.Send(text);
         Pause();
     }

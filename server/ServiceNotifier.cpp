@@ -1,0 +1,280 @@
+#include "ServiceNotifier.h"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <typeinfo>
+
+#include "ServiceLines.h"
+#include "UnitId.h"
+#include "UnitMain.h"
+#include "platform/clock.h"
+
+namespace krb::server {
+namespace {
+
+constexpr std::string_view kRegistration = "KRBServiceSocket";
+constexpr int kTicksPerDoorAndErrorPoll = 4;
+
+std::string ClassNameOf(const std::exception& error) {
+    const char* mangled = typeid(error).name();
+    int status = 0;
+    char* readable = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    std::string name = status == 0 && readable ? readable : mangled;
+    std::free(readable);
+    return name;
+}
+
+std::string ErrorEvent(const std::string& className, const std::string& message) {
+    return "Error=" + className + ",Message=" + message;
+}
+
+std::size_t HeldLinesOf(const auto& queue) {
+    std::size_t lines = 0;
+    for (const auto& chunk : queue) lines += chunk->Lines.size();
+    return lines;
+}
+
+std::string RemoteDetails(const ClientConnection& connection) {
+    return "RH=" + connection.RemoteHost() + ";RA=" + connection.RemoteAddress() +
+           ";RP=" + std::to_string(connection.RemotePort());
+}
+
+}  // namespace
+
+ServiceNotifier::ServiceNotifier(ServerCore& core, TServiceNotifierOptions options)
+    : core_(core),
+      options_(options),
+      timer_(core.Loop()),
+      workers_(std::max<std::size_t>(options.Workers, 1)) {}
+
+ServiceNotifier::~ServiceNotifier() {
+    // Polls use the units and this object; they finish before either goes.
+    workers_.join();
+}
+
+template <class Work>
+void ServiceNotifier::OffTheLoop(Work work) {
+    asio::post(workers_, std::move(work));
+}
+
+// --- registration ------------------------------------------------------------------------------
+
+void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+                                            const std::string& text) {
+    if (!text.starts_with(kRegistration)) return;
+    core_.ServiceSockets().push_back(connection);
+    auto chunk = std::make_shared<HeldChunk>();
+    held_[connection].push_back(chunk);
+    const std::vector<TKRBId*> units = core_.TcpBrowser().Units();
+    OffTheLoop([this, weak = weak_from_this(), connection, chunk, units] {
+        std::vector<std::string> lines;
+        try {
+            for (TKRBId* unit : units) SnapshotOf(*unit, lines);
+        } catch (...) {
+            // Like any failed dispatch: the listener gets what was gathered.
+        }
+        asio::post(core_.Loop(), [weak, connection, chunk, lines = std::move(lines)]() mutable {
+            if (auto self = weak.lock()) self->FinishSnapshot(connection, chunk, std::move(lines));
+        });
+    });
+}
+
+void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
+                                     const std::shared_ptr<HeldChunk>& chunk,
+                                     std::vector<std::string> lines) {
+    chunk->Lines = std::move(lines);  // later lines went to chunks of their own
+    chunk->Ready = true;
+    FlushHeld(connection);
+}
+
+void ServiceNotifier::FlushHeld(const std::shared_ptr<ClientConnection>& connection) {
+    const auto held = held_.find(connection);
+    if (held == held_.end()) return;
+    HeldQueue& queue = held->second;
+    while (!queue.empty() && queue.front()->Ready) {
+        const auto chunk = queue.front();
+        queue.pop_front();
+        for (const auto& line : chunk->Lines) Deliver(connection, line);
+    }
+    if (queue.empty()) held_.erase(connection);
+}
+
+// --- timer -------------------------------------------------------------------------------------
+
+void ServiceNotifier::FollowListener(bool listening) {
+    if (listening == timerRunning_) return;
+    timerRunning_ = listening;
+    ++timerGeneration_;  // a wait already completed but not yet handled must not tick
+    if (listening) {
+        ArmTimer();
+    } else {
+        timer_.cancel();
+    }
+}
+
+void ServiceNotifier::ArmTimer() {
+    timer_.expires_after(platform::scaled(options_.IntervalMs));
+    timer_.async_wait(
+        [weak = weak_from_this(), generation = timerGeneration_](const asio::error_code& error) {
+            auto self = weak.lock();
+            if (error || !self || generation != self->timerGeneration_) return;
+            self->ServerTimerTimer();
+            self->ArmTimer();
+        });
+}
+
+void ServiceNotifier::ServerTimerTimer() {
+    const bool doorAndErrorTick = ++TimerTicks >= kTicksPerDoorAndErrorPoll;
+    if (doorAndErrorTick) TimerTicks = 0;
+    for (TKRBId* unit : core_.TcpBrowser().Units()) {
+        UnitPoll& poll = polls_[unit];
+        // A unit skipped now keeps its door and error poll for its next tick.
+        if (doorAndErrorTick) poll.DoorAndErrorDue = true;
+        if (poll.BusyInFlight) continue;
+        poll.BusyInFlight = true;
+        const bool doorAndError = poll.DoorAndErrorDue && !poll.DoorAndErrorInFlight;
+        if (doorAndError) poll.DoorAndErrorInFlight = true;
+        StartPoll(*unit, doorAndError);
+    }
+}
+
+std::size_t ServiceNotifier::PollsInFlight() const {
+    std::size_t inFlight = 0;
+    for (const auto& [unit, poll] : polls_) {
+        inFlight += (poll.BusyInFlight ? 1 : 0) + (poll.DoorAndErrorInFlight ? 1 : 0);
+    }
+    return inFlight;
+}
+
+// The door and error poll follows the busy poll of the same tick, as its lines do.
+void ServiceNotifier::StartPoll(TKRBId& unit, bool doorAndError) {
+    OffTheLoop([this, &unit, doorAndError] {
+        auto busy =
+            Run([&](std::vector<std::string>& lines) { PollBusyAndActivation(unit, lines); });
+        const bool busyDone = busy.Done;
+        PostResult(unit, false, std::move(busy));
+        if (!doorAndError) return;
+        PollResult door;  // not run after a raising busy poll: due again at the next tick
+        if (busyDone) {
+            door = Run([&](std::vector<std::string>& lines) {
+                if (unit.Activated) PollDoorAndError(unit, lines);
+            });
+        }
+        PostResult(unit, true, std::move(door));
+    });
+}
+
+template <class Poll>
+ServiceNotifier::PollResult ServiceNotifier::Run(Poll poll) {
+    PollResult result;
+    try {
+        poll(result.Lines);
+        result.Done = true;
+    } catch (const std::exception& error) {
+        result.Error = ErrorEvent(ClassNameOf(error), error.what());
+    } catch (...) {
+        result.Error = ErrorEvent("unknown", "");
+    }
+    return result;
+}
+
+void ServiceNotifier::PostResult(TKRBId& unit, bool doorAndErrorPoll, PollResult result) {
+    asio::post(core_.Loop(),
+               [weak = weak_from_this(), &unit, doorAndErrorPoll, result = std::move(result)] {
+                   if (auto self = weak.lock()) self->FinishPoll(unit, doorAndErrorPoll, result);
+               });
+}
+
+void ServiceNotifier::FinishPoll(const TKRBId& unit, bool doorAndErrorPoll,
+                                 const PollResult& result) {
+    UnitPoll& poll = polls_[&unit];
+    if (doorAndErrorPoll) {
+        poll.DoorAndErrorInFlight = false;
+        if (result.Done) poll.DoorAndErrorDue = false;
+    } else {
+        poll.BusyInFlight = false;
+    }
+    SendToEveryEntry(result.Lines);
+    if (result.Error) core_.WriteLog(*result.Error, "Service Port Timer");
+}
+
+// --- sending -----------------------------------------------------------------------------------
+
+void ServiceNotifier::SendToEveryEntry(const std::vector<std::string>& lines) {
+    if (lines.empty()) return;
+    PruneClosedEntries();
+    for (const auto& line : lines) {
+        const auto entries = core_.ServiceSockets();  // a dropped listener leaves the list
+        for (const auto& connection : entries) SendToEntry(connection, line);
+    }
+}
+
+// A connection registered twice leaves one entry when it closes; the other would never
+// receive anything again.
+void ServiceNotifier::PruneClosedEntries() {
+    auto& entries = core_.ServiceSockets();
+    std::erase_if(entries, [](const auto& connection) { return !connection->IsOpen(); });
+}
+
+void ServiceNotifier::SendToEntry(const std::shared_ptr<ClientConnection>& connection,
+                                  const std::string& line) {
+    const auto held = held_.find(connection);
+    if (held == held_.end()) {
+        Deliver(connection, line);
+        return;
+    }
+    HeldQueue& queue = held->second;
+    const std::size_t waiting = HeldLinesOf(queue);
+    if (waiting >= options_.MaxPendingLines) {
+        held_.erase(held);
+        DropSlowListener(connection, waiting);
+        return;
+    }
+    if (queue.back()->Ready) {
+        queue.back()->Lines.push_back(line);
+    } else {
+        auto chunk = std::make_shared<HeldChunk>();
+        chunk->Ready = true;
+        chunk->Lines.push_back(line);
+        queue.push_back(chunk);
+    }
+}
+
+void ServiceNotifier::Deliver(const std::shared_ptr<ClientConnection>& connection,
+                              const std::string& line) {
+    if (!connection->IsOpen()) return;
+    const std::size_t pending = connection->PendingSends();
+    if (pending >= options_.MaxPendingLines) {
+        DropSlowListener(connection, pending);
+        return;
+    }
+    connection->Send(line);
+}
+
+void ServiceNotifier::DropSlowListener(const std::shared_ptr<ClientConnection>& connection,
+                                       std::size_t pending) {
+    core_.WriteLog(
+        ErrorEvent("SlowServiceListener", std::to_string(pending) + " notification lines pending"),
+        RemoteDetails(*connection));
+    connection->Close(true);  // its disconnect handling removes its entry
+}
+
+// --- installation ------------------------------------------------------------------------------
+
+std::shared_ptr<ServiceNotifier> InstallServiceNotifier(ServerCore& core,
+                                                        TServiceNotifierOptions options) {
+    auto notifier = std::make_shared<ServiceNotifier>(core, options);
+    core.SetServiceRegistration(
+        [notifier](const std::shared_ptr<ClientConnection>& connection, const std::string& text) {
+            notifier->RegisterServiceSocket(connection, text);
+        });
+    core.AddStateObserver([weak = std::weak_ptr(notifier)](const TServerState& state) {
+        if (auto self = weak.lock()) self->FollowListener(state.Listening);
+    });
+    notifier->FollowListener(core.State().Listening);
+    return notifier;
+}
+
+}  // namespace krb::server

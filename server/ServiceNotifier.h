@@ -1,0 +1,101 @@
+#pragma once
+// Service listeners: registration with its snapshot, and the 500 ms poll that tells every
+// listener when a unit becomes busy or idle, is activated or deactivated, has its door opened
+// or closed, or enters or leaves an error state.
+//
+// The loop never waits for a controller: each unit's poll and each snapshot run on worker
+// threads, and their lines are sent from the loop, a unit's lines in their order. A unit
+// has at most one poll of each kind in flight; a tick that finds one still running skips it. Lines
+// for a listener whose snapshot is still being taken wait behind the snapshot. A listener
+// whose connection does not drain (more than MaxPendingLines waiting) is disconnected.
+#include <asio.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ClientConnection.h"
+
+namespace krb::server {
+
+class ServerCore;
+class TKRBId;
+
+struct TServiceNotifierOptions {
+    std::int64_t IntervalMs = 500;  // nominal; the clock's time scale applies
+    std::size_t MaxPendingLines = 1000;
+    std::size_t Workers = 4;
+};
+
+class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
+  public:
+    ServiceNotifier(ServerCore& core, TServiceNotifierOptions options);
+    ~ServiceNotifier();
+    ServiceNotifier(const ServiceNotifier&) = delete;
+    ServiceNotifier& operator=(const ServiceNotifier&) = delete;
+
+    // All on the loop.
+    void RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+                               const std::string& text);
+    void FollowListener(bool listening);  // the timer runs while the listener does
+    void ServerTimerTimer();              // one tick
+    std::size_t PollsInFlight() const;
+
+  private:
+    // A unit's two polls: busy and activation (a flag of the library, quick) and door and
+    // error (controller exchanges), so that the exchanges never hold up the busy lines.
+    struct UnitPoll {
+        bool BusyInFlight = false;
+        bool DoorAndErrorInFlight = false;
+        bool DoorAndErrorDue = false;
+    };
+    struct PollResult {
+        std::vector<std::string> Lines;
+        bool Done = false;                 // false: it raised, or it was not run
+        std::optional<std::string> Error;  // the log event of a poll that raised
+    };
+    // Lines for one listener, in order: a snapshot still being taken holds back what follows.
+    struct HeldChunk {
+        bool Ready = false;
+        std::vector<std::string> Lines;
+    };
+    using HeldQueue = std::deque<std::shared_ptr<HeldChunk>>;
+
+    void ArmTimer();
+    void StartPoll(TKRBId& unit, bool doorAndError);
+    template <class Poll>
+    static PollResult Run(Poll poll);
+    void PostResult(TKRBId& unit, bool doorAndErrorPoll, PollResult result);
+    void FinishPoll(const TKRBId& unit, bool doorAndErrorPoll, const PollResult& result);
+    void FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
+                        const std::shared_ptr<HeldChunk>& chunk, std::vector<std::string> lines);
+    void SendToEveryEntry(const std::vector<std::string>& lines);
+    void SendToEntry(const std::shared_ptr<ClientConnection>& connection, const std::string& line);
+    void Deliver(const std::shared_ptr<ClientConnection>& connection, const std::string& line);
+    void FlushHeld(const std::shared_ptr<ClientConnection>& connection);
+    void DropSlowListener(const std::shared_ptr<ClientConnection>& connection, std::size_t pending);
+    void PruneClosedEntries();
+    template <class Work>
+    void OffTheLoop(Work work);
+
+    ServerCore& core_;
+    TServiceNotifierOptions options_;
+    asio::steady_timer timer_;
+    bool timerRunning_ = false;
+    std::uint64_t timerGeneration_ = 0;
+    int TimerTicks = 0;
+    std::map<const TKRBId*, UnitPoll> polls_;
+    std::map<std::shared_ptr<ClientConnection>, HeldQueue> held_;
+    asio::thread_pool workers_;
+};
+
+// Creates the notifier and hooks it into the server (registration, timer); the server keeps
+// it alive. Installing again replaces the earlier one.
+std::shared_ptr<ServiceNotifier> InstallServiceNotifier(ServerCore& core,
+                                                        TServiceNotifierOptions options = {});
+
+}  // namespace krb::server
