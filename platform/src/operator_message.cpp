@@ -17,9 +17,22 @@ std::shared_ptr<const OperatorMessageSink>& installedSink() {
     return sink;
 }
 
-std::shared_ptr<const OperatorMessageSink> currentSink() {
+std::shared_ptr<const OperatorMessageSink>& installedDisplay() {
+    static std::shared_ptr<const OperatorMessageSink> display;
+    return display;
+}
+
+std::shared_ptr<const OperatorMessageSink> current(
+    std::shared_ptr<const OperatorMessageSink>& installed) {
     std::lock_guard lock(sinkMutex());
-    return installedSink();
+    return installed;
+}
+
+void install(std::shared_ptr<const OperatorMessageSink>& installed, OperatorMessageSink sink) {
+    auto replacement =
+        sink ? std::make_shared<const OperatorMessageSink>(std::move(sink)) : nullptr;
+    std::lock_guard lock(sinkMutex());
+    installed = std::move(replacement);
 }
 
 // Message texts break their lines with CR (or CR LF); a terminal wants a newline.
@@ -43,14 +56,14 @@ void showOperatorMessage(const std::string& caption, const std::string& text) {
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     // Called outside the lock, so a sink may itself show a message or replace the sink.
-    if (auto sink = currentSink()) (*sink)(caption, text);
+    if (auto sink = current(installedSink())) (*sink)(caption, text);
+    if (auto display = current(installedDisplay())) (*display)(caption, text);
 }
 
-void setOperatorMessageSink(OperatorMessageSink sink) {
-    auto replacement =
-        sink ? std::make_shared<const OperatorMessageSink>(std::move(sink)) : nullptr;
-    std::lock_guard lock(sinkMutex());
-    installedSink() = std::move(replacement);
+void setOperatorMessageSink(OperatorMessageSink sink) { install(installedSink(), std::move(sink)); }
+
+void setOperatorMessageDisplay(OperatorMessageSink display) {
+    install(installedDisplay(), std::move(display));
 }
 
 }  // namespace krb::platform

@@ -12,5 +12,8 @@ using OperatorMessageSink =
 void showOperatorMessage(const std::string& caption, const std::string& text);
 // Installs an extra sink (log file, window shell); empty removes it.
 void setOperatorMessageSink(OperatorMessageSink sink);
+// Installs the window shell's message boxes next to the sink above; empty removes it. It is
+// called on the raising thread and must not block it.
+void setOperatorMessageDisplay(OperatorMessageSink display);
 
 }  // namespace krb::platform
