@@ -60,8 +60,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 
 void TfrmMain::HideIntoTray() {
     trayIcon_->show();
-    hide();
-    setWindowState(windowState() & ~Qt::WindowMinimized);
+    hide();  // still minimised; the tray click shows it normal again
 }
 
 void TfrmMain::TimerHideTimer() {

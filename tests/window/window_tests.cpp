@@ -95,7 +95,8 @@ QString WriteLab(const QString& folder) {
 // ServerCore with its loop on a thread and the window over it, as the program runs them.
 class Shell {
   public:
-    explicit Shell(TfrmMainDesktop desktop = {}) : window_(core_, WithDefaults(std::move(desktop))) {
+    explicit Shell(TfrmMainDesktop desktop = {})
+        : window_(core_, WithDefaults(std::move(desktop))) {
         loop_ = std::thread([this] { core_.Run(); });
         window_.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window_));
@@ -279,7 +280,8 @@ void WindowTests::missingConfigurationOnTheCommandLineShowsAnErrorBox() {
 void WindowTests::messageFromAnotherThreadIsShownWithoutBlockingIt() {
     Shell shell;
     // The raising thread ends before the window has had a chance to run: nothing waits for it.
-    std::thread scan([] { platform::showOperatorMessage("Error", "Inventory Error\r\rUnit ID:1"); });
+    std::thread scan(
+        [] { platform::showOperatorMessage("Error", "Inventory Error\r\rUnit ID:1"); });
     scan.join();
     QVERIFY(OpenMessageBoxes().isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(OpenMessageBoxes().size(), 1, kGuardMs);
@@ -353,9 +355,10 @@ void WindowTests::autostartEntryIsWrittenAndRemovedFromTheTrayMenu() {
     item->trigger();
     QCOMPARE(shell.Chosen().back(),
              QString("AutoStart|DriverConfig.lni (DriverConfig.lni)|DriverConfig.lni"));
-    QCOMPARE(ReadFile(entry), "[Desktop Entry]\nType=Application\nName=KRBServer\n"
-                              "Exec=\"/opt/KRB Server/bin/KRBServer\" \"" +
-                                  chosen.toStdString() + "\" start\n");
+    QCOMPARE(ReadFile(entry),
+             "[Desktop Entry]\nType=Application\nName=KRBServer\n"
+             "Exec=\"/opt/KRB Server/bin/KRBServer\" \"" +
+                 chosen.toStdString() + "\" start\n");
     menu->hide();
     menu->popup(QPoint(200, 200));
     QVERIFY(QTest::qWaitForWindowExposed(menu));
