@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, when they are missing.
 set -euo pipefail
 
-PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd libexpat1-dev)
+PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd
+          libexpat1-dev qt6-base-dev xvfb xauth)
 
 missing=()
 for package in "${PACKAGES[@]}"; do

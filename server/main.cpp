@@ -1,7 +1,8 @@
-// KRBServer without a window: KRBServer <DriverConfig.lni> start. Configuration errors go
-// to stderr and the log; SIGINT and SIGTERM close the server as the window's close does.
-// Without a window nobody can fix a configuration or press Start, so a server that cannot
-// listen says why in one line and ends with a non-zero status.
+// KRBServer shows its window when a display is there. Without one, or with --headless, it
+// runs as KRBServer <DriverConfig.lni> start: configuration errors go to stderr and the log;
+// SIGINT and SIGTERM close the server as the window's close does. Without a window nobody can
+// fix a configuration or press Start, so a server that cannot listen says why in one line and
+// ends with a non-zero status.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,11 +11,15 @@
 #include <vector>
 
 #include "UnitMain.h"
+#include "UnitMain_Shell.h"
 #include "UnitTHRKRBCommand.h"
 
 namespace {
 
 constexpr const char* kUsage = "usage: KRBServer <DriverConfig.lni> start";
+constexpr const char* kModes =
+    "With a display KRBServer shows its window (arguments: [<DriverConfig.lni> [start]]);\n"
+    "with --headless, or without a display, it runs without a window.";
 constexpr int kUsageStatus = 2;
 
 void ReportState(const krb::server::TServerState& state) {
@@ -42,10 +47,14 @@ bool FollowsUsage(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
     if (AsksForHelp(arguments)) {
-        std::cout << kUsage << std::endl;
+        std::cout << kModes << "\n" << kUsage << std::endl;
         return EXIT_SUCCESS;
+    }
+    const bool headless = krb::server::TakeHeadlessOption(arguments);
+    if (!headless && krb::server::DisplayAvailable()) {
+        return krb::server::RunWindowShell(argc, argv, arguments);
     }
     if (!FollowsUsage(arguments)) {
         std::cerr << "KRBServer: " << kUsage << std::endl;

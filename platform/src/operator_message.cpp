@@ -11,7 +11,7 @@ namespace {
 struct SinkState {
     std::mutex mutex;
     std::condition_variable callEnded;
-    std::shared_ptr<const OperatorMessageSink> sink;
+    std::shared_ptr<const OperatorMessageSink> sinks[2];  // the log sink, the window's boxes
     int callsInProgress = 0;
 };
 
@@ -42,10 +42,30 @@ class SinkCall {
     SinkState& state_;
 };
 
-std::shared_ptr<const OperatorMessageSink> claimSink(SinkState& state) {
+enum SinkSlot { kSink = 0, kDisplay = 1 };
+
+std::shared_ptr<const OperatorMessageSink> claimSink(SinkState& state, SinkSlot slot) {
     std::lock_guard lock(state.mutex);
-    if (state.sink) ++state.callsInProgress;
-    return state.sink;
+    if (state.sinks[slot]) ++state.callsInProgress;
+    return state.sinks[slot];
+}
+
+void deliver(SinkSlot slot, const std::string& caption, const std::string& text) {
+    SinkState& state = sinkState();
+    auto sink = claimSink(state, slot);
+    if (!sink) return;
+    SinkCall call(state);
+    (*sink)(caption, text);
+}
+
+// Returns once calls on other threads have ended, so the owner of the old sink may go away.
+void install(SinkSlot slot, OperatorMessageSink sink) {
+    auto replacement =
+        sink ? std::make_shared<const OperatorMessageSink>(std::move(sink)) : nullptr;
+    SinkState& state = sinkState();
+    std::unique_lock lock(state.mutex);
+    state.sinks[slot] = std::move(replacement);
+    state.callEnded.wait(lock, [&state] { return state.callsInProgress == callsOnThisThread; });
 }
 
 // Message texts break their lines with CR (or CR LF); a terminal wants a newline.
@@ -69,21 +89,14 @@ void showOperatorMessage(const std::string& caption, const std::string& text) {
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     // Called outside the lock, so a sink may itself show a message or replace the sink.
-    SinkState& state = sinkState();
-    auto sink = claimSink(state);
-    if (!sink) return;
-    SinkCall call(state);
-    (*sink)(caption, text);
+    deliver(kSink, caption, text);
+    deliver(kDisplay, caption, text);
 }
 
-// Returns once calls on other threads have ended, so the owner of the old sink may go away.
-void setOperatorMessageSink(OperatorMessageSink sink) {
-    auto replacement =
-        sink ? std::make_shared<const OperatorMessageSink>(std::move(sink)) : nullptr;
-    SinkState& state = sinkState();
-    std::unique_lock lock(state.mutex);
-    state.sink = std::move(replacement);
-    state.callEnded.wait(lock, [&state] { return state.callsInProgress == callsOnThisThread; });
+void setOperatorMessageSink(OperatorMessageSink sink) { install(kSink, std::move(sink)); }
+
+void setOperatorMessageDisplay(OperatorMessageSink display) {
+    install(kDisplay, std::move(display));
 }
 
 }  // namespace krb::platform

@@ -15,7 +15,10 @@ namespace {
 
 class OperatorMessageTest : public ::testing::Test {
   protected:
-    void TearDown() override { setOperatorMessageSink({}); }
+    void TearDown() override {
+        setOperatorMessageSink({});
+        setOperatorMessageDisplay({});
+    }
 };
 
 TEST_F(OperatorMessageTest, GoesToStderrAndTheInstalledSink) {
@@ -63,6 +66,26 @@ TEST_F(OperatorMessageTest, SinkMayShowMessagesAndReplaceItself) {
     showOperatorMessage("After", "removed");
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(calls, 2);
+}
+
+TEST_F(OperatorMessageTest, TheDisplayGetsEveryMessageNextToTheSink) {
+    std::vector<std::string> sunk;
+    std::vector<std::string> shown;
+    setOperatorMessageSink([&sunk](const std::string& caption, const std::string& text) {
+        sunk.push_back(caption + "|" + text);
+    });
+    setOperatorMessageDisplay([&shown](const std::string& caption, const std::string& text) {
+        shown.push_back(caption + "|" + text);
+    });
+    ::testing::internal::CaptureStderr();
+    showOperatorMessage("Error", "both");
+    setOperatorMessageSink({});
+    showOperatorMessage("Error", "display only");
+    setOperatorMessageDisplay({});
+    showOperatorMessage("Error", "neither");
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(sunk, std::vector<std::string>{"Error|both"});
+    EXPECT_EQ(shown, (std::vector<std::string>{"Error|both", "Error|display only"}));
 }
 
 TEST_F(OperatorMessageTest, ManyThreadsEachDeliverEveryMessage) {

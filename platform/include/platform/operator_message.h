@@ -15,5 +15,8 @@ KRB_PLATFORM_API void showOperatorMessage(const std::string& caption, const std:
 // Installs an extra sink (log file, window shell); empty removes it. Returns once calls of
 // the old sink on other threads have ended, so its owner may then go away.
 KRB_PLATFORM_API void setOperatorMessageSink(OperatorMessageSink sink);
+// Installs the window shell's message boxes next to the sink above; empty removes it. It is
+// called on the raising thread and must not block it.
+KRB_PLATFORM_API void setOperatorMessageDisplay(OperatorMessageSink display);
 
 }  // namespace krb::platform
