@@ -1,5 +1,7 @@
 #include "UnitDLLClass.h"
 
+#include <map>
+#include <memory>
 #include <tuple>
 #include <type_traits>
 
@@ -25,7 +27,7 @@ template <class Export, class... Args>
 Reply Call(Guard guard, Export exportFunction, int port, const Args&... args) {
     const std::string unit = std::to_string(port);
     const auto texts = std::make_tuple(ArgText(args)...);
-    std::unique_lock lock(BindingLock(), std::defer_lock);
+    std::unique_lock lock(BindingLock(port), std::defer_lock);
     if (guard == Guard::Locked) lock.lock();
     if (exportFunction == nullptr) return std::nullopt;
     auto invoke = [&](const auto&... text) {
@@ -75,12 +77,18 @@ std::string StatusResult(const Reply& reply) {
 
 }  // namespace
 
-std::recursive_mutex& BindingLock() {
-    static auto* lock = new std::recursive_mutex;  // never destroyed: used until exit
+// One lock per unit: the library keeps its own per-unit link locks, thread-local result
+// slots and a locked registry, so calls for different units may run at once.
+std::recursive_mutex& BindingLock(int port) {
+    static auto* registryLock = new std::mutex;  // never destroyed: used until exit
+    static auto* locks = new std::map<int, std::unique_ptr<std::recursive_mutex>>;
+    std::lock_guard registry(*registryLock);
+    auto& lock = (*locks)[port];
+    if (!lock) lock = std::make_unique<std::recursive_mutex>();
     return *lock;
 }
 
-TKRBDLL::TKRBDLL(const KRBExports& exports) : exports_(exports) { BindingLock(); }
+TKRBDLL::TKRBDLL(const KRBExports& exports) : exports_(exports) {}
 
 // clang-format off
 int TKRBDLL::Connect(int p) { return IntegerOr(0, Call(kLocked, exports_.KRBConnect, p)); }

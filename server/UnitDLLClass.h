@@ -80,8 +80,9 @@ struct KRBExports {
 // The entry points of the linked KRB_lib.
 const KRBExports& LibraryExports();
 
-// The one process-wide binding lock.
-std::recursive_mutex& BindingLock();
+// The binding lock of one unit: calls for that unit keep their order and exclusion, calls for
+// different units run at once. Taken after the unit's own locks.
+std::recursive_mutex& BindingLock(int port);
 
 class TKRBDLL {
   public:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "fake_library.h"
 
 namespace krb::server::testing {
@@ -89,7 +91,26 @@ TEST_F(BindingTest, OnlyMarkedCallsHoldTheBindingLock) {
                       call.name == "KRB2DefineSector";
         EXPECT_EQ(call.bindingLockHeld, marked) << call.name;
     }
-    EXPECT_FALSE(BindingLockHeld());
+    EXPECT_FALSE(BindingLockHeld(1));
+}
+
+// While a marked call for one unit is inside the library, a marked call for another unit runs
+// and the first unit's lock is still held.
+TEST_F(BindingTest, UnitsHaveBindingLocksOfTheirOwn) {
+    std::future_status other = std::future_status::timeout;
+    bool ownHeld = false;
+    Fake().OnCall([&](const RecordedCall& call) {
+        if (call.name != "KRBReadReadyFlag" || call.args.front() != "1") return;
+        other = std::async(std::launch::async, [&] {
+                    dll.ReadReadyFlag(2);
+                }).wait_for(std::chrono::seconds(5));
+        ownHeld = BindingLockHeld(1);
+    });
+    dll.ReadReadyFlag(1);
+    Fake().OnCall({});
+    EXPECT_EQ(other, std::future_status::ready);
+    EXPECT_TRUE(ownHeld);
+    EXPECT_EQ(Fake().Count("KRBReadReadyFlag"), 2);
 }
 
 }  // namespace

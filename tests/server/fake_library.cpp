@@ -37,7 +37,7 @@ bool HeldElsewhere(Mutex& mutex) {
             }).get();
 }
 
-bool BindingLockHeld() { return HeldElsewhere(BindingLock()); }
+bool BindingLockHeld(int port) { return HeldElsewhere(BindingLock(port)); }
 bool IsHeld(std::recursive_mutex& mutex) { return HeldElsewhere(mutex); }
 
 FakeLibrary& Fake() {
@@ -98,7 +98,8 @@ int FakeLibrary::Count(const std::string& name) {
 }
 
 const char* FakeLibrary::Call(const char* name, std::vector<std::string> args) {
-    RecordedCall call{name, std::move(args), BindingLockHeld()};
+    const int port = args.empty() ? 0 : std::atoi(args.front().c_str());
+    RecordedCall call{name, std::move(args), BindingLockHeld(port)};
     std::function<void(const RecordedCall&)> hook;
     std::string reply;
     {

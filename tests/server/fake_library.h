@@ -47,7 +47,7 @@ FakeLibrary& Fake();
 const KRBExports& FakeExports();
 
 // True when another thread cannot take the lock right now.
-bool BindingLockHeld();
+bool BindingLockHeld(int port);
 bool IsHeld(std::recursive_mutex& mutex);
 
 // A fresh folder under the test temp folder, removed by the destructor.

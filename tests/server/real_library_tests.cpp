@@ -35,7 +35,7 @@ TEST(RealLibrary, UnregisteredUnitGivesFailureValuesAndReleasesLocks) {
     EXPECT_EQ(unit.Swap(), "-1");
     EXPECT_FALSE(IsHeld(unit.OperationLock));
     EXPECT_FALSE(IsHeld(unit.DeviceLock));
-    EXPECT_FALSE(BindingLockHeld());
+    EXPECT_FALSE(BindingLockHeld(250));
     ::unsetenv("KRB_PORT_DIR");
 }
 
