@@ -1,5 +1,7 @@
 #include "UnitMain_Views.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
 
@@ -295,6 +297,12 @@ const std::array<ViewRow, 8> kViewTable{{
 }};
 
 }  // namespace
+
+void KeepLargeViewBuffersInTheHeap() {
+    constexpr int kMapAbove = 256 * 1024 * 1024;
+    ::mallopt(M_MMAP_THRESHOLD, kMapAbove);
+    ::mallopt(M_TRIM_THRESHOLD, 2 * kMapAbove);
+}
 
 void InstallViews(ServerCore& core) {
     auto views = std::make_shared<TLabViews>(

@@ -12,6 +12,7 @@
 
 #include "UnitMain.h"
 #include "UnitMain_Shell.h"
+#include "UnitMain_Views.h"
 #include "UnitTHRKRBCommand.h"
 
 namespace {
@@ -47,6 +48,7 @@ bool FollowsUsage(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    krb::server::KeepLargeViewBuffersInTheHeap();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (AsksForHelp(arguments)) {
         std::cout << kModes << "\n" << kUsage << std::endl;

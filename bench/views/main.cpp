@@ -219,6 +219,7 @@ void Print(int locations, const Figures& figures) {
 }  // namespace
 
 int main() {
+    krb::server::KeepLargeViewBuffersInTheHeap();  // as KRBServer does
     double load[1] = {0};
     if (::getloadavg(load, 1) == 1) {
         std::printf("load average %.2f on %u cores (other work slows the wall-clock figures)\n",
