@@ -46,12 +46,13 @@ std::optional<int> Integer(const Reply& reply) { return reply ? ParseInt32(*repl
 int IntegerOr(int failure, const Reply& reply) { return Integer(reply).value_or(failure); }
 std::string TextOrEmpty(const Reply& reply) { return reply.value_or(std::string()); }
 
-// Inventory starts: 1 stays 1, 0 becomes -1, any other r becomes -r.
+// Inventory starts: 1 stays 1, 0 becomes -1, any other r becomes -r. A tube store's vial
+// inventory refuses with "-1", which must not read as a start.
 int StartResult(const Reply& reply) {
     auto r = Integer(reply);
     if (!r) return -1;
     if (*r == 1) return 1;
-    return *r == 0 ? -1 : -*r;
+    return (*r == 0 || *r == -1) ? -1 : -*r;
 }
 
 int PlateAtLocationResult(const Reply& reply) {

@@ -52,10 +52,10 @@ TEST_F(BindingTest, IntegerResultsFallBackOnFailure) {
 }
 
 TEST_F(BindingTest, StartResultsAreMapped) {
-    Fake().Reply("KRB2Inventory", {"0", "1", "4", "-3", "x"});
+    Fake().Reply("KRB2Inventory", {"0", "1", "4", "-3", "x", "-1"});
     std::vector<int> results;
-    for (int i = 0; i < 5; ++i) results.push_back(dll.Inventory2(1, "f", false, false));
-    EXPECT_EQ(results, (std::vector<int>{-1, 1, -4, 3, -1}));
+    for (int i = 0; i < 6; ++i) results.push_back(dll.Inventory2(1, "f", false, false));
+    EXPECT_EQ(results, (std::vector<int>{-1, 1, -4, 3, -1, -1}));
     Fake().Reply("KRB2ServiceIsPlateAtLocation", {"0", "1", "5", ""});
     results.clear();
     for (int i = 0; i < 4; ++i) results.push_back(dll.ServiceIsPlateAtLocation2(1, 1, 1));
