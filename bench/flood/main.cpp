@@ -19,8 +19,12 @@
 #include <thread>
 #include <vector>
 
+#include "../common/loopback.h"
+
 namespace {
 
+using krb::bench::ConnectLoopback;
+using krb::bench::SendAll;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -42,32 +46,10 @@ int FreePort() {
     return ntohs(address.sin_port);
 }
 
-int Connect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, const std::string& text) {
-    for (std::size_t sent = 0; sent < text.size();) {
-        const auto n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Milliseconds from sending an unknown unit's command to its "E2" line.
 double AskOnce(int port) {
     const auto start = Clock::now();
-    const int fd = Connect(port);
+    const int fd = ConnectLoopback(port);
     if (fd < 0) throw std::runtime_error("connect failed");
     SendAll(fd, "KRB2IsOperationRunning(NoSuchUnit)\r");
     std::string reply;
@@ -108,7 +90,7 @@ class ServerProcess {
             ::_exit(127);
         }
         for (int attempt = 0; attempt < 200; ++attempt) {
-            if (const int fd = Connect(port); fd >= 0) {
+            if (const int fd = ConnectLoopback(port); fd >= 0) {
                 ::close(fd);
                 return;
             }
@@ -160,7 +142,7 @@ int main() {
     std::atomic<bool> streaming{true};
     std::size_t streamed = 0;
     std::thread streamer([&] {
-        const int fd = Connect(port);
+        const int fd = ConnectLoopback(port);
         const std::string block(kStreamBlock, 'x');
         while (streamed < kStreamBytes && SendAll(fd, block)) streamed += kStreamBlock;
         ::close(fd);

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/loopback.h"
 #include "KRB_lib.h"
 #include "UnitMain.h"
 #include "platform/clock.h"
@@ -28,6 +29,7 @@
 
 namespace {
 
+using krb::bench::ConnectLoopback;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -90,21 +92,6 @@ class BenchLab {
     std::vector<int> coms_;
     std::vector<std::unique_ptr<krb::sim::ControllerEmulator>> controllers_;
 };
-
-int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return fd;
-}
 
 bool Exchange(int fd, const std::string& request) {
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=

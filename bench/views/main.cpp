@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/loopback.h"
 #include "KRB_lib.h"
 #include "UnitMain.h"
 #include "UnitMain_Views.h"
@@ -26,6 +27,7 @@
 
 namespace {
 
+using krb::bench::ConnectLoopback;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -113,19 +115,6 @@ class GeneratedLab {
     std::vector<int> coms_;
     std::vector<std::unique_ptr<krb::sim::ControllerEmulator>> controllers_;
 };
-
-int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // Milliseconds from the request to the document's last byte; negative on failure.
 double TimeTreeRequest(int port, std::size_t& bytes) {

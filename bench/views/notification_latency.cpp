@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/loopback.h"
 #include "UnitMain.h"
 #include "platform/clock.h"
 
@@ -90,15 +91,9 @@ std::string WriteLab(const fs::path& root) {
 
 // --- listeners ---------------------------------------------------------------------------------
 
-int ConnectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("connect failed");
-    }
+int ConnectOrThrow(int port) {
+    const int fd = krb::bench::ConnectLoopback(port);
+    if (fd < 0) throw std::runtime_error("connect failed");
     return fd;
 }
 
@@ -208,7 +203,7 @@ Figures Measure(int changes, const std::string& config) {
 
     std::vector<int> fds;
     for (int i = 0; i < kListeners; ++i) {
-        fds.push_back(ConnectTo(port));
+        fds.push_back(ConnectOrThrow(port));
         const std::string registration = "KRBServiceSocket\r\n";
         ::send(fds.back(), registration.data(), registration.size(), MSG_NOSIGNAL);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));  // one read each
