@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,8 +67,8 @@ int main(int argc, char** argv) {
     auto* server = new krb::server::ServerCore();
     server->AddStateObserver(ReportState);
 
-    asio::signal_set signals(server->Loop(), SIGINT, SIGTERM);
-    signals.async_wait([server](const asio::error_code& error, int) {
+    auto signals = std::make_unique<asio::signal_set>(server->Loop(), SIGINT, SIGTERM);
+    signals->async_wait([server](const asio::error_code& error, int) {
         if (!error) server->Quit();
     });
     int status = EXIT_SUCCESS;
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
     if (krb::server::TTHRUnitCommand::RunningCommands() > 0) {
         std::_Exit(status);  // the program ends without waiting for unit commands
     }
+    signals.reset();  // before the loop it belongs to
     delete server;
     return status;
 }
