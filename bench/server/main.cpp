@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/emulated_lab.h"
 #include "../common/loopback.h"
 #include "KRB_lib.h"
 #include "UnitMain.h"
@@ -46,51 +47,23 @@ struct Figures {
     std::size_t requests = 0;
 };
 
-// A lab of emulated units in a temporary folder, listening on a port the system picks.
+// A lab of emulated units, each with ten cassettes of ten levels.
 class BenchLab {
   public:
-    BenchLab(int units, int firstCom) {
-        root_ = fs::temp_directory_path() /
-                ("krb_bench_server_" + std::to_string(::getpid()) + "_" + std::to_string(firstCom));
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "lab" / "System1");
-        std::string unitList;
+    BenchLab(int units, int firstCom) : lab_("server_" + std::to_string(firstCom)) {
         for (int i = 0; i < units; ++i) {
-            const int com = firstCom + i;
-            coms_.push_back(com);
-            controllers_.push_back(std::make_unique<krb::sim::ControllerEmulator>(ports_, com));
             const std::string id = "U" + std::to_string(i + 1);
-            unitList += "Unit" + std::to_string(i + 1) + "=" + id + ".lni\r\n";
-            Write("lab/System1/" + id + ".lni",
-                  "[Unit]\r\nUnitComPort=" + std::to_string(com) + "\r\nUnitId=" + id +
-                      "\r\n[Contents]\r\nFileName=" + id +
-                      ".txt\r\n[CassettesConfiguration]\r\n1-10=10,25,1\r\n");
+            lab_.AddUnit(firstCom + i, id,
+                         "[Contents]\r\nFileName=" + id +
+                             ".txt\r\n[CassettesConfiguration]\r\n1-10=10,25,1\r\n");
         }
-        Write("lab/System1/System.lni",
-              "[System]\r\nSystemName=Bench\r\nSystemId=1\r\n[Unit]\r\n" + unitList);
-        config_ = Write("DriverConfig.lni", "[paths]\r\nKrbMainFolder=" + (root_ / "lab").string() +
-                                                "\r\n[TCP]\r\nport=0\r\n");
-    }
-    ~BenchLab() {
-        for (int com : coms_) KRBDisconnect(std::to_string(com).c_str());
-        controllers_.clear();
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
+        config_ = lab_.WriteConfiguration();
     }
     const std::string& Config() const { return config_; }
 
   private:
-    std::string Write(const std::string& relative, const std::string& content) {
-        const auto path = root_ / relative;
-        std::ofstream(path, std::ios::binary) << content;
-        return path.string();
-    }
-
-    fs::path root_;
+    krb::bench::EmulatedLab lab_;
     std::string config_;
-    krb::sim::PortDirectory ports_;
-    std::vector<int> coms_;
-    std::vector<std::unique_ptr<krb::sim::ControllerEmulator>> controllers_;
 };
 
 bool Exchange(int fd, const std::string& request) {

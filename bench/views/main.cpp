@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/emulated_lab.h"
 #include "../common/loopback.h"
 #include "KRB_lib.h"
 #include "UnitMain.h"
@@ -57,63 +58,42 @@ std::string ContentsLine(int slot, int cassette, int level) {
 // (controller ports 1..99).
 class GeneratedLab {
   public:
-    GeneratedLab(int locations, int firstCom) {
-        root_ = fs::temp_directory_path() /
-                ("krb_bench_views_" + std::to_string(::getpid()) + "_" + std::to_string(locations));
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "lab" / "System1");
-        std::string unitList;
+    GeneratedLab(int locations, int firstCom) : lab_("views_" + std::to_string(locations)) {
         for (int u = 0; u < locations / kLocationsPerUnit; ++u) {
-            const int com = firstCom + u;
-            coms_.push_back(com);
-            controllers_.push_back(std::make_unique<krb::sim::ControllerEmulator>(ports_, com));
             const std::string id = "U" + std::to_string(u + 1);
-            unitList += "Unit" + std::to_string(u + 1) + "=" + id + ".lni\r\n";
-            std::string partitions;
-            const int perSector = kCassettes / kSectors;
-            for (int s = 0; s < kSectors; ++s) {
-                partitions += "S" + std::to_string(s + 1) + "=" +
-                              std::to_string(s * perSector + 1) + ".." +
-                              std::to_string((s + 1) * perSector) + "\r\n";
-            }
-            Write("lab/System1/" + id + ".lni",
-                  "[Unit]\r\nUnitComPort=" + std::to_string(com) + "\r\nUnitId=" + id +
-                      "\r\n[Contents]\r\nFileName=" + id +
-                      ".csv\r\n[Options]\r\nXFerStation=1\r\n[CassettesConfiguration]\r\n1-" +
-                      std::to_string(kCassettes) + "=" + std::to_string(kLevels) +
-                      ",25,1\r\n[Partitions]\r\n" + partitions);
-            std::string contents;
-            int slot = 0;
-            for (int c = 1; c <= kCassettes; ++c) {
-                for (int l = 1; l <= kLevels; ++l) contents += ContentsLine(++slot, c, l);
-            }
-            Write("lab/System1/" + id + ".csv", contents);
+            lab_.AddUnit(
+                firstCom + u, id,
+                "[Contents]\r\nFileName=" + id +
+                    ".csv\r\n[Options]\r\nXFerStation=1\r\n[CassettesConfiguration]\r\n1-" +
+                    std::to_string(kCassettes) + "=" + std::to_string(kLevels) +
+                    ",25,1\r\n[Partitions]\r\n" + Partitions());
+            lab_.Write("lab/System1/" + id + ".csv", Contents());
         }
-        Write("lab/System1/System.lni",
-              "[System]\r\nSystemName=Bench\r\nSystemId=1\r\n[Unit]\r\n" + unitList);
-        config_ = Write("DriverConfig.lni", "[paths]\r\nKrbMainFolder=" + (root_ / "lab").string() +
-                                                "\r\n[TCP]\r\nport=0\r\n");
-    }
-    ~GeneratedLab() {
-        for (int com : coms_) KRBDisconnect(std::to_string(com).c_str());
-        controllers_.clear();
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
+        config_ = lab_.WriteConfiguration();
     }
     const std::string& Config() const { return config_; }
 
   private:
-    std::string Write(const std::string& relative, const std::string& content) {
-        const auto path = root_ / relative;
-        std::ofstream(path, std::ios::binary) << content;
-        return path.string();
+    static std::string Partitions() {
+        std::string partitions;
+        const int perSector = kCassettes / kSectors;
+        for (int s = 0; s < kSectors; ++s) {
+            partitions += "S" + std::to_string(s + 1) + "=" + std::to_string(s * perSector + 1) +
+                          ".." + std::to_string((s + 1) * perSector) + "\r\n";
+        }
+        return partitions;
+    }
+    static std::string Contents() {
+        std::string contents;
+        int slot = 0;
+        for (int c = 1; c <= kCassettes; ++c) {
+            for (int l = 1; l <= kLevels; ++l) contents += ContentsLine(++slot, c, l);
+        }
+        return contents;
     }
 
-    fs::path root_;
+    krb::bench::EmulatedLab lab_;
     std::string config_;
-    krb::sim::PortDirectory ports_;
-    std::vector<int> coms_;
-    std::vector<std::unique_ptr<krb::sim::ControllerEmulator>> controllers_;
 };
 
 // Milliseconds from the request to the document's last byte; negative on failure.
