@@ -50,6 +50,15 @@ void UnitsWithId(const TKRBSystem& system, const std::string& unitId, Inside ins
     }
 }
 
+// "<Unit>", the unit's elements in `order`, what `inside` writes, "</Unit>".
+template <class Inside>
+void UnitBlock(TViewWriter& out, const TKRBId& unit, TUnitOrder order, Inside inside) {
+    out.Open("Unit");
+    out.UnitElements(unit, order);
+    inside();
+    out.Close("Unit");
+}
+
 void CassetteWithPlates(TViewWriter& out, const TKRBCassette& cassette, const TUnitPlates& plates) {
     out.CassetteHead(cassette);
     for (const auto& plate : plates.OfCassette(cassette.Number)) out.Plate(plate, cassette);
@@ -59,14 +68,14 @@ void CassetteWithPlates(TViewWriter& out, const TKRBCassette& cassette, const TU
 // A unit with all its sectors, cassettes and plates (tree and unit content views).
 void WholeUnit(TViewWriter& out, const TKRBId& unit, TUnitOrder order, const TViewLog& log) {
     const TUnitPlates plates(unit, log);
-    out.Open("Unit");
-    out.UnitElements(unit, order);
-    for (const auto& sector : unit.Sectors) {
-        out.SectorHead(*sector);
-        for (const auto* cassette : sector->Cassettes) CassetteWithPlates(out, *cassette, plates);
-        out.Close("Sector");
-    }
-    out.Close("Unit");
+    UnitBlock(out, unit, order, [&] {
+        for (const auto& sector : unit.Sectors) {
+            out.SectorHead(*sector);
+            for (const auto* cassette : sector->Cassettes)
+                CassetteWithPlates(out, *cassette, plates);
+            out.Close("Sector");
+        }
+    });
 }
 
 }  // namespace
@@ -137,9 +146,7 @@ std::string TLabViews::BuildSystemView(const std::string& id) const {
         if (system->Id != id) continue;
         out.SystemHead(*system);
         for (const auto& unit : system->Units) {
-            out.Open("Unit");
-            out.UnitElements(*unit, kUnitOrder);
-            out.Close("Unit");
+            UnitBlock(out, *unit, kUnitOrder, [] {});
         }
         out.XferStations(*system);
         out.Close("System");
@@ -153,13 +160,12 @@ std::string TLabViews::BuildUnitView(const std::string& id) const {
     out.BeginDocument();
     AllSystems(out, lab_, [&](const TKRBSystem& system) {
         UnitsWithId(system, id, [&](const TKRBId& unit) {
-            out.Open("Unit");
-            out.UnitElements(unit, kUnitOrder);
-            for (const auto& sector : unit.Sectors) {
-                out.SectorHead(*sector);
-                out.Close("Sector");
-            }
-            out.Close("Unit");
+            UnitBlock(out, unit, kUnitOrder, [&] {
+                for (const auto& sector : unit.Sectors) {
+                    out.SectorHead(*sector);
+                    out.Close("Sector");
+                }
+            });
         });
     });
     out.EndDocument();
@@ -172,18 +178,17 @@ std::string TLabViews::BuildSectorView(const std::string& unitId,
     out.BeginDocument();
     AllSystems(out, lab_, [&](const TKRBSystem& system) {
         UnitsWithId(system, unitId, [&](const TKRBId& unit) {
-            out.Open("Unit");
-            out.UnitElements(unit, kUnitOrder);
-            for (const auto& sector : unit.Sectors) {
-                if (sector->Name != sectorName) continue;
-                out.SectorHead(*sector);
-                for (const auto* cassette : sector->Cassettes) {
-                    out.CassetteHead(*cassette);
-                    out.Close("Cassette");
+            UnitBlock(out, unit, kUnitOrder, [&] {
+                for (const auto& sector : unit.Sectors) {
+                    if (sector->Name != sectorName) continue;
+                    out.SectorHead(*sector);
+                    for (const auto* cassette : sector->Cassettes) {
+                        out.CassetteHead(*cassette);
+                        out.Close("Cassette");
+                    }
+                    out.Close("Sector");
                 }
-                out.Close("Sector");
-            }
-            out.Close("Unit");
+            });
         });
     });
     out.EndDocument();
@@ -199,18 +204,17 @@ std::string TLabViews::BuildCassetteView(const std::string& unitId,
         [&](const TKRBSystem& system) {
             UnitsWithId(system, unitId, [&](const TKRBId& unit) {
                 const TUnitPlates plates(unit, log_);
-                out.Open("Unit");
-                out.UnitElements(unit, kUnitOrder);
-                for (const auto& sector : unit.Sectors) {
-                    out.SectorHead(*sector);
-                    for (const auto* cassette : sector->Cassettes) {
-                        // Compared as decimal text: "03" names no cassette.
-                        if (std::to_string(cassette->Number) != cassetteId) continue;
-                        CassetteWithPlates(out, *cassette, plates);
+                UnitBlock(out, unit, kUnitOrder, [&] {
+                    for (const auto& sector : unit.Sectors) {
+                        out.SectorHead(*sector);
+                        for (const auto* cassette : sector->Cassettes) {
+                            // Compared as decimal text: "03" names no cassette.
+                            if (std::to_string(cassette->Number) != cassetteId) continue;
+                            CassetteWithPlates(out, *cassette, plates);
+                        }
+                        out.Close("Sector");
                     }
-                    out.Close("Sector");
-                }
-                out.Close("Unit");
+                });
             });
         },
         TXferTexts{"qq", "ww"});
@@ -237,22 +241,21 @@ std::string TLabViews::BuildPlateView(const std::string& unitId, const std::stri
     out.BeginDocument();
     AllSystems(out, lab_, [&](const TKRBSystem& system) {
         UnitsWithId(system, unitId, [&](const TKRBId& unit) {
-            out.Open("Unit");
-            out.UnitElements(unit, kUnitOrder);
-            const TUnitPlates plates(unit, log_);
-            for (const auto& sector : unit.Sectors) {
-                for (const auto* cassette : sector->Cassettes) {
-                    for (const auto& plate : plates.OfCassette(cassette->Number)) {
-                        if (!wanted || plate.SlotNo != *wanted) continue;
-                        out.SectorHead(*sector);
-                        out.CassetteHead(*cassette);
-                        out.Plate(plate, *cassette, true);
-                        out.Close("Cassette");
-                        out.Close("Sector");
+            UnitBlock(out, unit, kUnitOrder, [&] {
+                const TUnitPlates plates(unit, log_);
+                for (const auto& sector : unit.Sectors) {
+                    for (const auto* cassette : sector->Cassettes) {
+                        for (const auto& plate : plates.OfCassette(cassette->Number)) {
+                            if (!wanted || plate.SlotNo != *wanted) continue;
+                            out.SectorHead(*sector);
+                            out.CassetteHead(*cassette);
+                            out.Plate(plate, *cassette, true);
+                            out.Close("Cassette");
+                            out.Close("Sector");
+                        }
                     }
                 }
-            }
-            out.Close("Unit");
+            });
         });
     });
     out.EndDocument();
