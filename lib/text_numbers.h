@@ -1,14 +1,16 @@
 #pragma once
-// Decimal texts as they cross the library boundary: an optional sign and digits, nothing else.
+// Small text helpers of the library; decimal numbers follow the platform's one rule.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/decimal.h"
+
 namespace krb {
 
-std::optional<std::int32_t> parseInt32(std::string_view text);
-std::optional<std::int64_t> parseInt64(std::string_view text);
+using platform::parseInt32;
+using platform::parseInt64;
 inline bool isDecimal(std::string_view text) { return parseInt32(text).has_value(); }
 
 // Received bytes without their CR and LF.

@@ -1,25 +1,10 @@
 #include "TextNumbers.h"
 
-#include <charconv>
+#include "platform/decimal.h"
 
 namespace krb::server {
 
-std::optional<std::int32_t> ParseInt32(std::string_view text) {
-    std::string_view digits = text;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-        digits.remove_prefix(1);
-    }
-    if (digits.empty()) return std::nullopt;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-    }
-    // from_chars takes no '+'; the sign check above already vetted the text.
-    if (text.front() == '+') text.remove_prefix(1);
-    std::int32_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
+std::optional<std::int32_t> ParseInt32(std::string_view text) { return platform::parseInt32(text); }
 
 std::int32_t Int32Or(std::string_view text, std::int32_t fallback) {
     return ParseInt32(text).value_or(fallback);

@@ -1,9 +1,9 @@
-#include "text_numbers.h"
+#include "platform/decimal.h"
 
 #include <charconv>
 #include <limits>
 
-namespace krb {
+namespace krb::platform {
 
 std::optional<std::int64_t> parseInt64(std::string_view text) {
     if (text.empty()) return std::nullopt;
@@ -30,4 +30,4 @@ std::optional<std::int32_t> parseInt32(std::string_view text) {
     return static_cast<std::int32_t>(*value);
 }
 
-}  // namespace krb
+}  // namespace krb::platform
