@@ -21,6 +21,8 @@ PORT_DIR="$WORK/ports"
 mkdir -p "$PORT_DIR"
 export KRB_PORT_DIR="$PORT_DIR"
 export KRB_TIME_SCALE="${KRB_TIME_SCALE:-1.0}"
+# Where a running demo can be found by scripts/tour.sh.
+DEMO_STATE="${TMPDIR:-/tmp}/krb-demo.state"
 
 SIM_PID=""
 SERVER_PID=""
@@ -40,6 +42,8 @@ stop_all() {
     cat "$WORK/lab/KRBServer.log"
   fi
   rm -rf "$WORK"
+  [[ "$(head -n1 "$DEMO_STATE" 2>/dev/null)" == "WORK=$WORK" ]] && rm -f "$DEMO_STATE"
+  return 0
 }
 trap stop_all EXIT
 trap 'exit 130' INT TERM
@@ -61,16 +65,30 @@ PORT="$(sed -n 's/^[[:space:]]*port[[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/Ip' 
 UNIT="$(sed -n 's/^[[:space:]]*UnitId[[:space:]]*=[[:space:]]*\([^[:space:]]*\).*/\1/Ip' \
   "$WORK/lab/Lab/System1/Unit1.lni" | head -n1)"
 sleep 1
+printf 'WORK=%s\nPORT=%s\nCONTROL=%s\nTIME_SCALE=%s\nUNITS=%s\n' "$WORK" "$PORT" \
+  "$PORT_DIR/krb-sim.control" "$KRB_TIME_SCALE" \
+  "$(grep -rhi '^UnitId=' "$WORK/lab/Lab" | cut -d= -f2 | tr -d '\r' | tr '\n' ' ')" > "$DEMO_STATE"
+if awk -v s="$KRB_TIME_SCALE" 'BEGIN { exit !(s == 1) }'; then
+  PACE="real time: an activation takes 10-20 s, an inventory of a full unit several minutes"
+else
+  PACE="every pause and motion takes $KRB_TIME_SCALE of its real time"
+fi
 cat <<EOF
 
-The demo lab is served on TCP port $PORT (units: $(grep -rhi '^UnitId=' "$WORK/lab/Lab" | cut -d= -f2 | tr -d '\r' | tr '\n' ' ')).
-Commands end with a carriage return; keep the connection open until the reply has come
-(the server closes a connection whose client has stopped sending), for example:
+The demo lab is served on TCP port $PORT (units: $(sed -n 's/^UNITS=//p' "$DEMO_STATE")).
+Time scale $KRB_TIME_SCALE (KRB_TIME_SCALE): $PACE.
+For a quick look: KRB_TIME_SCALE=0.1 scripts/demo.sh, or scripts/tour.sh for a guided tour.
+
+A command ends with a carriage return and is answered with one line ending in CR LF. One
+send carries one command: wait for its reply before sending the next. Keep the connection
+open until the reply has come: a client that closes it, or only its sending side, before
+the reply loses the reply (hence the sleep below; the server itself never closes an idle
+connection). For example:
 
   (printf 'KRB2IsOperationRunning($UNIT)\r'; sleep 2) | nc -q 0 localhost $PORT
   (printf 'KRB2Activate($UNIT)\r'; sleep 20) | nc -q 0 localhost $PORT
   (printf 'KRB2GetSysStatus($UNIT)\r'; sleep 2) | nc -q 0 localhost $PORT
 
-Press Ctrl-C to stop the server and the simulator.
+All commands and their replies: docs/commands.md. Ctrl-C stops the server and the simulator.
 EOF
 wait "$SERVER_PID"

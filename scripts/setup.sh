@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when they are missing.
 set -euo pipefail
 
-PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd
+PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd python3
           libexpat1-dev qt6-base-dev xvfb xauth)
 
 missing=()

@@ -9,8 +9,10 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "CommandReference.h"
 #include "UnitMain.h"
 #include "UnitMain_Shell.h"
 #include "UnitMain_Views.h"
@@ -19,9 +21,29 @@
 namespace {
 
 constexpr const char* kUsage = "usage: KRBServer <DriverConfig.lni> start";
-constexpr const char* kModes =
-    "With a display KRBServer shows its window (arguments: [<DriverConfig.lni> [start]]);\n"
-    "with --headless, or without a display, it runs without a window.";
+constexpr const char* kHelp = R"(
+Serves the lab described by DriverConfig.lni to lab software over TCP.
+
+  KRBServer <DriverConfig.lni> start   listen on the [TCP] port of the configuration
+  KRBServer --headless <...> start     the same without a window, also when a display is there
+  KRBServer [<DriverConfig.lni> [start]]  with a display: the window (Start/Stop, tray icon)
+  KRBServer --commands                 print the client command reference (docs/commands.md)
+  KRBServer --help                     this text
+
+Without a display the server runs without a window; Ctrl-C or SIGTERM stops it. When it
+cannot listen it says why in one line on stderr and exits with status 1 (2 for a wrong
+command line).
+
+Log: the file named by LogFile in the [TCP] section of DriverConfig.lni (relative to that
+file's folder; no log when the key is empty or absent). Without a window, messages for the
+operator (configuration problems, unit warnings) are printed on stderr.
+
+Environment:
+  KRB_PORT_DIR     folder whose entries COMn stand for the serial ports (else /dev/ttyS<n-1>)
+  KRB_TIME_SCALE   factor on every pause and time-out (default 1; 0.1 runs ten times faster,
+                   for simulated units only)
+  KRB_SERIAL_LOG   folder for a byte log of every serial port
+)";
 constexpr int kUsageStatus = 2;
 
 void ReportState(const krb::server::TServerState& state) {
@@ -35,11 +57,18 @@ void ReportState(const krb::server::TServerState& state) {
     }
 }
 
-bool AsksForHelp(const std::vector<std::string>& arguments) {
+bool Asks(const std::vector<std::string>& arguments, std::string_view option,
+          std::string_view shortOption = {}) {
     for (const auto& argument : arguments) {
-        if (argument == "--help" || argument == "-h") return true;
+        if (argument == option || (!shortOption.empty() && argument == shortOption)) return true;
     }
     return false;
+}
+
+int PrintCommandReference() {
+    const auto problems = krb::server::WriteCommandReference(std::cout);
+    for (const auto& problem : problems) std::cerr << "KRBServer: " << problem << std::endl;
+    return problems.empty() ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
 bool FollowsUsage(const std::vector<std::string>& arguments) {
@@ -51,10 +80,11 @@ bool FollowsUsage(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
     krb::server::KeepLargeViewBuffersInTheHeap();
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (AsksForHelp(arguments)) {
-        std::cout << kModes << "\n" << kUsage << std::endl;
+    if (Asks(arguments, "--help", "-h")) {
+        std::cout << kUsage << "\n" << kHelp;
         return EXIT_SUCCESS;
     }
+    if (Asks(arguments, "--commands")) return PrintCommandReference();
     const bool headless = krb::server::TakeHeadlessOption(arguments);
     if (!headless && krb::server::DisplayAvailable()) {
         return krb::server::RunWindowShell(argc, argv, arguments);
