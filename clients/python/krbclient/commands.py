@@ -20,7 +20,6 @@ class Kind(enum.Enum):
     INT = "integer"
     TEXT = "text"
     FLAG = "flag"
-    REST = "text"  # the last argument: the server keeps its commas
 
 
 @dataclass(frozen=True)
@@ -67,15 +66,15 @@ def _argument_text(param: Param, value: Any) -> str:
 
 
 def _p(spec: str) -> tuple[Param, ...]:
-    """Params from "name:kind ..." (kinds i, t, f, r)."""
-    kinds = {"i": Kind.INT, "t": Kind.TEXT, "f": Kind.FLAG, "r": Kind.REST}
+    """Params from "name:kind ..." (kinds i, t, f)."""
+    kinds = {"i": Kind.INT, "t": Kind.TEXT, "f": Kind.FLAG}
     return tuple(Param(n, kinds[k]) for n, k in (item.split(":") for item in spec.split()))
 
 
 _MOVE = _p(
     "source_type:i source_slot:i source_level:i source_cascade_slot:i source_cascade_code:i "
     "target_unit:t target_type:i target_slot:i target_level:i target_cascade_slot:i "
-    "target_cascade_code:r"
+    "target_cascade_code:i"
 )
 _dec = parse_decimal
 
@@ -87,7 +86,7 @@ TABLE: tuple[UnitCommand, ...] = (
     UnitCommand("deactivate", "KRB2Deactivate", (), _empty, summary="end communication with the unit"),
     UnitCommand("reset", "KRB2Reset", (), _empty, summary="reset the unit (it is no longer activated)"),
     UnitCommand("read_actual_climate", "KRB2ReadActualClimate", (), _text, summary="actual temperature;humidity;CO2;N2"),
-    UnitCommand("write_set_climate", "KRB2WriteSetClimate", _p("temperature:t humidity:t co2:t n2:r"), _empty, summary="set the climate set points"),
+    UnitCommand("write_set_climate", "KRB2WriteSetClimate", _p("temperature:t humidity:t co2:t n2:t"), _empty, summary="set the climate set points"),
     UnitCommand("read_set_climate", "KRB2ReadSetClimate", (), _text, summary="climate set points"),
     UnitCommand("service_read_barcode", "KRB2ServiceReadBarcode", _p("slot:i level:i"), _text, summary="read the barcode of a plate"),
     UnitCommand("inventory_plate_export", "KRB2InventoryPlateExp", _p("detect:f barcodes:f"), InventoryResult.parse, True, "scan the unit and merge the result into its contents", ("export",)),
@@ -101,13 +100,13 @@ TABLE: tuple[UnitCommand, ...] = (
     UnitCommand("service_move_plate", "KRB2ServiceMovePlate", _MOVE, MoveResult.parse, summary="move a plate, also across a cascade"),
     UnitCommand("lock", "KRB2Lock", (), _empty, summary="lock the user door"),
     UnitCommand("unlock", "KRB2UnLock", (), _empty, summary="unlock the user door"),
-    UnitCommand("define_sector", "KRB2DefineSector", _p("smallest:i largest:i name:r"), _empty, summary="define a sector of cassettes"),
+    UnitCommand("define_sector", "KRB2DefineSector", _p("smallest:i largest:i name:t"), _empty, summary="define a sector of cassettes"),
     UnitCommand("abandon_access", "KRB2AbandonAccess", (), _empty, summary="abandon manual access"),
     UnitCommand("continue_access", "KRB2ContinueAccess", (), _empty, summary="continue after manual access"),
-    UnitCommand("read_back_str", "KRB2ReadBackStr", _p("command:r"), _text, summary="send a controller command, return its reply"),
+    UnitCommand("read_back_str", "KRB2ReadBackStr", _p("command:t"), _text, summary="send a controller command, return its reply"),
     UnitCommand("service_is_plate_at_location", "KRB2ServiceIsPlateAtLocation", _p("slot:i level:i"), _dec, summary="1 when a plate is at the location"),
     UnitCommand("alternate_xfer_station", "KRB2AlternateXferStation", _p("station:i"), _text, summary="choose the transfer station"),
-    UnitCommand("transfer_st_position", "KRB2TransferStPosition", _p("position:r"), _empty, summary="turn the transfer station (0, 1 or 2)"),
+    UnitCommand("transfer_st_position", "KRB2TransferStPosition", _p("position:t"), _empty, summary="turn the transfer station (0, 1 or 2)"),
     UnitCommand("read_ready_flag", "KRB2ReadReadyFlag", (), _dec, summary="1 when the unit is ready"),
     UnitCommand("read_error_flag", "KRB2ReadErrorFlag", (), _dec, summary="1 when the unit reports an error"),
     UnitCommand("read_error_code", "KRB2ReadErrorCode", (), _dec, summary="the unit's error code"),

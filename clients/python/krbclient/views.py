@@ -179,7 +179,11 @@ class _Fields:
         return value == "1"
 
     def date(self, tag: str) -> datetime | None:
-        return parse_date(self.text(tag))
+        text = self.text(tag)
+        try:
+            return parse_date(text)
+        except ProtocolError as error:
+            raise ProtocolError(f"<{tag}> {error.args[0]}") from error
 
     def each(self, tag: str) -> list[ET.Element]:
         return self._element.findall(tag)
