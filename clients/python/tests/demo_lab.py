@@ -25,7 +25,7 @@ def _setting(name: str, default: Path) -> Path:
 
 
 class DemoLab:
-    def __init__(self, time_scale: str = "0.1") -> None:
+    def __init__(self, time_scale: str = "0.05") -> None:
         self.sim = _setting("KRB_SIM", ROOT / "build/sim/krb-sim")
         self.server = _setting("KRB_SERVER", ROOT / "build/server/KRBServer")
         self.source = _setting("KRB_DEMO_LAB_DIR", ROOT / "examples/demo-lab")
