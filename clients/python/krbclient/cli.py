@@ -75,14 +75,20 @@ def _cli_name(method: str) -> str:
 
 def _add(sub: Any, method: str, summary: str) -> argparse.ArgumentParser:
     parser = sub.add_parser(_cli_name(method), help=summary, description=summary)
-    parser.set_defaults(method=method)
+    parser.set_defaults(method=method, params=[])
     return parser
+
+
+def _add_param(parser: argparse.ArgumentParser, name: str, convert: Callable[[str], Any],
+               help: str | None = None) -> None:
+    parser.add_argument(name, type=convert, help=help)
+    parser.get_default("params").append(name)
 
 
 def _add_params(parser: argparse.ArgumentParser, specs: Sequence[str]) -> None:
     for spec in specs:
         name, _, kind = spec.partition(":")
-        parser.add_argument(name, type=_TYPES.get(kind, str))
+        _add_param(parser, name, _TYPES.get(kind, str))
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -98,10 +104,9 @@ def build_parser() -> argparse.ArgumentParser:
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in TABLE:
         unit_parser = _add(sub, command.method, command.summary)
-        unit_parser.add_argument("unit", help="unit ID")
+        _add_param(unit_parser, "unit", str, "unit ID")
         for param in command.params:
-            unit_parser.add_argument(param.name, type=_KIND_TYPES.get(param.kind, str),
-                                     help=param.kind.value)
+            _add_param(unit_parser, param.name, _KIND_TYPES.get(param.kind, str), param.kind.value)
     for view, params in _VIEWS.items():
         _add_params(_add(sub, view, f"the {view.replace('_', ' ')} view as JSON"), params)
     for update, params in _UPDATES.items():
@@ -137,8 +142,6 @@ def _print_result(value: Any) -> None:
 
 
 def _run(client: Client, arguments: argparse.Namespace) -> Any:
-    values = {k: v for k, v in vars(arguments).items()
-              if k not in ("host", "port", "timeout", "command", "method", "count", "wait")}
     if arguments.method == "listen":
         for number, event in enumerate(client.listen(arguments.wait), 1):
             code = "" if event.code is None else f" {event.code}"
@@ -148,7 +151,7 @@ def _run(client: Client, arguments: argparse.Namespace) -> Any:
         return None
     if arguments.method == "send":
         return client.command(arguments.text)
-    return getattr(client, arguments.method)(*values.values())
+    return getattr(client, arguments.method)(*(getattr(arguments, n) for n in arguments.params))
 
 
 def main(argv: Sequence[str] | None = None) -> int:

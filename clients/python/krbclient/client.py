@@ -238,14 +238,17 @@ class Client:
     def update_plate_barcode(self, unit: str, location: int, barcode: str) -> int:
         return self._update("UpdatePlateBCR", unit, location, barcode)
 
-    def update_plate_check_date(self, unit: str, location: int, when: datetime | None = None) -> int:
+    def update_plate_check_date(self, unit: str, location: int,
+                                when: datetime | None = None) -> int:
         """`when` None stamps the server's current date-time."""
         return self._update("UpdatePlateCheckDate", unit, location, _date_value(when))
 
-    def update_plate_load_date(self, unit: str, location: int, when: datetime | None = None) -> int:
+    def update_plate_load_date(self, unit: str, location: int,
+                               when: datetime | None = None) -> int:
         return self._update("UpdatePlateLoadDate", unit, location, _date_value(when))
 
-    def update_plate_unload_date(self, unit: str, location: int, when: datetime | None = None) -> int:
+    def update_plate_unload_date(self, unit: str, location: int,
+                                 when: datetime | None = None) -> int:
         return self._update("UpdatePlateUnloadDate", unit, location, _date_value(when))
 
     def update_slot_z_pitch(self, unit: str, cassette: int, z_pitch: int) -> int:

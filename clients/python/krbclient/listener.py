@@ -86,7 +86,8 @@ class AsyncListener:
         except asyncio.TimeoutError as error:
             raise KRBTimeoutError(f"connecting to {self._host}:{self._port} timed out") from error
         except OSError as error:
-            raise KRBConnectionError(f"cannot register at {self._host}:{self._port}: {error}") from error
+            where = f"{self._host}:{self._port}"
+            raise KRBConnectionError(f"cannot register at {where}: {error}") from error
         return self
 
     def __aiter__(self) -> AsyncIterator[Event]:

@@ -13,7 +13,7 @@ from datetime import datetime
 from collections.abc import Iterator
 
 from .errors import ProtocolError
-from .protocol import decode, parse_decimal
+from .protocol import parse_decimal
 
 # The server writes day.month.year and the time unless it is midnight.
 _DATE = re.compile(r"(\d{1,2})\.(\d{1,2})\.(\d{4})(?: (\d{1,2}):(\d{2}):(\d{2}))?")
@@ -147,14 +147,21 @@ def parse_view(response: bytes) -> Lab:
     """Parses a whole view response (header and document) into a `Lab`."""
     body = document_body(response)
     try:
-        # Decoded first: values are 8-bit text although the declaration names UTF-8.
-        text = decode(body)
-        root = ET.fromstring(re.sub(r"^<\?xml[^>]*\?>", "", text))
+        root = ET.fromstring(re.sub(r"^<\?xml[^>]*\?>", "", _document_text(body)))
     except ET.ParseError as error:
         raise ProtocolError(f"malformed view document: {error}") from error
     if root.tag != "MyLabPlate":
         raise ProtocolError(f"unexpected root element {root.tag}")
     return Lab([_system(e) for e in root.findall("System")])
+
+
+def _document_text(body: bytes) -> str:
+    # Values are 8-bit text although the declaration names UTF-8: what is not UTF-8 is
+    # read as Latin-1, so that every byte comes through.
+    try:
+        return body.decode("utf-8")
+    except UnicodeDecodeError:
+        return body.decode("latin-1")
 
 
 class _Fields:

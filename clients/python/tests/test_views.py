@@ -108,6 +108,13 @@ class BrokenViewTest(unittest.TestCase):
                                    "<SysId>7</SysId></System>"))
         self.assertEqual(lab.systems[0].name, "A & B <1>")
 
+    def test_eight_bit_values_are_read_whatever_their_encoding(self):
+        for raw, expected in [("Caf\u00e9".encode(), "Caf\u00e9"), (b"Caf\xe9", "Caf\u00e9")]:
+            with self.subTest(raw=raw):
+                response = _document("<System><SysName>x</SysName><SysId>1</SysId></System>")
+                lab = parse_view(response.replace(b"<SysName>x<", b"<SysName>" + raw + b"<"))
+                self.assertEqual(lab.systems[0].name, expected)
+
 
 class DateTest(unittest.TestCase):
     def test_dates_as_the_server_writes_them(self):
