@@ -2,8 +2,8 @@
 # Installs the Debian packages the build needs, when they are missing.
 set -euo pipefail
 
-PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd python3
-          libexpat1-dev qt6-base-dev xvfb xauth)
+PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd
+          libexpat1-dev qt6-base-dev xvfb xauth python3 python3-venv)
 
 missing=()
 for package in "${PACKAGES[@]}"; do

@@ -1,0 +1,44 @@
+"""A client for the lab's storage unit server: unit commands, views, updates, notifications."""
+
+from .client import Client
+from .errors import (
+    CommandError,
+    CommandFailedError,
+    CommandRejectedError,
+    KRBConnectionError,
+    KRBError,
+    KRBTimeoutError,
+    ProtocolError,
+    UnknownUnitError,
+)
+from .events import Event, EventKind, parse_event
+from .results import ActivationResult, InventoryResult, MoveResult
+from .views import Cassette, Lab, Plate, Sector, System, TransferStation, Unit, parse_view
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "ActivationResult",
+    "Cassette",
+    "Client",
+    "CommandError",
+    "CommandFailedError",
+    "CommandRejectedError",
+    "Event",
+    "EventKind",
+    "InventoryResult",
+    "KRBConnectionError",
+    "KRBError",
+    "KRBTimeoutError",
+    "Lab",
+    "MoveResult",
+    "Plate",
+    "ProtocolError",
+    "Sector",
+    "System",
+    "TransferStation",
+    "Unit",
+    "UnknownUnitError",
+    "parse_event",
+    "parse_view",
+]
