@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace krb::platform {
@@ -33,10 +34,16 @@ std::optional<int> parsePortDigits(std::string_view digits) {
 
 // An entry in the port folder wins even when its target is gone: the open then
 // fails instead of falling back to a real serial port of the same number.
-std::optional<std::string> portFolderEntry(int number) {
+std::optional<std::string> portFolderPath(int number) {
     const char* folder = std::getenv("KRB_PORT_DIR");
     if (folder == nullptr || *folder == '\0') return std::nullopt;
-    std::string entry = std::string(folder) + "/COM" + std::to_string(number);
+    return std::string(folder) + "/COM" + std::to_string(number);
+}
+
+std::optional<std::string> portFolderEntry(int number) {
+    const auto path = portFolderPath(number);
+    if (!path) return std::nullopt;
+    const std::string& entry = *path;
     struct stat info {};
     if (::lstat(entry.c_str(), &info) != 0) return std::nullopt;
     std::error_code error;
@@ -46,6 +53,22 @@ std::optional<std::string> portFolderEntry(int number) {
 }
 
 }  // namespace
+
+std::optional<std::string> portFolderAddress(const std::string& windowsName) {
+    constexpr std::size_t kLongestAddress = 512;
+    const auto number = comPortNumber(windowsName);
+    const auto path = number ? portFolderPath(*number) : std::nullopt;
+    struct stat info {};
+    if (!path || ::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    std::ifstream file(*path);
+    std::string line;
+    std::getline(file, line);
+    if (line.size() > kLongestAddress) return std::string();
+    std::string text;
+    for (char c : line)
+        if (!std::isspace(static_cast<unsigned char>(c))) text += c;
+    return text;
+}
 
 std::optional<int> comPortNumber(const std::string& windowsName) {
     std::string_view name = windowsName;

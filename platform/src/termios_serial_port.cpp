@@ -12,6 +12,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/network_port.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
 #include "serial_log.h"
@@ -230,6 +231,9 @@ std::unique_ptr<SerialPort> openSerialPort(const std::string& windowsName) {
     std::unique_ptr<SerialPort> port;
     if (auto opener = currentOpener()) {
         port = opener(windowsName);
+    } else if (auto text = portFolderAddress(windowsName)) {
+        const auto address = parseNetworkAddress(*text);
+        if (address) port = openNetworkPort(*address, windowsName);
     } else {
         port = openTermiosPort(resolvePortName(windowsName), windowsName);
     }

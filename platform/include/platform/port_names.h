@@ -13,4 +13,8 @@ KRB_PLATFORM_API std::optional<int> comPortNumber(const std::string& windowsName
 // else /dev/ttyS<n-1>. Empty when the name is not a COM name.
 KRB_PLATFORM_API std::string resolvePortName(const std::string& windowsName);
 
+// The text of $KRB_PORT_DIR/COMn when that entry is a regular file (a serial device server's
+// address, "tcp://HOST:PORT" or "rfc2217://HOST:PORT"): its first line without blanks.
+KRB_PLATFORM_API std::optional<std::string> portFolderAddress(const std::string& windowsName);
+
 }  // namespace krb::platform
