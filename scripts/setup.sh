@@ -3,7 +3,7 @@
 set -euo pipefail
 
 PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd
-          libexpat1-dev qt6-base-dev xvfb xauth python3 python3-venv)
+          libexpat1-dev qt6-base-dev xvfb xauth python3 python3-venv ser2net)
 
 missing=()
 for package in "${PACKAGES[@]}"; do
