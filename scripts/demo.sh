@@ -26,12 +26,17 @@ DEMO_STATE="${TMPDIR:-/tmp}/krb-demo.state"
 
 SIM_PID=""
 SERVER_PID=""
+SER2NET_PID=""
 stop_all() {
   trap - INT TERM EXIT
   echo
   if [[ -n "$SERVER_PID" ]] && kill -0 "$SERVER_PID" 2>/dev/null; then
     kill -INT "$SERVER_PID" 2>/dev/null || true
     wait "$SERVER_PID" 2>/dev/null || true
+  fi
+  if [[ -n "$SER2NET_PID" ]]; then
+    kill "$SER2NET_PID" 2>/dev/null || true
+    wait "$SER2NET_PID" 2>/dev/null || true
   fi
   if [[ -n "$SIM_PID" ]] && kill -0 "$SIM_PID" 2>/dev/null; then
     kill -INT "$SIM_PID" 2>/dev/null || true
@@ -57,6 +62,33 @@ for _ in $(seq 1 300); do
 done
 grep -q '^ready' "$WORK/krb-sim.out" || { echo "krb-sim did not get ready" >&2; exit 1; }
 cat "$WORK/krb-sim.out"
+
+# KRB_DEMO_DEVICE_SERVER=1 puts the plate store Store4 (COM4, reader COM14) behind ser2net:
+# the server reaches its controller with telnet COM-port control and its reader as raw TCP,
+# through port folder entries that hold the addresses.
+if [[ "${KRB_DEMO_DEVICE_SERVER:-0}" == 1 ]]; then
+  command -v ser2net >/dev/null || [[ -x /usr/sbin/ser2net ]] || { echo "ser2net is not installed" >&2; exit 1; }
+  NET_DIR="$WORK/net-ports"
+  mkdir -p "$NET_DIR"
+  for entry in "$PORT_DIR"/COM*; do ln -s "$(readlink "$entry")" "$NET_DIR/$(basename "$entry")"; done
+  rm "$NET_DIR/COM4" "$NET_DIR/COM14"
+  cat > "$WORK/ser2net.yaml" <<EOF
+%YAML 1.1
+---
+connection: &store4
+    accepter: telnet(rfc2217),tcp,127.0.0.1,3104
+    connector: serialdev,$(readlink "$PORT_DIR/COM4"),9600e81,local
+connection: &store4reader
+    accepter: tcp,127.0.0.1,3114
+    connector: serialdev,$(readlink "$PORT_DIR/COM14"),9600e71,local
+EOF
+  PATH="$PATH:/usr/sbin" ser2net -n -c "$WORK/ser2net.yaml" -P "$WORK/ser2net.pid" &
+  SER2NET_PID=$!
+  echo "rfc2217://127.0.0.1:3104" > "$NET_DIR/COM4"
+  echo "tcp://127.0.0.1:3114" > "$NET_DIR/COM14"
+  export KRB_PORT_DIR="$NET_DIR"
+  echo "Store4 is behind ser2net: COM4 = $(cat "$NET_DIR/COM4"), COM14 = $(cat "$NET_DIR/COM14")"
+fi
 
 (cd "$WORK/lab" && exec "$SERVER" "$CONFIG" start) &
 SERVER_PID=$!
