@@ -2,19 +2,30 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/decimal.h"
 #include "sim/control_server.h"
+#include "sim/network_bridge.h"
 #include "sim/virtual_lab.h"
 
 namespace {
 
 constexpr const char* kDefaultSimFile = "Simulation.lni";
 
+struct NetworkUnit {
+    int com = 0;
+    int port = 0;  // 0: a free port
+    krb::sim::BridgeMode mode = krb::sim::BridgeMode::Raw;
+};
+
 struct Options {
+    std::vector<NetworkUnit> networkUnits;
     std::string driverConfig;
     std::string simFile;
     std::string portDir;
@@ -29,7 +40,35 @@ void printUsage() {
            "  --control   UNIX socket of the control interface (default: "
            "<port-dir>/krb-sim.control)\n"
            "  --sim       simulation file (default: Simulation.lni beside DriverConfig.lni, if "
-           "any)\n";
+           "any)\n"
+           "  --tcp COMn[:PORT], --rfc2217 COMn[:PORT]\n"
+           "              put that port on the network instead: a TCP port on 127.0.0.1 (raw,\n"
+           "              or with telnet COM-port control); its entry holds the address\n";
+}
+
+// "COM4", "COM4:4004" or "4:4004".
+std::optional<NetworkUnit> parseNetworkUnit(std::string text) {
+    if (text.rfind("COM", 0) == 0) text.erase(0, 3);
+    const auto colon = text.find(':');
+    const auto com = krb::platform::parseInt32(text.substr(0, colon));
+    const auto port = colon == std::string::npos
+                          ? std::optional<int>(0)
+                          : krb::platform::parseInt32(text.substr(colon + 1));
+    if (!com || *com < 1 || !port || *port < 0 || *port > 65535) return std::nullopt;
+    return NetworkUnit{*com, *port, krb::sim::BridgeMode::Raw};
+}
+
+// The unit's entry becomes a file with the bridge's address in place of the device link.
+std::unique_ptr<krb::sim::NetworkBridge> putOnNetwork(const std::string& portDir,
+                                                      const NetworkUnit& unit) {
+    const std::filesystem::path entry = portDir + "/COM" + std::to_string(unit.com);
+    auto bridge = std::make_unique<krb::sim::NetworkBridge>(
+        std::filesystem::read_symlink(entry).string(), unit.port, unit.mode);
+    const std::filesystem::path temporary = entry.string() + ".address";
+    std::ofstream(temporary) << bridge->address() << "\n";
+    std::filesystem::rename(temporary, entry);
+    std::cout << "COM" << unit.com << " on the network: " << bridge->address() << "\n";
+    return bridge;
 }
 
 std::optional<Options> parseArguments(int argc, char** argv) {
@@ -47,6 +86,13 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             if (!value(options.controlPath)) return std::nullopt;
         } else if (argument == "--sim") {
             if (!value(options.simFile)) return std::nullopt;
+        } else if (argument == "--tcp" || argument == "--rfc2217") {
+            std::string text;
+            auto unit = value(text) ? parseNetworkUnit(text) : std::nullopt;
+            if (!unit) return std::nullopt;
+            unit->mode =
+                argument == "--tcp" ? krb::sim::BridgeMode::Raw : krb::sim::BridgeMode::Rfc2217;
+            options.networkUnits.push_back(*unit);
         } else if (argument == "-h" || argument == "--help" || !options.driverConfig.empty() ||
                    argument.rfind("--", 0) == 0) {
             return std::nullopt;
@@ -98,6 +144,9 @@ int main(int argc, char** argv) {
         krb::sim::ControlServer control(
             controlPath, [&lab](const std::string& line) { return lab->control(line); });
         for (const auto& line : lab->statusLines()) std::cout << line << "\n";
+        std::vector<std::unique_ptr<krb::sim::NetworkBridge>> bridges;
+        for (const auto& unit : options->networkUnits)
+            bridges.push_back(putOnNetwork(lab->portDirectory(), unit));
         std::cout << "ports: " << lab->portDirectory() << "\n"
                   << "control: " << control.path() << "\n"
                   << "simulation: " << (options->simFile.empty() ? "(none)" : options->simFile)
