@@ -84,12 +84,16 @@ std::string withNewlines(const std::string& text) {
 
 }  // namespace
 
-void showOperatorMessage(const std::string& caption, const std::string& text) {
+void noteOperatorEvent(const std::string& caption, const std::string& text) {
     std::string line = caption + ": " + withNewlines(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     // Called outside the lock, so a sink may itself show a message or replace the sink.
     deliver(kSink, caption, text);
+}
+
+void showOperatorMessage(const std::string& caption, const std::string& text) {
+    noteOperatorEvent(caption, text);
     deliver(kDisplay, caption, text);
 }
 

@@ -12,6 +12,8 @@ using OperatorMessageSink =
     std::function<void(const std::string& caption, const std::string& text)>;
 
 KRB_PLATFORM_API void showOperatorMessage(const std::string& caption, const std::string& text);
+// An event the operator should find in the log (stderr and the sink) but that needs no box.
+KRB_PLATFORM_API void noteOperatorEvent(const std::string& caption, const std::string& text);
 // Installs an extra sink (log file, window shell); empty removes it. Returns once calls of
 // the old sink on other threads have ended, so its owner may then go away.
 KRB_PLATFORM_API void setOperatorMessageSink(OperatorMessageSink sink);
