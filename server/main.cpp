@@ -21,8 +21,7 @@
 namespace {
 
 constexpr const char* kUsage = "usage: KRBServer <DriverConfig.lni> start";
-constexpr const char* kHelp = R"(
-Serves the lab described by DriverConfig.lni to lab software over TCP.
+constexpr const char* kHelp = R"(Serves the lab described by DriverConfig.lni to lab software over TCP.
 
   KRBServer <DriverConfig.lni> start   listen on the [TCP] port of the configuration
   KRBServer --headless <...> start     the same without a window, also when a display is there
@@ -81,7 +80,7 @@ int main(int argc, char** argv) {
     krb::server::KeepLargeViewBuffersInTheHeap();
     std::vector<std::string> arguments(argv + 1, argv + argc);
     if (Asks(arguments, "--help", "-h")) {
-        std::cout << kUsage << "\n" << kHelp;
+        std::cout << kHelp << "\n" << kUsage << std::endl;
         return EXIT_SUCCESS;
     }
     if (Asks(arguments, "--commands")) return PrintCommandReference();
