@@ -22,6 +22,7 @@ const char* const kDashboardPage = R"page(<!DOCTYPE html>
   #status.unreachable { background: var(--bad); }
   #server { color: #c9ced6; font-size: .9rem; }
   main { padding: 1rem; display: grid; gap: 1rem; }
+  #lab { display: grid; gap: 1rem; }
   section.system > h2 { font-size: 1rem; margin: 0 0 .5rem; }
   .units { display: grid; gap: 1rem; grid-template-columns: repeat(auto-fill, minmax(320px, 1fr)); }
   .unit { background: #fff; border: 1px solid var(--line); border-radius: .5rem; padding: .75rem; }
@@ -134,8 +135,8 @@ function cassetteColumn(unit, cassette) {
 function unitCard(unit) {
   const card = element("article", "unit");
   card.dataset.unit = unit.id;
-  const title = element("h3", "", unit.name || unit.id);
-  title.append(element("span", "id", unit.id + " · COM" + unit.comPort));
+  const title = element("h3", "", unit.id);
+  title.append(element("span", "id", (unit.name ? unit.name + " · " : "") + "COM" + unit.comPort));
   card.append(title, unitStates(unit));
   if (unit.sectors.length) {
     card.append(element("div", "sectors", "Sectors: " +
