@@ -1,7 +1,9 @@
 #include "Dashboard.h"
 
+#include <algorithm>
 #include <iostream>
 
+#include "UnitId.h"
 #include "UnitMain.h"
 #include "WebConfig.h"
 #include "platform/operator_message.h"
@@ -48,12 +50,23 @@ void Dashboard::ArmTimer() {
     timer_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
         auto self = weak.lock();
         if (error || !self || !self->server_) return;
+        self->ReadClimateNowAndThen();
         self->PublishSnapshot();
         self->ArmTimer();
     });
 }
 
-void Dashboard::PublishSnapshot() { hub_.Publish(TakeLabSnapshot(core_, contents_)); }
+void Dashboard::PublishSnapshot() { hub_.Publish(TakeLabSnapshot(core_, contents_, climate_)); }
+
+void Dashboard::ReadClimateNowAndThen() {
+    if (++snapshotsSinceClimateRead_ < kSnapshotsPerClimateRead) return;
+    snapshotsSinceClimateRead_ = 0;
+    for (TKRBId* unit : core_.TcpBrowser().Units()) {
+        const auto options = ClimateOptionsOf(*unit);
+        const bool hasClimate = std::find(options.begin(), options.end(), true) != options.end();
+        if (hasClimate && unit->Activated) climate_.StartReading(*unit);
+    }
+}
 
 std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core) {
     auto dashboard = std::make_shared<Dashboard>(core);

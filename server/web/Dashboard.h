@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "ClimateReadings.h"
 #include "DashboardFeed.h"
 #include "DashboardServer.h"
 
@@ -21,6 +22,7 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
   public:
     // Real time: browsers are told of a change within this, at any time scale.
     static constexpr auto kSnapshotInterval = std::chrono::milliseconds(200);
+    static constexpr int kSnapshotsPerClimateRead = 25;
 
     explicit Dashboard(ServerCore& core);
     ~Dashboard();
@@ -36,11 +38,14 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
     void StartListener(const std::string& configFile);
     void StopListener();
     void ArmTimer();
+    void ReadClimateNowAndThen();
 
     ServerCore& core_;
     asio::steady_timer timer_;
     std::string configFile_;
     ContentsCache contents_;
+    ClimateReadings climate_;
+    int snapshotsSinceClimateRead_ = 0;
     SnapshotHub hub_;
     std::unique_ptr<DashboardServer> server_;
 };

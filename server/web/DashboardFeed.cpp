@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "ClimateReadings.h"
 #include "TextNumbers.h"
 #include "UnitId.h"
 #include "UnitMain.h"
@@ -32,7 +33,7 @@ std::vector<LocationView> ReadLocations(const std::string& path) {
     return locations;
 }
 
-UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents) {
+UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateReadings& climate) {
     UnitView view;
     view.Id = unit.UnitId;
     view.Name = unit.UnitName;
@@ -42,6 +43,7 @@ UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents) {
     view.DoorOpen = unit.DoorOpened;
     view.Error = unit.Error;
     view.ErrorCode = unit.ErrorCode;
+    view.Climate = ClimateValuesOf(ClimateOptionsOf(unit), climate.LastReading(unit));
     for (const auto& sector : unit.Sectors) {
         SectorView sectorView{sector->Name, {}};
         for (const auto* cassette : sector->Cassettes)
@@ -102,7 +104,8 @@ const std::vector<LocationView>& ContentsCache::LocationsOf(const TKRBId& unit) 
 
 // --- snapshot --------------------------------------------------------------------------------
 
-LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents) {
+LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents,
+                            const ClimateReadings& climate) {
     LabSnapshot snapshot;
     const TServerState state = core.State();
     snapshot.Listening = state.Listening;
@@ -112,7 +115,7 @@ LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents) {
     for (const auto& system : core.Manager().Lab().Systems) {
         SystemView systemView{system->Name, system->Id, {}};
         for (const auto& unit : system->Units) {
-            systemView.Units.push_back(UnitViewOf(*unit, contents));
+            systemView.Units.push_back(UnitViewOf(*unit, contents, climate));
         }
         snapshot.Systems.push_back(std::move(systemView));
     }

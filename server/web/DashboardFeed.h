@@ -49,8 +49,11 @@ class ContentsCache {
     std::map<std::string, Entry> files_;
 };
 
+class ClimateReadings;
+
 // On the loop: the lab as it stands.
-LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents);
+LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents,
+                            const ClimateReadings& climate);
 
 struct PublishedSnapshot {
     std::uint64_t Version = 0;

@@ -33,6 +33,7 @@ const char* const kDashboardPage = R"page(<!DOCTYPE html>
   .state.on { background: #e5f3ea; border-color: var(--ok); color: var(--ok); }
   .state.warn { background: #fff3e0; border-color: var(--warn); color: var(--warn); }
   .state.bad { background: #fdecea; border-color: var(--bad); color: var(--bad); }
+  .climate { font-size: .85rem; margin-bottom: .3rem; }
   .sectors { font-size: .85rem; color: #444; margin-bottom: .4rem; }
   .cassettes { display: flex; flex-wrap: wrap; gap: 4px; align-items: flex-end; }
   .cassette { display: flex; flex-direction: column-reverse; gap: 1px; align-items: center; }
@@ -138,6 +139,10 @@ function unitCard(unit) {
   const title = element("h3", "", unit.id);
   title.append(element("span", "id", (unit.name ? unit.name + " · " : "") + "COM" + unit.comPort));
   card.append(title, unitStates(unit));
+  if (unit.climate.length) {
+    card.append(element("div", "climate", "Climate: " +
+      unit.climate.map(c => c.name + " " + (c.value === "" ? "?" : c.value)).join(" · ")));
+  }
   if (unit.sectors.length) {
     card.append(element("div", "sectors", "Sectors: " +
       unit.sectors.map(s => s.name + " (" + s.cassettes.join(", ") + ")").join("; ")));

@@ -74,6 +74,13 @@ std::string UnitJson(const UnitView& unit) {
         .Flag("doorOpen", unit.DoorOpen)
         .Flag("error", unit.Error)
         .Number("errorCode", unit.ErrorCode)
+        .Field("climate", JsonArray(unit.Climate,
+                                    [](const auto& value) {
+                                        return JsonObject()
+                                            .Text("name", value.first)
+                                            .Text("value", value.second)
+                                            .Done();
+                                    }))
         .Field("sectors", JsonArray(unit.Sectors, SectorJson))
         .Field("cassettes", JsonArray(unit.Cassettes, CassetteJson))
         .Done();

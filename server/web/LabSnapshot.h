@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace krb::server::web {
@@ -37,6 +38,7 @@ struct UnitView {
     bool DoorOpen = false;
     bool Error = false;
     std::int32_t ErrorCode = 0;
+    std::vector<std::pair<std::string, std::string>> Climate;  // name, actual value
     std::vector<SectorView> Sectors;
     std::vector<CassetteView> Cassettes;
 };

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "ClimateReadings.h"
 #include "DashboardFeed.h"
 #include "DashboardServer.h"
 #include "LabSnapshot.h"
@@ -38,6 +39,7 @@ TEST(SnapshotJson, CarriesTheLabWithEveryTextEscaped) {
     unit.Id = "Base1";
     unit.ComPort = 1;
     unit.DoorOpen = true;
+    unit.Climate.emplace_back("temperature", "37.0");
     unit.Sectors.push_back({"Assay", {1, 2}});
     unit.Cassettes.push_back({1, 2, {{1, 1, 1, true, "P\"1", "<b>&x"}}});
     lab.Systems.push_back({"S1", "7", {unit}});
@@ -46,10 +48,38 @@ TEST(SnapshotJson, CarriesTheLabWithEveryTextEscaped) {
               R"({"listening":true,"port":3100,"connections":0,"serviceListeners":0,)"
               R"("systems":[{"name":"S1","id":"7","units":[{"id":"Base1","name":"","comPort":1,)"
               R"("activated":false,"busy":false,"doorOpen":true,"error":false,"errorCode":0,)"
+              R"("climate":[{"name":"temperature","value":"37.0"}],)"
               R"("sectors":[{"name":"Assay","cassettes":[1,2]}],)"
               R"("cassettes":[{"number":1,"levels":2,"locations":[{"slot":1,"level":1,)"
               R"("present":true,"barcode":"P\"1","name":"\u003cb\u003e\u0026x"}]}]}]}],)"
               R"("log":["12:00:00.000 01.01.26;Connect;RH=\u003cx\u003e"]})");
+}
+
+TEST(ClimateValues, TakeTheUnitsOwnValuesFromAReading) {
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    const ClimateOptions all{true, true, true, true};
+    const ClimateOptions temperatureAndCO2{true, false, true, false};
+    const ClimateOptions none{false, false, false, false};
+    const struct {
+        ClimateOptions Options;
+        const char* Reading;
+        Values Expected;
+    } cases[] = {
+        {all,
+         "037.00;090.00;005.00;000.00",
+         {{"temperature", "037.00"}, {"humidity", "090.00"}, {"CO2", "005.00"}, {"N2", "000.00"}}},
+        {temperatureAndCO2,
+         "037.00;090.00;005.00;000.00",
+         {{"temperature", "037.00"}, {"CO2", "005.00"}}},
+        {none, "037.00;090.00;005.00;000.00", {}},
+        {all, "", {}},
+        {all, "037.00", {{"temperature", "037.00"}, {"humidity", ""}, {"CO2", ""}, {"N2", ""}}},
+        {all, ";;;", {{"temperature", ""}, {"humidity", ""}, {"CO2", ""}, {"N2", ""}}},
+        {temperatureAndCO2, "1;2;3;4;5;6", {{"temperature", "1"}, {"CO2", "3"}}},
+        {all, "-1", {{"temperature", "-1"}, {"humidity", ""}, {"CO2", ""}, {"N2", ""}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ClimateValuesOf(c.Options, c.Reading), c.Expected) << c.Reading;
 }
 
 class WebConfigTest : public ::testing::Test {

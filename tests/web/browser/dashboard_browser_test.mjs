@@ -181,6 +181,12 @@ async function main() {
       null, { timeout: 15000 });
     check(true, "the opened door shows as open");
 
+    await page.waitForFunction(
+      () => /^Climate: temperature \S+/.test(
+        document.querySelector('article[data-unit="Store4"] .climate')?.textContent ?? ""),
+      null, { timeout: 15000 });
+    check(true, `the activated unit's climate shows: ${await page.textContent('article[data-unit="Store4"] .climate')}`);
+
     const name = "<b>&x";
     check((await ask(`UpdatePlateName(Store4,${to},${name})`)).trim() === "1", "UpdatePlateName answers 1");
     await page.waitForSelector(`${cell("Store4", 2, 2)}[title*="name <b>&x"]`, { timeout: 2000 });
