@@ -34,6 +34,7 @@ void Dashboard::StartListener(const std::string& configFile) {
         if (!problem.empty()) platform::showOperatorMessage("KRB TCP/IP Server", problem);
         return;
     }
+    climate_ = std::make_unique<ClimateReadings>();
     std::cout << "KRBServer dashboard on http://" << config.BindAddress << ":" << server_->Port()
               << "/" << std::endl;
     PublishSnapshot();
@@ -43,6 +44,7 @@ void Dashboard::StartListener(const std::string& configFile) {
 void Dashboard::StopListener() {
     timer_.cancel();
     server_.reset();
+    climate_.reset();
 }
 
 void Dashboard::ArmTimer() {
@@ -56,7 +58,9 @@ void Dashboard::ArmTimer() {
     });
 }
 
-void Dashboard::PublishSnapshot() { hub_.Publish(TakeLabSnapshot(core_, contents_, climate_)); }
+void Dashboard::PublishSnapshot() {
+    if (server_) hub_.Publish(TakeLabSnapshot(core_, contents_, *climate_));
+}
 
 void Dashboard::ReadClimateNowAndThen() {
     if (++snapshotsSinceClimateRead_ < kSnapshotsPerClimateRead) return;
@@ -64,7 +68,7 @@ void Dashboard::ReadClimateNowAndThen() {
     for (TKRBId* unit : core_.TcpBrowser().Units()) {
         const auto options = ClimateOptionsOf(*unit);
         const bool hasClimate = std::find(options.begin(), options.end(), true) != options.end();
-        if (hasClimate && unit->Activated) climate_.StartReading(*unit);
+        if (hasClimate && unit->Activated) climate_->StartReading(*unit);
     }
 }
 

@@ -31,8 +31,8 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
 
     // On the loop.
     void FollowConfiguration(const TServerState& state);
-    void PublishSnapshot();
-    int Port() const;  // -1 while off
+    void PublishSnapshot();  // while the listener runs
+    int Port() const;        // -1 while off
 
   private:
     void StartListener(const std::string& configFile);
@@ -44,7 +44,7 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
     asio::steady_timer timer_;
     std::string configFile_;
     ContentsCache contents_;
-    ClimateReadings climate_;
+    std::unique_ptr<ClimateReadings> climate_;  // its reader thread runs with the listener
     int snapshotsSinceClimateRead_ = 0;
     SnapshotHub hub_;
     std::unique_ptr<DashboardServer> server_;

@@ -79,6 +79,7 @@ function unitStates(unit) {
   const states = element("div", "states");
   states.append(stateChip(unit.activated ? "activated" : "not activated", unit.activated ? "on" : ""));
   states.append(stateChip(unit.busy ? "busy" : "idle", unit.busy ? "warn" : ""));
+  if (!unit.activated) return states;  // door and error are polled on activated units only
   const door = stateChip(unit.doorOpen ? "door open" : "door closed", unit.doorOpen ? "warn" : "");
   door.dataset.role = "door";
   states.append(door);

