@@ -202,7 +202,9 @@ async function main() {
     const screenshots = path.join(buildDir, "screenshots");
     fs.mkdirSync(screenshots, { recursive: true });
     await page.screenshot({ path: path.join(screenshots, "dashboard.png"), fullPage: true });
-    console.log(`screenshot: ${path.join(screenshots, "dashboard.png")}`);
+    await page.setViewportSize({ width: 820, height: 1180 });  // a tablet held upright
+    await page.screenshot({ path: path.join(screenshots, "dashboard-tablet.png"), fullPage: true });
+    console.log(`screenshots: ${path.join(screenshots, "dashboard.png")}, dashboard-tablet.png`);
 
     const metricsAfter = parseMetrics(await (await fetch(dashboard + "metrics")).text());
     check(metricsAfter.bad.length === 0, "/metrics still parses");
