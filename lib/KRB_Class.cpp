@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/clock.h"
+#include "platform/link_metrics.h"
 #include "text_numbers.h"
 
 namespace krb {
@@ -71,6 +72,7 @@ std::string TKRB_Class::Exchange(const std::string& command) {
     ExchangeReply.clear();
     std::string reply;
     if (PortHandle) {
+        const auto started = std::chrono::steady_clock::now();
         SendLine(command);
         sleepMs(60);
         reply = ReadReply();
@@ -78,12 +80,15 @@ std::string TKRB_Class::Exchange(const std::string& command) {
             sleepMs(30);
             reply = ReadReply();
         }
-        if (reply.empty()) {
+        const bool resend = reply.empty();
+        if (resend) {
             sleepMs(250);
             SendLine(command);
             sleepMs(250);
             reply = ReadReply();
         }
+        platform::recordLinkExchange(PortName, std::chrono::steady_clock::now() - started, resend,
+                                     reply.empty());
     }
     ExchangeReply = reply;
     ReplyPending = false;

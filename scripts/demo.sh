@@ -18,6 +18,10 @@ WORK="$(mktemp -d "${TMPDIR:-/tmp}/krb-demo.XXXXXX")"
 cp -r "$ROOT/examples/demo-lab" "$WORK/lab"
 CONFIG="$WORK/lab/DriverConfig.lni"
 PORT_DIR="$WORK/ports"
+# The dashboard is turned on in the copy only: the tests that run on the demo lab pick ports of
+# their own, and a fixed one would be contended.
+WEB_PORT="${KRB_WEB_PORT:-3180}"
+printf '[Web]\r\nPort=%s\r\n' "$WEB_PORT" >> "$CONFIG"
 mkdir -p "$PORT_DIR"
 export KRB_PORT_DIR="$PORT_DIR"
 export KRB_TIME_SCALE="${KRB_TIME_SCALE:-1.0}"
@@ -108,6 +112,7 @@ fi
 cat <<EOF
 
 The demo lab is served on TCP port $PORT (units: $(sed -n 's/^UNITS=//p' "$DEMO_STATE")).
+Dashboard: http://127.0.0.1:$WEB_PORT/ (read-only; metrics at http://127.0.0.1:$WEB_PORT/metrics).
 Time scale $KRB_TIME_SCALE (KRB_TIME_SCALE): $PACE.
 For a quick look: KRB_TIME_SCALE=0.1 scripts/demo.sh, or scripts/tour.sh for a guided tour.
 

@@ -3,7 +3,10 @@
 set -euo pipefail
 
 PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd
-          libexpat1-dev qt6-base-dev xvfb xauth python3 python3-venv ser2net)
+          libexpat1-dev qt6-base-dev xvfb xauth python3 python3-venv ser2net libcpp-httplib-dev chromium)
+# The dashboard's browser test runs on Node.js; a newer one already installed is kept.
+command -v node > /dev/null || PACKAGES+=(nodejs)
+command -v npm > /dev/null || PACKAGES+=(npm)
 
 missing=()
 for package in "${PACKAGES[@]}"; do

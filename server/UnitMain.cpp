@@ -8,6 +8,7 @@
 #include "UnitTHRKRBCommand.h"
 #include "platform/operator_message.h"
 #include "platform/profile_file.h"
+#include "web/Dashboard.h"
 
 namespace krb::server {
 namespace {
@@ -40,6 +41,7 @@ ServerCore::ServerCore(const KRBExports& exports)
     InstallUpdateCommands(*this);
     InstallViews(*this);
     InstallServiceNotifier(*this);
+    web::InstallDashboard(*this);
 }
 
 ServerCore::~ServerCore() {

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "UnitMain.h"
+#include "web/DashboardFeed.h"
 
 namespace krb::server {
 namespace {
@@ -42,6 +43,7 @@ std::string FormatLogLine(std::chrono::system_clock::time_point time, const std:
 }
 
 void ServerCore::WriteLog(const std::string& event, const std::string& details) {
+    web::DashboardLog().Add(event, details);
     const TServerState state = State();
     if (!state.LogEnabled) return;
     std::string line = FormatLogLine(std::chrono::system_clock::now(), event, details) + "\r\n";

@@ -7,6 +7,7 @@
 #include "TextNumbers.h"
 #include "UnitId.h"
 #include "platform/profile_file.h"
+#include "web/ServerMetrics.h"
 
 namespace krb::server {
 
@@ -67,7 +68,7 @@ std::optional<std::vector<std::string>> LoadTextLines(const std::string& path) {
 bool SaveTextLines(const std::string& path, const std::vector<std::string>& lines) {
     std::string content;
     for (const auto& line : lines) content.append(line).append("\r\n");
-    return platform::replaceFileAtomically(path, content);
+    return web::Metrics().RecordContentsWrite(platform::replaceFileAtomically(path, content));
 }
 
 TKRBPlate PlateFromContentsLine(const ContentsFields& fields) {

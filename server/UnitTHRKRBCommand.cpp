@@ -7,6 +7,7 @@
 
 #include "ClientLink.h"
 #include "TextNumbers.h"
+#include "web/CommandMetrics.h"
 
 namespace krb::server {
 namespace {
@@ -143,7 +144,7 @@ std::string TTHRUnitCommand::Reply(TKRBId& unit, const std::string& command) {
 }
 
 void TTHRUnitCommand::Execute() {
-    std::string reply = Reply(unit_, command_) + "\r\n";
+    std::string reply = web::MeasuredUnitReply(unit_, command_) + "\r\n";
     if (connection_) connection_->PostReply(std::move(reply));
     connection_.reset();
     auto& running = Running();

@@ -1,0 +1,32 @@
+#pragma once
+// Counters of the controller exchanges, per port, for the server's metrics page. The library
+// records each exchange; any thread may read a copy. Thread-safe.
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/export.h"
+
+namespace krb::platform {
+
+// Upper bounds (seconds) of the exchange latency buckets; the last bucket is unbounded.
+inline constexpr std::array<double, 8> kExchangeLatencyBounds{0.05, 0.1, 0.2, 0.3,
+                                                              0.5,  0.8, 1.2, 2.0};
+
+struct LinkCounters {
+    std::uint64_t Exchanges = 0;
+    std::uint64_t Retries = 0;   // exchanges that had to send their command again
+    std::uint64_t TimeOuts = 0;  // exchanges that ended without a reply
+    std::array<std::uint64_t, kExchangeLatencyBounds.size() + 1> LatencyBuckets{};
+    double LatencySeconds = 0;
+};
+
+// `port` as the library names it ("COM3", "\\.\COM12").
+KRB_PLATFORM_API void recordLinkExchange(const std::string& port,
+                                         std::chrono::steady_clock::duration elapsed, bool resent,
+                                         bool timedOut);
+KRB_PLATFORM_API std::map<std::string, LinkCounters> linkCounters();
+
+}  // namespace krb::platform

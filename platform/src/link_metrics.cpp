@@ -1,0 +1,46 @@
+#include "platform/link_metrics.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace krb::platform {
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::map<std::string, LinkCounters> ports;
+};
+
+Registry& TheRegistry() {
+    static auto* registry = new Registry;  // library threads may still record at exit
+    return *registry;
+}
+
+std::size_t BucketOf(double seconds) {
+    const auto bound =
+        std::lower_bound(kExchangeLatencyBounds.begin(), kExchangeLatencyBounds.end(), seconds);
+    return static_cast<std::size_t>(bound - kExchangeLatencyBounds.begin());
+}
+
+}  // namespace
+
+void recordLinkExchange(const std::string& port, std::chrono::steady_clock::duration elapsed,
+                        bool resent, bool timedOut) {
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    LinkCounters& counters = registry.ports[port];
+    ++counters.Exchanges;
+    if (resent) ++counters.Retries;
+    if (timedOut) ++counters.TimeOuts;
+    ++counters.LatencyBuckets[BucketOf(seconds)];
+    counters.LatencySeconds += seconds;
+}
+
+std::map<std::string, LinkCounters> linkCounters() {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    return registry.ports;
+}
+
+}  // namespace krb::platform

@@ -1,0 +1,48 @@
+#pragma once
+// Climate actual values for the dashboard, read off the loop at a slow pace so that browsers
+// never cause controller traffic: one read per activated climate unit every few seconds, at
+// most one in flight per unit.
+#include <array>
+#include <asio/thread_pool.hpp>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace krb::server {
+class TKRBId;
+}
+
+namespace krb::server::web {
+
+// Which climate values a unit has: temperature, humidity, CO2, N2.
+using ClimateOptions = std::array<bool, 4>;
+ClimateOptions ClimateOptionsOf(const TKRBId& unit);
+
+// The values named in `options` from a "T;H;CO2;N2" reading, as (name, value); a missing
+// field reads as empty, an empty reading gives none.
+std::vector<std::pair<std::string, std::string>> ClimateValuesOf(const ClimateOptions& options,
+                                                                 const std::string& reading);
+
+class ClimateReadings {
+  public:
+    ClimateReadings() = default;
+    ~ClimateReadings();
+    ClimateReadings(const ClimateReadings&) = delete;
+    ClimateReadings& operator=(const ClimateReadings&) = delete;
+
+    void StartReading(TKRBId& unit);  // on the loop; skipped while one is in flight
+    std::string LastReading(const TKRBId& unit) const;
+
+  private:
+    struct Reading {
+        bool InFlight = false;
+        std::string Text;
+    };
+    mutable std::mutex mutex_;
+    std::map<const TKRBId*, Reading> readings_;
+    asio::thread_pool reader_{1};
+};
+
+}  // namespace krb::server::web

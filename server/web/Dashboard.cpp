@@ -1,0 +1,82 @@
+#include "Dashboard.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "UnitId.h"
+#include "UnitMain.h"
+#include "WebConfig.h"
+#include "platform/operator_message.h"
+
+namespace krb::server::web {
+
+Dashboard::Dashboard(ServerCore& core) : core_(core), timer_(core.Loop()) {}
+
+Dashboard::~Dashboard() { StopListener(); }
+
+int Dashboard::Port() const { return server_ ? server_->Port() : -1; }
+
+void Dashboard::FollowConfiguration(const TServerState& state) {
+    if (state.ConfFile == configFile_) return;
+    configFile_ = state.ConfFile;
+    StopListener();
+    StartListener(configFile_);
+}
+
+void Dashboard::StartListener(const std::string& configFile) {
+    const WebConfig config = ReadWebConfig(configFile);
+    std::string problem = config.Problem;
+    if (config.Enabled) {
+        auto server = std::make_unique<DashboardServer>(hub_);
+        if (server->Start(config.BindAddress, config.Port, problem)) server_ = std::move(server);
+    }
+    if (!server_) {
+        if (!problem.empty()) platform::showOperatorMessage("KRB TCP/IP Server", problem);
+        return;
+    }
+    climate_ = std::make_unique<ClimateReadings>();
+    std::cout << "KRBServer dashboard on http://" << config.BindAddress << ":" << server_->Port()
+              << "/" << std::endl;
+    PublishSnapshot();
+    ArmTimer();
+}
+
+void Dashboard::StopListener() {
+    timer_.cancel();
+    server_.reset();
+    climate_.reset();
+}
+
+void Dashboard::ArmTimer() {
+    timer_.expires_after(kSnapshotInterval);
+    timer_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
+        auto self = weak.lock();
+        if (error || !self || !self->server_) return;
+        self->ReadClimateNowAndThen();
+        self->PublishSnapshot();
+        self->ArmTimer();
+    });
+}
+
+void Dashboard::PublishSnapshot() {
+    if (server_) hub_.Publish(TakeLabSnapshot(core_, contents_, *climate_));
+}
+
+void Dashboard::ReadClimateNowAndThen() {
+    if (++snapshotsSinceClimateRead_ < kSnapshotsPerClimateRead) return;
+    snapshotsSinceClimateRead_ = 0;
+    for (TKRBId* unit : core_.TcpBrowser().Units()) {
+        const auto options = ClimateOptionsOf(*unit);
+        const bool hasClimate = std::find(options.begin(), options.end(), true) != options.end();
+        if (hasClimate && unit->Activated) climate_->StartReading(*unit);
+    }
+}
+
+std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core) {
+    auto dashboard = std::make_shared<Dashboard>(core);
+    core.AddStateObserver(
+        [dashboard](const TServerState& state) { dashboard->FollowConfiguration(state); });
+    return dashboard;
+}
+
+}  // namespace krb::server::web

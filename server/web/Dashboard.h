@@ -1,0 +1,55 @@
+#pragma once
+// The web dashboard of a server: follows the configuration's [Web] section, runs the
+// listener, and while it runs takes a snapshot of the lab on the event loop at a short
+// interval and publishes it when it changed.
+#include <asio.hpp>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "ClimateReadings.h"
+#include "DashboardFeed.h"
+#include "DashboardServer.h"
+
+namespace krb::server {
+class ServerCore;
+struct TServerState;
+}  // namespace krb::server
+
+namespace krb::server::web {
+
+class Dashboard : public std::enable_shared_from_this<Dashboard> {
+  public:
+    // Real time: browsers are told of a change within this, at any time scale.
+    static constexpr auto kSnapshotInterval = std::chrono::milliseconds(200);
+    static constexpr int kSnapshotsPerClimateRead = 25;
+
+    explicit Dashboard(ServerCore& core);
+    ~Dashboard();
+    Dashboard(const Dashboard&) = delete;
+    Dashboard& operator=(const Dashboard&) = delete;
+
+    // On the loop.
+    void FollowConfiguration(const TServerState& state);
+    void PublishSnapshot();  // while the listener runs
+    int Port() const;        // -1 while off
+
+  private:
+    void StartListener(const std::string& configFile);
+    void StopListener();
+    void ArmTimer();
+    void ReadClimateNowAndThen();
+
+    ServerCore& core_;
+    asio::steady_timer timer_;
+    std::string configFile_;
+    ContentsCache contents_;
+    std::unique_ptr<ClimateReadings> climate_;  // its reader thread runs with the listener
+    int snapshotsSinceClimateRead_ = 0;
+    SnapshotHub hub_;
+    std::unique_ptr<DashboardServer> server_;
+};
+
+std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core);
+
+}  // namespace krb::server::web

@@ -1,0 +1,171 @@
+#include "DashboardFeed.h"
+
+#include <system_error>
+
+#include "ClimateReadings.h"
+#include "TextNumbers.h"
+#include "UnitId.h"
+#include "UnitMain.h"
+#include "UnitPlate.h"
+#include "UnitSystem.h"
+
+namespace krb::server::web {
+namespace {
+
+LocationView LocationOf(const ContentsFields& fields) {
+    LocationView location;
+    location.Slot = Int32Or(fields[kSlotNoField], 0);
+    location.Cassette = Int32Or(fields[kCassetteField], 0);
+    location.Level = Int32Or(fields[kLevelField], 0);
+    location.Present = fields[kPresentField] == "1";
+    location.Barcode = fields[kBarcodeField];
+    location.Name = fields[kUserIdField];
+    return location;
+}
+
+std::vector<LocationView> ReadLocations(const std::string& path) {
+    std::vector<LocationView> locations;
+    const auto lines = LoadTextLines(path);
+    if (!lines) return locations;
+    for (const auto& line : *lines) {
+        if (!line.empty()) locations.push_back(LocationOf(SplitContentsLine(line)));
+    }
+    return locations;
+}
+
+UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateReadings& climate) {
+    UnitView view;
+    view.Id = unit.UnitId;
+    view.Name = unit.UnitName;
+    view.ComPort = unit.ComPort;
+    view.Activated = unit.Activated;
+    view.Busy = unit.Busy;
+    view.DoorOpen = unit.DoorOpened;
+    view.Error = unit.Error;
+    view.ErrorCode = unit.ErrorCode;
+    view.Climate = ClimateValuesOf(ClimateOptionsOf(unit), climate.LastReading(unit));
+    for (const auto& sector : unit.Sectors) {
+        SectorView sectorView{sector->Name, {}};
+        for (const auto* cassette : sector->Cassettes)
+            sectorView.Cassettes.push_back(cassette->Number);
+        view.Sectors.push_back(std::move(sectorView));
+    }
+    const auto& locations = contents.LocationsOf(unit);
+    for (const auto& cassette : unit.Cassettes) {
+        CassetteView cassetteView{cassette->Number, cassette->Levels, {}};
+        for (const auto& location : locations) {
+            if (location.Cassette == cassette->Number) cassetteView.Locations.push_back(location);
+        }
+        view.Cassettes.push_back(std::move(cassetteView));
+    }
+    return view;
+}
+
+}  // namespace
+
+// --- log -------------------------------------------------------------------------------------
+
+void RecentLog::Add(const std::string& event, const std::string& details) {
+    std::string line = FormatLogLine(std::chrono::system_clock::now(), event, details);
+    std::lock_guard lock(mutex_);
+    lines_.push_back(std::move(line));
+    if (lines_.size() > kLines) lines_.pop_front();
+}
+
+std::vector<std::string> RecentLog::Lines() const {
+    std::lock_guard lock(mutex_);
+    return {lines_.begin(), lines_.end()};
+}
+
+RecentLog& DashboardLog() {
+    static auto* log = new RecentLog;  // threads may log at exit
+    return *log;
+}
+
+// --- contents --------------------------------------------------------------------------------
+
+const std::vector<LocationView>& ContentsCache::LocationsOf(const TKRBId& unit) {
+    Entry& entry = files_[unit.ContentsFile];
+    std::error_code error;
+    const auto modified = std::filesystem::last_write_time(unit.ContentsFile, error);
+    const auto size = error ? 0 : std::filesystem::file_size(unit.ContentsFile, error);
+    if (error) {
+        entry = Entry{};
+        return entry.Locations;
+    }
+    if (!entry.Read || entry.Modified != modified || entry.Size != size) {
+        entry.Locations = ReadLocations(unit.ContentsFile);
+        entry.Modified = modified;
+        entry.Size = size;
+        entry.Read = true;
+    }
+    return entry.Locations;
+}
+
+// --- snapshot --------------------------------------------------------------------------------
+
+LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents,
+                            const ClimateReadings& climate) {
+    LabSnapshot snapshot;
+    const TServerState state = core.State();
+    snapshot.Listening = state.Listening;
+    snapshot.Port = state.LocalPort;
+    snapshot.Connections = core.ConnectionCount();
+    snapshot.ServiceListeners = core.ServiceSockets().size();
+    for (const auto& system : core.Manager().Lab().Systems) {
+        SystemView systemView{system->Name, system->Id, {}};
+        for (const auto& unit : system->Units) {
+            systemView.Units.push_back(UnitViewOf(*unit, contents, climate));
+        }
+        snapshot.Systems.push_back(std::move(systemView));
+    }
+    snapshot.Log = DashboardLog().Lines();
+    return snapshot;
+}
+
+// --- hub -------------------------------------------------------------------------------------
+
+SnapshotHub::SnapshotHub() {
+    latest_.Snapshot = std::make_shared<const LabSnapshot>();
+    latest_.Json = SnapshotJson(*latest_.Snapshot);
+}
+
+bool SnapshotHub::Publish(LabSnapshot snapshot) {
+    std::string json = SnapshotJson(snapshot);
+    {
+        std::lock_guard lock(mutex_);
+        if (json == latest_.Json) return false;
+        ++latest_.Version;
+        latest_.Snapshot = std::make_shared<const LabSnapshot>(std::move(snapshot));
+        latest_.Json = std::move(json);
+    }
+    changed_.notify_all();
+    return true;
+}
+
+PublishedSnapshot SnapshotHub::Latest() const {
+    std::lock_guard lock(mutex_);
+    return latest_;
+}
+
+PublishedSnapshot SnapshotHub::WaitNewerThan(std::uint64_t seen,
+                                             std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, limit, [&] { return closed_ || latest_.Version > seen; });
+    return latest_;
+}
+
+void SnapshotHub::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool SnapshotHub::Closed() const {
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+
+}  // namespace krb::server::web

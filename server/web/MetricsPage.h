@@ -1,0 +1,14 @@
+#pragma once
+// The text of /metrics: the controller links, the server's counters and the lab's state.
+#include <string>
+
+#include "LabSnapshot.h"
+
+namespace krb::server::web {
+
+// The controller port number in a library port name ("COM3", "\\.\COM12"); 0 when none.
+int ComPortOf(const std::string& portName);
+
+std::string MetricsPage(const LabSnapshot& snapshot, bool webListening);
+
+}  // namespace krb::server::web

@@ -1,0 +1,17 @@
+#pragma once
+// The [Web] section of DriverConfig.lni: the dashboard's own listener. Absent, it is off.
+#include <optional>
+#include <string>
+
+namespace krb::server::web {
+
+struct WebConfig {
+    bool Enabled = false;
+    int Port = 0;  // 0: the system picks one
+    std::string BindAddress = "127.0.0.1";
+    std::string Problem;  // why a present section was refused; the dashboard then stays off
+};
+
+WebConfig ReadWebConfig(const std::string& driverConfigPath);
+
+}  // namespace krb::server::web

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "MetricsPage.h"
+#include "PrometheusText.h"
+#include "ServerMetrics.h"
+#include "platform/link_metrics.h"
+#include "prometheus_parser.h"
+
+namespace krb::server::web {
+namespace {
+
+using testing::ParsePrometheusText;
+using Type = PrometheusText::Type;
+
+TEST(PrometheusText, LabelValuesSurviveEscapingAndReadBackAsWritten) {
+    const std::string values[] = {"plain", "with \"quotes\"", "back\\slash", "two\nlines", "<b>&x",
+                                  "",      "trailing\\"};
+    PrometheusText text;
+    text.Family("krb_test_total", "Help with a \\ and a\nline break.", Type::Counter);
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        text.Sample("krb_test_total", {{"value", values[i]}, {"index", std::to_string(i)}},
+                    static_cast<double>(i));
+    }
+    const auto parsed = ParsePrometheusText(text.Text());
+    EXPECT_TRUE(parsed.Problems.empty()) << ::testing::PrintToString(parsed.Problems);
+    ASSERT_EQ(parsed.Samples.size(), std::size(values));
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        EXPECT_EQ(parsed.Samples[i].Labels.at("value"), values[i]);
+        EXPECT_EQ(parsed.Samples[i].Value, static_cast<double>(i));
+    }
+}
+
+TEST(PrometheusText, SampleValuesUseTheFormatsSpellings) {
+    const struct {
+        double Value;
+        const char* Text;
+    } cases[] = {{0, "0"},       {3, "3"},           {0.05, "0.05"},      {1e20, "1e+20"},
+                 {-2.5, "-2.5"}, {INFINITY, "+Inf"}, {-INFINITY, "-Inf"}, {NAN, "NaN"}};
+    for (const auto& c : cases) EXPECT_EQ(FormatSampleValue(c.Value), c.Text) << c.Value;
+}
+
+TEST(PrometheusText, HistogramBucketsAreCumulativeAndEndWithTheCount) {
+    PrometheusText text;
+    text.Family("krb_latency_seconds", "Latency.", Type::Histogram);
+    text.Histogram("krb_latency_seconds", {{"unit", "A"}}, {{0.1, 1}, {2, 0, 5}, 7.5});
+    text.Histogram("krb_latency_seconds", {{"unit", "B"}}, {{0.1, 1}, {}, 0});
+    const auto parsed = ParsePrometheusText(text.Text());
+    EXPECT_TRUE(parsed.Problems.empty()) << ::testing::PrintToString(parsed.Problems);
+    EXPECT_EQ(parsed.Value("krb_latency_seconds_bucket", {{"unit", "A"}, {"le", "0.1"}}), 2);
+    EXPECT_EQ(parsed.Value("krb_latency_seconds_bucket", {{"unit", "A"}, {"le", "1"}}), 2);
+    EXPECT_EQ(parsed.Value("krb_latency_seconds_bucket", {{"unit", "A"}, {"le", "+Inf"}}), 7);
+    EXPECT_EQ(parsed.Value("krb_latency_seconds_count", {{"unit", "A"}}), 7);
+    EXPECT_EQ(parsed.Value("krb_latency_seconds_sum", {{"unit", "A"}}), 7.5);
+    EXPECT_EQ(parsed.Value("krb_latency_seconds_count", {{"unit", "B"}}), 0);
+}
+
+// The reader used below must itself refuse what the format does not allow.
+TEST(PrometheusTextReader, RefusesMalformedText) {
+    const char* malformed[] = {
+        "krb_x 1\n",                                            // no TYPE
+        "# TYPE krb_x counter\nkrb_x{a=\"1} 1\n",               // open quote
+        "# TYPE krb_x counter\nkrb_x{a=\"1\",a=\"2\"} 1\n",     // label twice
+        "# TYPE krb_x counter\nkrb_x one\n",                    // no number
+        "# TYPE krb_x counter\nkrb_x 1",                        // no final line break
+        "# TYPE krb_x counter\n# TYPE krb_y gauge\nkrb_x 1\n",  // outside its block
+        "# TYPE krb_h histogram\nkrb_h_bucket{le=\"1\"} 2\nkrb_h_bucket{le=\"+Inf\"} 1\n"
+        "krb_h_count 1\n",                                                    // not cumulative
+        "# TYPE krb_h histogram\nkrb_h_bucket{le=\"1\"} 2\nkrb_h_count 2\n",  // no +Inf
+    };
+    for (const char* text : malformed) {
+        EXPECT_FALSE(ParsePrometheusText(text).Problems.empty()) << text;
+    }
+}
+
+TEST(CommandResult, KeepsErrorCodesAndFoldsEverythingElse) {
+    const struct {
+        const char* Reply;
+        const char* Result;
+    } cases[] = {{"1\r\n", "ok"},
+                 {"0", "ok"},
+                 {"E1\r\n", "E1"},
+                 {"E2", "E2"},
+                 {"E3", "E3"},
+                 {"-1", "failed"},
+                 {"-12\r\n", "failed"},
+                 {"-", "ok"},
+                 {"P0001", "ok"},
+                 {"E_Inventory File doesn't exist", "ok"},
+                 {"", "ok"}};
+    for (const auto& c : cases) EXPECT_EQ(CommandResultOf(c.Reply), c.Result) << c.Reply;
+}
+
+TEST(ComPort, IsReadFromTheLibrarysPortNames) {
+    EXPECT_EQ(ComPortOf("COM3"), 3);
+    EXPECT_EQ(ComPortOf("\\\\.\\COM12"), 12);
+    EXPECT_EQ(ComPortOf("COMx"), 0);
+    EXPECT_EQ(ComPortOf("ttyS0"), 0);
+    EXPECT_EQ(ComPortOf("COM99999999999"), 0);
+}
+
+LabSnapshot OneUnitLab() {
+    LabSnapshot lab;
+    lab.Listening = true;
+    lab.Connections = 2;
+    UnitView unit;
+    unit.Id = "Unit \"7\"";
+    unit.ComPort = 7;
+    unit.Activated = true;
+    unit.DoorOpen = true;
+    lab.Systems.push_back({"S1", "1", {unit}});
+    return lab;
+}
+
+TEST(MetricsPage, ParsesAndItsCountersMoveWithTheServersWork) {
+    const LabSnapshot lab = OneUnitLab();
+    const auto before = ParsePrometheusText(MetricsPage(lab, true));
+    ASSERT_TRUE(before.Problems.empty()) << ::testing::PrintToString(before.Problems);
+    const auto count = [](const testing::ParsedMetrics& metrics, const std::string& name,
+                          const std::map<std::string, std::string>& labels) {
+        return metrics.Value(name, labels).value_or(0);
+    };
+
+    platform::recordLinkExchange("\\\\.\\COM7", std::chrono::milliseconds(120), true, false);
+    platform::recordLinkExchange("\\\\.\\COM7", std::chrono::milliseconds(900), true, true);
+    Metrics().RecordCommand("KRB2Activate", "1", std::chrono::milliseconds(3));
+    Metrics().RecordCommand("KRB2Activate", "E3", std::chrono::seconds(40));
+    Metrics().RecordContentsWrite(true);
+    Metrics().RecordContentsWrite(false);
+
+    const auto after = ParsePrometheusText(MetricsPage(lab, true));
+    ASSERT_TRUE(after.Problems.empty()) << ::testing::PrintToString(after.Problems);
+    const std::map<std::string, std::string> link{{"unit", "Unit \"7\""}};
+    EXPECT_EQ(count(after, "krb_link_exchanges_total", link) -
+                  count(before, "krb_link_exchanges_total", link),
+              2);
+    EXPECT_EQ(count(after, "krb_link_retries_total", link) -
+                  count(before, "krb_link_retries_total", link),
+              2);
+    EXPECT_EQ(count(after, "krb_link_timeouts_total", link) -
+                  count(before, "krb_link_timeouts_total", link),
+              1);
+    EXPECT_EQ(count(after, "krb_link_exchange_duration_seconds_count", link) -
+                  count(before, "krb_link_exchange_duration_seconds_count", link),
+              2);
+    for (const char* result : {"ok", "E3"}) {
+        const std::map<std::string, std::string> command{{"command", "KRB2Activate"},
+                                                         {"result", result}};
+        EXPECT_EQ(count(after, "krb_commands_total", command) -
+                      count(before, "krb_commands_total", command),
+                  1)
+            << result;
+    }
+    EXPECT_EQ(count(after, "krb_command_duration_seconds_bucket",
+                    {{"command", "KRB2Activate"}, {"le", "30"}}) -
+                  count(before, "krb_command_duration_seconds_bucket",
+                        {{"command", "KRB2Activate"}, {"le", "30"}}),
+              1);
+    EXPECT_EQ(count(after, "krb_contents_file_writes_total", {}) -
+                  count(before, "krb_contents_file_writes_total", {}),
+              2);
+    EXPECT_EQ(count(after, "krb_contents_file_write_failures_total", {}) -
+                  count(before, "krb_contents_file_write_failures_total", {}),
+              1);
+    EXPECT_EQ(after.Value("krb_unit_door_open", {{"unit", "Unit \"7\""}}), 1);
+    EXPECT_EQ(after.Value("krb_unit_busy", {{"unit", "Unit \"7\""}}), 0);
+    EXPECT_EQ(after.Value("krb_client_connections"), 2);
+    EXPECT_EQ(after.Value("krb_listener_up", {{"listener", "web"}}), 1);
+}
+
+}  // namespace
+}  // namespace krb::server::web
