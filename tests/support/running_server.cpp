@@ -15,7 +15,10 @@ constexpr auto kLogGuard = std::chrono::seconds(20);
 RunningServer::RunningServer(const server::KRBExports& exports)
     : core_(exports), loop_([this] { core_.Run(); }) {}
 
-RunningServer::~RunningServer() {
+RunningServer::~RunningServer() { Stop(); }
+
+void RunningServer::Stop() {
+    if (!loop_.joinable()) return;
     core_.Quit();
     loop_.join();
 }

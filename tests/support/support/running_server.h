@@ -19,6 +19,8 @@ class RunningServer {
     // Loads the configuration and starts listening, as "KRBServer <path> start" does.
     void Start(const std::string& configPath);
     int Port();
+    // Ends the event loop; the core itself lives on until the holder goes. Idempotent.
+    void Stop();
 
   private:
     server::ServerCore core_;
