@@ -30,7 +30,6 @@ class TestClient {
     bool ClosedByServer();    // true when the next read sees the end of the stream
     void Close();
     int LocalPort() const { return localPort_; }
-    int Descriptor() const { return fd_; }
 
   private:
     // One read into pending_, waiting up to the guard.
