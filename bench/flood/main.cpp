@@ -19,12 +19,13 @@
 #include <thread>
 #include <vector>
 
-#include "../common/loopback.h"
+#include "support/tcp_client.h"
+#include "support/temp_dir.h"
 
 namespace {
 
-using krb::bench::ConnectLoopback;
-using krb::bench::SendAll;
+using krb::test_support::ConnectLoopback;
+using krb::test_support::SendAll;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -49,7 +50,7 @@ int FreePort() {
 // Milliseconds from sending an unknown unit's command to its "E2" line.
 double AskOnce(int port) {
     const auto start = Clock::now();
-    const int fd = ConnectLoopback(port);
+    const int fd = ConnectLoopback(port, {.noDelay = true});
     if (fd < 0) throw std::runtime_error("connect failed");
     SendAll(fd, "KRB2IsOperationRunning(NoSuchUnit)\r");
     std::string reply;
@@ -76,21 +77,20 @@ double ResidentMiB(pid_t pid) {
 class ServerProcess {
   public:
     explicit ServerProcess(int port) {
-        root_ = fs::temp_directory_path() / ("krb_bench_flood_" + std::to_string(::getpid()));
-        fs::create_directories(root_ / "Lab");
-        std::ofstream(root_ / "DriverConfig.lni")
-            << "[paths]\r\nKrbMainFolder=Lab\\\r\n[TCP]\r\nport=" << port << "\r\n";
+        fs::create_directories(root_.path() / "Lab");
+        const std::string config = root_.write(
+            "DriverConfig.lni",
+            "[paths]\r\nKrbMainFolder=Lab\\\r\n[TCP]\r\nport=" + std::to_string(port) + "\r\n");
         pid_ = ::fork();
         if (pid_ == 0) {
             std::freopen("/dev/null", "w", stdout);
             std::freopen("/dev/null", "w", stderr);
-            const std::string config = (root_ / "DriverConfig.lni").string();
             ::execl(KRB_SERVER_PATH, KRB_SERVER_PATH, config.c_str(), "start",
                     static_cast<char*>(nullptr));
             ::_exit(127);
         }
         for (int attempt = 0; attempt < 200; ++attempt) {
-            if (const int fd = ConnectLoopback(port); fd >= 0) {
+            if (const int fd = ConnectLoopback(port, {.noDelay = true}); fd >= 0) {
                 ::close(fd);
                 return;
             }
@@ -101,12 +101,11 @@ class ServerProcess {
     ~ServerProcess() {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
-        fs::remove_all(root_);
     }
     pid_t Pid() const { return pid_; }
 
   private:
-    fs::path root_;
+    krb::test_support::TempDir root_{"krb_bench_flood"};
     pid_t pid_ = -1;
 };
 
@@ -142,7 +141,7 @@ int main() {
     std::atomic<bool> streaming{true};
     std::size_t streamed = 0;
     std::thread streamer([&] {
-        const int fd = ConnectLoopback(port);
+        const int fd = ConnectLoopback(port, {.noDelay = true});
         const std::string block(kStreamBlock, 'x');
         while (streamed < kStreamBytes && SendAll(fd, block)) streamed += kStreamBlock;
         ::close(fd);

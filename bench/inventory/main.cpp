@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "sim/controller_emulator.h"
 #include "sim/port_directory.h"
+#include "support/controller_setup.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ int main() {
     krb::sim::ControllerEmulator controller(ports, 9);
     controller.setModel(std::make_shared<ScanWorld>());
     auto& registers = controller.registers();
-    for (int relay : {6500, 6501, 6502, 6503, 6505, 1915, 1811}) registers.setRelay(relay, true);
+    krb::test_support::makeReadyAndReferenced(controller);
     registers.setDm(29, kSlots);
     registers.setDm(25, kLevels);
     registers.setDm(27, 400);

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "sim/controller_emulator.h"
 #include "sim/port_directory.h"
+#include "support/controller_setup.h"
 
 namespace {
 
@@ -38,8 +39,7 @@ int main() {
     krb::sim::PortDirectory ports;
     krb::sim::ControllerEmulator controller(ports, 9);
     controller.setModel(std::make_shared<InstantMotions>());
-    for (int relay : {6500, 6501, 6502, 6503, 6505, 1915, 1811})
-        controller.registers().setRelay(relay, true);
+    krb::test_support::makeReadyAndReferenced(controller);
     if (std::string(KRBConnect("9")) != "1" || std::string(KRBInitialize("9")) != "1") {
         std::fprintf(stderr, "cannot open or initialise the emulated unit\n");
         return 1;

@@ -20,17 +20,16 @@
 #include <thread>
 #include <vector>
 
-#include "../common/emulated_lab.h"
-#include "../common/loopback.h"
 #include "KRB_lib.h"
 #include "UnitMain.h"
 #include "platform/clock.h"
-#include "sim/controller_emulator.h"
-#include "sim/port_directory.h"
+#include "support/emulated_lab.h"
+#include "support/running_server.h"
+#include "support/tcp_client.h"
 
 namespace {
 
-using krb::bench::ConnectLoopback;
+using krb::test_support::ConnectLoopback;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -50,7 +49,7 @@ struct Figures {
 // A lab of emulated units, each with ten cassettes of ten levels.
 class BenchLab {
   public:
-    BenchLab(int units, int firstCom) : lab_("server_" + std::to_string(firstCom)) {
+    BenchLab(int units, int firstCom) : lab_("krb_bench_server_" + std::to_string(firstCom)) {
         for (int i = 0; i < units; ++i) {
             const std::string id = "U" + std::to_string(i + 1);
             lab_.AddUnit(firstCom + i, id,
@@ -62,7 +61,7 @@ class BenchLab {
     const std::string& Config() const { return config_; }
 
   private:
-    krb::bench::EmulatedLab lab_;
+    krb::test_support::EmulatedLab lab_;
     std::string config_;
 };
 
@@ -89,7 +88,7 @@ Figures Drive(int port, const std::function<std::string(int client)>& requestOf)
     std::vector<std::thread> clients;
     for (int c = 0; c < kClients; ++c) {
         clients.emplace_back([&, c] {
-            const int fd = ConnectLoopback(port);
+            const int fd = ConnectLoopback(port, {.noDelay = true});
             if (fd < 0) return;
             const std::string request = requestOf(c);
             while (!stop) {
@@ -179,19 +178,17 @@ void Print(const char* name, const Figures& figures) {
 
 Figures MeasureServer() {
     BenchLab lab(kCommandUnits, 60);  // controller ports 1..99
-    krb::server::ServerCore core;
-    std::thread loop([&] { core.Run(); });
-    core.Invoke([&] { return core.FormShow({lab.Config(), "start"}); });
-    const int port = core.State().LocalPort;
-    if (core.TcpBrowser().Units().size() != static_cast<std::size_t>(kCommandUnits)) {
+    krb::test_support::RunningServer server;
+    server.Start(lab.Config());
+    const int port = server.Port();
+    if (server.Core().TcpBrowser().Units().size() != static_cast<std::size_t>(kCommandUnits)) {
         std::printf("error: the command units did not load\n");
         std::exit(1);
     }
     const Figures figures = Drive(port, [](int client) {
         return "KRB2IsOperationRunning(U" + std::to_string(client % kCommandUnits + 1) + ")\r";
     });
-    core.Quit();
-    loop.join();
+    server.Stop();
     return figures;
 }
 
@@ -204,14 +201,13 @@ Figures MeasureEcho() {
 
 double MeasureLoadMs() {
     BenchLab lab(kLoadUnits, 10);
-    krb::server::ServerCore core;
-    std::thread loop([&] { core.Run(); });
+    krb::test_support::RunningServer server;
+    auto& core = server.Core();
     const auto begin = Clock::now();
     core.Invoke([&] { core.LoadConfiguration(lab.Config()); });
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
     const std::size_t loaded = core.TcpBrowser().Units().size();
-    core.Quit();
-    loop.join();
+    server.Stop();
     if (loaded != static_cast<std::size_t>(kLoadUnits)) {
         std::printf("warning: %zu of %d units loaded\n", loaded, kLoadUnits);
     }

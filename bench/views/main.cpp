@@ -18,17 +18,16 @@
 #include <thread>
 #include <vector>
 
-#include "../common/emulated_lab.h"
-#include "../common/loopback.h"
 #include "KRB_lib.h"
 #include "UnitMain.h"
 #include "UnitMain_Views.h"
-#include "sim/controller_emulator.h"
-#include "sim/port_directory.h"
+#include "support/emulated_lab.h"
+#include "support/running_server.h"
+#include "support/tcp_client.h"
 
 namespace {
 
-using krb::bench::ConnectLoopback;
+using krb::test_support::ConnectLoopback;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -58,7 +57,8 @@ std::string ContentsLine(int slot, int cassette, int level) {
 // (controller ports 1..99).
 class GeneratedLab {
   public:
-    GeneratedLab(int locations, int firstCom) : lab_("views_" + std::to_string(locations)) {
+    GeneratedLab(int locations, int firstCom)
+        : lab_("krb_bench_views_" + std::to_string(locations)) {
         for (int u = 0; u < locations / kLocationsPerUnit; ++u) {
             const std::string id = "U" + std::to_string(u + 1);
             lab_.AddUnit(
@@ -67,7 +67,7 @@ class GeneratedLab {
                     ".csv\r\n[Options]\r\nXFerStation=1\r\n[CassettesConfiguration]\r\n1-" +
                     std::to_string(kCassettes) + "=" + std::to_string(kLevels) +
                     ",25,1\r\n[Partitions]\r\n" + Partitions());
-            lab_.Write("lab/System1/" + id + ".csv", Contents());
+            lab_.WriteFile("lab/System1/" + id + ".csv", Contents());
         }
         config_ = lab_.WriteConfiguration();
     }
@@ -92,13 +92,13 @@ class GeneratedLab {
         return contents;
     }
 
-    krb::bench::EmulatedLab lab_;
+    krb::test_support::EmulatedLab lab_;
     std::string config_;
 };
 
 // Milliseconds from the request to the document's last byte; negative on failure.
 double TimeTreeRequest(int port, std::size_t& bytes) {
-    const int fd = ConnectLoopback(port);
+    const int fd = ConnectLoopback(port, {.noDelay = true});
     if (fd < 0) return -1;
     const std::string request = "GET /PlateExp/DrawTree HTTP/1.1\r\nHost: bench\r\n\r\n";
     const auto start = Clock::now();
@@ -144,10 +144,10 @@ double Median(std::vector<double> values) {
 
 Figures Measure(int locations, int firstCom, int repeats) {
     GeneratedLab lab(locations, firstCom);
-    krb::server::ServerCore core;
-    std::thread loop([&] { core.Run(); });
-    core.Invoke([&] { return core.FormShow({lab.Config(), "start"}); });
-    const int port = core.State().LocalPort;
+    krb::test_support::RunningServer server;
+    server.Start(lab.Config());
+    auto& core = server.Core();
+    const int port = server.Port();
     Figures figures;
     std::vector<double> requests, builds, buildCpu;
     for (int i = 0; i < repeats; ++i) {
@@ -167,8 +167,7 @@ Figures Measure(int locations, int firstCom, int repeats) {
                 std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         });
     }
-    core.Quit();
-    loop.join();
+    server.Stop();
     if (!requests.empty()) {
         figures.requestMs = Median(requests);
         figures.buildMs = Median(builds);

@@ -26,9 +26,12 @@
 #include <thread>
 #include <vector>
 
-#include "../common/loopback.h"
 #include "UnitMain.h"
 #include "platform/clock.h"
+#include "support/lab_files.h"
+#include "support/running_server.h"
+#include "support/tcp_client.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -67,32 +70,18 @@ krb::server::KRBExports StandInExports() {
     return exports;
 }
 
-void WriteFile(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
 std::string WriteLab(const fs::path& root) {
-    std::string unitList;
+    krb::test_support::LabFiles files(root, "S");
     for (int n = 1; n <= kUnits; ++n) {
-        const std::string id = "U" + std::to_string(n);
-        unitList += "Unit" + std::to_string(n) + "=" + id + ".lni\r\n";
-        WriteFile(root / "lab" / "System1" / (id + ".lni"),
-                  "[Unit]\r\nUnitComPort=" + std::to_string(n) + "\r\nUnitId=" + id +
-                      "\r\n[CassettesConfiguration]\r\n1-2=3,25,1\r\n");
+        files.AddUnit(n, "U" + std::to_string(n), "[CassettesConfiguration]\r\n1-2=3,25,1\r\n");
     }
-    WriteFile(root / "lab" / "System1" / "System.lni",
-              "[System]\r\nSystemName=S\r\nSystemId=1\r\n[Unit]\r\n" + unitList);
-    const fs::path config = root / "DriverConfig.lni";
-    WriteFile(config,
-              "[paths]\r\nKrbMainFolder=" + (root / "lab").string() + "\r\n[TCP]\r\nport=0\r\n");
-    return config.string();
+    return files.WriteConfiguration();
 }
 
 // --- listeners ---------------------------------------------------------------------------------
 
 int ConnectOrThrow(int port) {
-    const int fd = krb::bench::ConnectLoopback(port);
+    const int fd = krb::test_support::ConnectLoopback(port, {.noDelay = true});
     if (fd < 0) throw std::runtime_error("connect failed");
     return fd;
 }
@@ -191,11 +180,10 @@ struct Figures {
 };
 
 Figures Measure(int changes, const std::string& config) {
-    krb::server::ServerCore core(StandInExports());
-    std::thread loop([&] { core.Run(); });
-    core.Invoke([&] { return core.FormShow({config, "start"}); });
-    const int port = core.State().LocalPort;
-    if (port <= 0) throw std::runtime_error("the server does not listen");
+    krb::test_support::RunningServer server(StandInExports());
+    server.Start(config);
+    auto& core = server.Core();
+    const int port = server.Port();
     core.Invoke([&] {  // activated units are polled for door and error every fourth tick
         for (auto* unit : core.TcpBrowser().Units()) unit->Activated = true;
         return 0;
@@ -228,8 +216,7 @@ Figures Measure(int changes, const std::string& config) {
         }
     }
     for (int fd : fds) ::close(fd);
-    core.Quit();
-    loop.join();
+    server.Stop();
     return {Percentile(latenciesMs, 0.50), Percentile(latenciesMs, 0.99),
             *std::max_element(latenciesMs.begin(), latenciesMs.end()), latenciesMs.size()};
 }
@@ -239,10 +226,8 @@ Figures Measure(int changes, const std::string& config) {
 int main(int argc, char** argv) {
     const int changes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
     krb::platform::setTimeScale(1.0);  // the timer's real 500 ms
-    const fs::path root =
-        fs::temp_directory_path() / ("krb_bench_notifications_" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    const std::string config = WriteLab(root);
+    const krb::test_support::TempDir root("krb_bench_notifications");
+    const std::string config = WriteLab(root.path());
 
     std::printf("notification latency: %d listeners, %d activated units, %d changes of U1\n",
                 kListeners, kUnits, changes);
@@ -259,6 +244,5 @@ int main(int argc, char** argv) {
             figures.p99 / kTargetP99Ms,
             figures.p99 <= kTargetP99Ms ? "within target" : "over target");
     }
-    fs::remove_all(root);
     return 0;
 }

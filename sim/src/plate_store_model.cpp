@@ -166,7 +166,12 @@ std::uint16_t PlateStoreModel::carryOut(const Transfer& transfer, int slot, int 
 // move the handler in front of a slot and level.
 void PlateStoreModel::wordWritten(int address, std::uint16_t value) {
     if (scanMode()) {
-        queuePositioning();
+        const std::uint16_t fault = scanFaultAt(*scanPlace());
+        if (fault != 0) {
+            queue({Operation::Scan, times_.position, [fault] { return fault; }});
+        } else {
+            queuePositioning();
+        }
         return;
     }
     if (address != 0) return;
@@ -177,6 +182,16 @@ void PlateStoreModel::wordWritten(int address, std::uint16_t value) {
                carouselPosition_ = position;
                return 0;
            }});
+}
+
+void PlateStoreModel::failScanAt(int slot, int level, std::uint16_t code) {
+    std::lock_guard lock(stateMutex_);
+    failingScan_ = {{Place::slot(com_, slot, level), code}};
+}
+
+std::uint16_t PlateStoreModel::scanFaultAt(const Place& place) const {
+    std::lock_guard lock(stateMutex_);
+    return failingScan_ && failingScan_->first == place ? failingScan_->second : 0;
 }
 
 std::optional<Place> PlateStoreModel::scanPlace() const {

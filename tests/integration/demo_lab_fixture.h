@@ -4,19 +4,17 @@
 // test's plates, faults or registry entries.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "KRB_lib.h"
-#include "platform/clock.h"
 #include "sim/virtual_lab.h"
+#include "support/demo_lab.h"
+#include "support/eventually.h"
+#include "support/time_scale.h"
 
 namespace krb::sim {
 inline void PrintTo(const Place& place, std::ostream* out) {
@@ -26,44 +24,22 @@ inline void PrintTo(const Place& place, std::ostream* out) {
 
 namespace krb::integration {
 
-// A tenth of real time unless the caller chose a scale.
-inline const bool kTimeScaleChosen = [] {
-    if (std::getenv("KRB_TIME_SCALE") == nullptr) platform::setTimeScale(0.1);
-    return true;
-}();
-
 using sim::Place;
-
-inline std::string demoFile(const std::string& name) {
-    return std::string(KRB_DEMO_LAB_DIR) + "/" + name;
-}
+using test_support::eventually;
 
 inline std::string unitId(int com) { return std::to_string(com); }
-
-// Polls in real time: limits are generous, nothing depends on how fast the lab is.
-inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::seconds limit = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 class DemoLab : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim::LabConfig config = sim::loadLabConfig(demoFile("DriverConfig.lni"));
-        std::vector<int> ports;
-        for (const auto& unit : config.units) ports.push_back(unit.com);
-        sim::SimSettings settings = sim::loadSimFile(demoFile("Simulation.lni"), ports);
-        settings.times.init = 1000;
-        settings.times.motion = 500;
-        settings.times.turn = 100;
-        settings.times.position = 50;
-        settings.times.gate = 100;
-        lab_ = std::make_unique<sim::VirtualLab>(std::move(config), std::move(settings));
+        (void)test_support::kTimeScaleChosen;
+        sim::MotionTimes times;
+        times.init = 1000;
+        times.motion = 500;
+        times.turn = 100;
+        times.position = 50;
+        times.gate = 100;
+        lab_ = test_support::makeDemoLab(times);
     }
 
     void TearDown() override {
@@ -94,9 +70,7 @@ class DemoLab : public ::testing::Test {
     sim::PlateWorld& world() { return lab_->world(); }
 
     void control(const std::string& line) {
-        auto reply = lab_->control(line);
-        ASSERT_FALSE(reply.empty());
-        ASSERT_EQ(reply.back().rfind("OK", 0), 0u) << line << ": " << reply.back();
+        ASSERT_EQ(test_support::controlRefusal(*lab_, line), "");
     }
 
     std::optional<Place> placeOf(const std::string& barcode) {

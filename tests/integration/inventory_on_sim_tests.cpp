@@ -1,12 +1,10 @@
 // A plate inventory of the demo lab's tube-lab plate store (COM4, reader on COM14) against
 // the simulator's own record of the unit's plates.
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "demo_lab_fixture.h"
+#include "support/temp_dir.h"
 
 namespace krb::integration {
 namespace {
@@ -21,13 +19,6 @@ class InventoryOnSim : public DemoLab {
         KRBDeleteSectors("4");
         KRB2DefineSector("4", "1", "2", "Racks");
         KRB2DefineSector("4", "3", "10", "Plates");
-        file_ = std::filesystem::temp_directory_path() /
-                ("inventory-on-sim-" + std::to_string(::getpid()) + ".inv");
-        std::filesystem::remove(file_);
-    }
-    void TearDown() override {
-        std::filesystem::remove(file_);
-        DemoLab::TearDown();
     }
 
     int levelsOf(int slot) {
@@ -74,14 +65,10 @@ class InventoryOnSim : public DemoLab {
         return count;
     }
 
-    std::string fileContent() {
-        std::ifstream in(file_, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
-    }
+    std::string fileContent() { return test_support::readWholeFile(file_); }
 
-    std::filesystem::path file_;
+    test_support::TempDir folder_{"inventory-on-sim"};
+    std::string file_ = folder_.file("inventory.inv");
 };
 
 TEST_F(InventoryOnSim, FileMatchesThePlatesTheUnitHolds) {

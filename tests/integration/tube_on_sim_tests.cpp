@@ -1,11 +1,7 @@
 // A move list of the demo lab's tube lab: racks R0001 (slot 1) and R0002 (slot 2) of the
 // plate store COM4 go to the tube store COM5, tubes change racks, the racks come home.
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-
 #include "demo_lab_fixture.h"
+#include "support/temp_dir.h"
 
 namespace krb::integration {
 namespace {
@@ -19,23 +15,14 @@ class TubesOnSim : public DemoLab {
         activate(kStore);
         activate(kTubeStore);
         KRBSetKVL("5", "1");
-        file_ = std::filesystem::temp_directory_path() /
-                ("moves-on-sim-" + std::to_string(::getpid()) + ".csv");
-    }
-    void TearDown() override {
-        std::filesystem::remove(file_);
-        DemoLab::TearDown();
     }
 
     std::optional<std::string> tube(int slot, int row, int column) {
         return world().tubeAt(sim::TubeSpot::inRack(Place::slot(kStore, slot, 1), row, column));
     }
-    std::string write(const std::string& content) {
-        std::ofstream(file_, std::ios::binary) << content;
-        return file_.string();
-    }
+    std::string write(const std::string& content) { return folder_.write("moves.csv", content); }
 
-    std::filesystem::path file_;
+    test_support::TempDir folder_{"moves-on-sim"};
 };
 
 TEST_F(TubesOnSim, MoveListMovesTheTubesAndReturnsBothRacks) {

@@ -81,7 +81,7 @@ TEST_F(Barcode, ReaderPortOpensOnceByItsDevicePath) {
 }
 
 TEST_F(Barcode, TriggeredReadingGivesTheCodeAndNeverAStaleOne) {
-    TimeScaleForTest slower(0.5);
+    ScopedTimeScale slower(0.5);
     EXPECT_EQ(unit->ReadBCR(""), "BCRError");
     openReader();
     unit->Initialized = false;
@@ -111,7 +111,7 @@ TEST_F(Barcode, ConfigurationMismatchesAreRefused) {
 }
 
 TEST_F(Barcode, ReadingAtASlotPositionsCorrectsTheHeightAndLeavesScanMode) {
-    TimeScaleForTest slower(0.5);
+    ScopedTimeScale slower(0.5);
     openReader();
     reader.setCode("P-0042");
     controller.registers().setDm(27, 100);

@@ -1,4 +1,4 @@
-// Plate inventories on a unit whose controller holds a small plate world.
+// Plate inventories on a unit whose controller is the simulator's plate store.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,10 +11,12 @@
 #include "Inv_thread.h"
 #include "KRB_Class.h"
 #include "lib_test_support.h"
-#include "plate_world.h"
 #include "platform/operator_message.h"
 #include "platform/profile_file.h"
 #include "sim/line_channel.h"
+#include "sim/plate_store_model.h"
+#include "support/eventually.h"
+#include "support/temp_dir.h"
 
 namespace krb::test {
 namespace {
@@ -40,14 +42,32 @@ Lines fileLines(const fs::path& path) {
     return lines;
 }
 
+constexpr const char* kUnlabelled = "";
+
+sim::MotionTimes quickMotions() {
+    sim::MotionTimes times;
+    times.position = 10;
+    times.reader = 10;
+    return times;
+}
+
+// The registers the scans read start at zero, as on a unit without a geometry download.
+sim::PlateStoreGeometry twoSlotsOfThree() {
+    sim::PlateStoreGeometry geometry;
+    geometry.slots = 2;
+    geometry.levels = 3;
+    geometry.barcodeHeight = 0;
+    geometry.barcodeOffset = 0;
+    return geometry;
+}
+
 class Inventory : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("krb-inv-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder);
-        controller.setModel(world);
+        controller.setModel(model);
+        model->setRelayedReader([this](int delayMs, sim::LineChannel::Producer produce) {
+            controller.sendLater(delayMs, std::move(produce));
+        });
         makeReadyAndReferenced(controller);
         unit->SetPortName("COM7");
         ASSERT_EQ(unit->OpenPort(), "1");
@@ -66,28 +86,30 @@ class Inventory : public ::testing::Test {
         waitUntilIdle();
         platform::setOperatorMessageSink({});
         unit->Disconnect();
-        fs::remove_all(folder);
     }
     void relayBarcodes() {
         unit->IsCompSv = true;
         unit->IsBCR = true;
     }
     bool waitUntilIdle() {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (unit->Busy && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return !unit->Busy;
+        return test_support::eventually([&] { return !unit->Busy; });
     }
     std::string path(const std::string& name) const { return (folder / name).string(); }
+    void put(int slot, int level, const std::string& label) {
+        ASSERT_TRUE(plates.add(sim::Place::slot(7, slot, level), label, !label.empty()));
+    }
     Lines messagesSeen() {
         std::lock_guard guard(messageMutex);
         return messages;
     }
 
-    fs::path folder;
+    test_support::TempDir scratch{"krb-inv"};
+    fs::path folder = scratch.path();
     sim::PortDirectory ports;
+    sim::PlateWorld plates;
     sim::ControllerEmulator controller{ports, 7};
-    std::shared_ptr<PlateWorld> world = std::make_shared<PlateWorld>();
+    std::shared_ptr<sim::PlateStoreModel> model = std::make_shared<sim::PlateStoreModel>(
+        7, controller.registers(), plates, quickMotions(), sim::UnitIdentity{}, twoSlotsOfThree());
     std::shared_ptr<TKRB_Class> unit = std::make_shared<TKRB_Class>();
     std::mutex messageMutex;
     Lines messages;
@@ -95,9 +117,9 @@ class Inventory : public ::testing::Test {
 
 TEST_F(Inventory, LongScanWritesExactlyTheLinesOfItsWorld) {
     relayBarcodes();
-    world->put(1, 2, "P-12");
-    world->put(2, 1, "P-21");
-    world->put(2, 3, PlateWorld::kUnlabelled);
+    put(1, 2, "P-12");
+    put(2, 1, "P-21");
+    put(2, 3, kUnlabelled);
     unit->SetSector(1, 1, "Left");
     unit->SetSector(2, 2, "Right");
     ASSERT_EQ(unit->Inventory2(path("all.inv"), "1", "1"), "1");
@@ -114,7 +136,7 @@ TEST_F(Inventory, LongScanWritesExactlyTheLinesOfItsWorld) {
 }
 
 TEST_F(Inventory, ShortScanReadsTheCassetteTableAndRelay200) {
-    world->put(2, 4, "x");
+    put(2, 4, "x");
     unit->SetCassetteConfig("1", "1", "0");
     unit->SetCassetteConfig("2", "4", "37");
     ASSERT_EQ(unit->InventoryCassets(path("short.inv"), "1", "0"), "1");
@@ -146,7 +168,7 @@ TEST_F(Inventory, HeightCorrectionMovesTheReaderBeforeDetectingAndBackBeforeRead
     relayBarcodes();
     unit->MaxSlot = 1;
     unit->MaxLevel = 2;
-    world->put(1, 2, "B");
+    put(1, 2, "B");
     controller.registers().setDm(27, 400);
     controller.registers().setDm(6, 20);
     ASSERT_EQ(unit->Inventory2(path("h.inv"), "1", "1"), "1");
@@ -176,7 +198,7 @@ TEST_F(Inventory, EmptyScansWriteEmptyFiles) {
 }
 
 TEST_F(Inventory, SlotInventoryScansTheGivenLevelsWhileTheCallerWaits) {
-    world->put(2, 2, "Q");
+    put(2, 2, "Q");
     unit->SetCassetteConfig("2", "3", "0");
     EXPECT_EQ(unit->InventorySlot("2", "2", "4", path("s.inv"), "1", "0"), "4");
     EXPECT_EQ(unit->InventorySlot("2", "1", "3", path("s.inv"), "1", "0"), "1");
@@ -192,7 +214,7 @@ TEST_F(Inventory, DetectionOffWithBarcodesGivesPresentZeroEverywhere) {
     relayBarcodes();
     unit->MaxSlot = 1;
     unit->MaxLevel = 2;
-    world->put(1, 1, "L1");
+    put(1, 1, "L1");
     ASSERT_EQ(unit->Inventory2(path("d.inv"), "0", "1"), "1");
     ASSERT_TRUE(waitUntilIdle());
     EXPECT_EQ(fileLines(path("d.inv")),
@@ -249,7 +271,7 @@ TEST_F(Inventory, ShortScanStartsWithBarcodesAndNoReader) {
 }
 
 TEST_F(Inventory, ScanHoldsBusyFromItsStartAndASecondStartLeavesItAlone) {
-    world->put(2, 2, "A");
+    put(2, 2, "A");
     ASSERT_EQ(unit->Inventory2(path("first.inv"), "1", "0"), "1");
     EXPECT_EQ(unit->IsOperationRunning(), "1") << "busy before the start answered";
     EXPECT_EQ(unit->Inventory2(path("second.inv"), "0", "0"), "2");
@@ -264,7 +286,7 @@ TEST_F(Inventory, ScanHoldsBusyFromItsStartAndASecondStartLeavesItAlone) {
 
 TEST_F(Inventory, MoveErrorWritesNoFileAndFreesTheUnit) {
     ASSERT_TRUE(platform::replaceFileAtomically(path("kept.inv"), "old\r\n"));
-    world->failScanAt(2, 1);
+    model->failScanAt(2, 1, 0x4109);
     ASSERT_EQ(unit->Inventory2(path("kept.inv"), "1", "0"), "1");
     ASSERT_TRUE(waitUntilIdle());
     EXPECT_EQ(fileLines(path("kept.inv")), (Lines{"old"}));
@@ -280,8 +302,8 @@ TEST_F(Inventory, MoveErrorWritesNoFileAndFreesTheUnit) {
 TEST_F(Inventory, UnreadableDetectorRecordsNoPlateAndTellsTheOperatorOnce) {
     unit->MaxSlot = 1;
     unit->MaxLevel = 2;
-    world->put(1, 1, "A");
-    world->put(1, 2, "B");
+    put(1, 1, "A");
+    put(1, 2, "B");
     const Lines shortLines{"1,1,0,0,<null>", "1,2,0,0,<null>"};
     const Lines longLines{"<null>,,,0,1,Lab,Hotel,1,1,0", "<null>,,,0,2,Lab,Hotel,1,2,0"};
     const std::string message =
@@ -352,16 +374,12 @@ class InventoryNames : public ::testing::Test {
   protected:
     void SetUp() override {
         previous = fs::current_path();
-        folder = fs::temp_directory_path() / ("krb-names-" + std::to_string(::getpid()));
-        fs::create_directories(folder);
-        fs::current_path(folder);
+        fs::current_path(scratch.path());
     }
-    void TearDown() override {
-        fs::current_path(previous);
-        fs::remove_all(folder);
-    }
+    void TearDown() override { fs::current_path(previous); }
     static void touch(const std::string& name) { std::ofstream(name) << ""; }
-    fs::path previous, folder;
+    test_support::TempDir scratch{"krb-names"};
+    fs::path previous;
 };
 
 TEST_F(InventoryNames, CountersThenLettersAdvance) {

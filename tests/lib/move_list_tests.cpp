@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "UnitClasses.h"
+#include "support/temp_dir.h"
 
 namespace krb::test {
 namespace {
@@ -83,19 +84,11 @@ TEST(MoveList, BlanksAroundNumbersAreAccepted) {
 
 class MoveListFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("movelist-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder); }
     std::string write(const std::string& name, const std::string& content) {
-        auto path = folder / name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path.string();
+        return scratch.write(name, content);
     }
-    std::filesystem::path folder;
+    test_support::TempDir scratch{"movelist"};
+    std::filesystem::path folder = scratch.path();
 };
 
 TEST_F(MoveListFile, MissingUnreadableAndMalformedFilesLeaveTheListAlone) {

@@ -10,12 +10,10 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "KRB_Class.h"
 #include "lib_test_support.h"
-#include "platform/clock.h"
 
 namespace krb::test {
 
@@ -74,19 +72,6 @@ class MotionModel : public sim::UnitModel {
     std::deque<std::string> detector_;
 };
 
-// For tests whose outcome depends on a peer answering within a read window: a slower
-// clock keeps them independent of the machine's load.
-class TimeScaleForTest {
-  public:
-    explicit TimeScaleForTest(double scale) : previous_(platform::timeScale()) {
-        platform::setTimeScale(scale);
-    }
-    ~TimeScaleForTest() { platform::setTimeScale(previous_); }
-
-  private:
-    double previous_;
-};
-
 class UnitOnEmulator : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -105,10 +90,7 @@ class UnitOnEmulator : public ::testing::Test {
     }
 
     bool busyClearsWithin(std::chrono::milliseconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (unit->Busy && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return !unit->Busy;
+        return eventually([&] { return !unit->Busy; }, limit);
     }
 
     // Lines sent before the watcher's first ready poll.

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "operation_support.h"
+#include "support/temp_dir.h"
 
 namespace krb::test {
 namespace {
@@ -12,16 +13,9 @@ using Parameters = UnitOnEmulator;
 
 class ParameterFile : public UnitOnEmulator {
   protected:
-    std::string write(const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
-    }
-    void TearDown() override {
-        std::filesystem::remove(path);
-        UnitOnEmulator::TearDown();
-    }
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("krb_params_" + std::to_string(::getpid()) + ".txt");
+    std::string write(const std::string& bytes) { return scratch.write("params.txt", bytes); }
+    test_support::TempDir scratch{"krb_params"};
+    std::filesystem::path path = scratch.file("params.txt");
 };
 
 TEST_F(ParameterFile, SendsDataAndTimerLinesAndIgnoresTheRest) {

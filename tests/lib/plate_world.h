@@ -1,8 +1,7 @@
 #pragma once
-// Unit physics for the inventory and cascade tests: plates in slots and levels, on the
-// shovel and on the transfer station; scan mode (1910) positions the detector (1808, and
-// relay 200 for the short scan) and the relayed reader (ST 1712) at DM0/DM5; motions end
-// at once or raise the error flag. A cascader carries plates between two such worlds.
+// Unit physics for the cascade tests: plates in slots and levels, on the shovel and on the
+// transfer station; motions end at once or raise the error flag. A cascader carries plates
+// between two such worlds.
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,7 +17,6 @@ namespace krb::test {
 class PlateWorld : public sim::UnitModel {
   public:
     using Position = std::pair<int, int>;
-    static constexpr const char* kUnlabelled = "";
 
     void put(int slot, int level, std::string label) {
         std::lock_guard guard(mutex_);
@@ -62,28 +60,12 @@ class PlateWorld : public sim::UnitModel {
         std::lock_guard guard(mutex_);
         failing_.insert(relay);
     }
-    // Positioning the scan at this slot and level raises the error flag.
-    void failScanAt(int slot, int level) {
-        std::lock_guard guard(mutex_);
-        failingScan_ = Position{slot, level};
-    }
 
     std::optional<std::string> handle(const sim::Command& command,
                                       sim::RegisterStore& registers) override {
         using Kind = sim::Command::Kind;
         std::lock_guard guard(mutex_);
         Position here{registers.dm(0), registers.dm(5)};
-        bool scanning = registers.relay(1910);
-        if (command.kind == Kind::WriteDm && command.address == 5 && scanning && failingScan_ &&
-            *failingScan_ == Position{here.first, std::stoi(command.value)})
-            raiseError(registers, 0x4109);
-        if (command.kind == Kind::ReadRelay && (command.address == 1808 || command.address == 200))
-            return scanning && plates_.count(here) ? "1" : "0";
-        if (command.raw == "ST 1712") {
-            auto found = plates_.find(here);
-            if (!scanning || found == plates_.end() || found->second.empty()) return "OK";
-            return "OK\x02" + found->second + "\x03";
-        }
         if (command.kind == Kind::SetRelay && command.address >= 1904 && command.address <= 1909) {
             if (failing_.erase(command.address) || !move(command.address, here))
                 raiseError(registers, 0x7103);
@@ -149,7 +131,6 @@ class PlateWorld : public sim::UnitModel {
     std::map<Position, std::string> plates_;
     std::optional<std::string> shovel_, station_;
     std::set<int> failing_;
-    std::optional<Position> failingScan_;
 };
 
 // Cascader: DM0 1 is the extension side, 2 the base side; DM5 is the cascade code. A side's

@@ -71,7 +71,7 @@ TEST_F(Transport, AMotionThatNeverEndsRefusesTheNextAfterTheBusyWait) {
     unit->Busy = true;
     Lines lines;
     {
-        TimeScaleForTest faster(0.001);  // the wait is 180 s nominal
+        ScopedTimeScale faster(0.001);  // the wait is 180 s nominal
         lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("1", "1"), "4"); });
     }
     EXPECT_TRUE(lines.empty());

@@ -10,6 +10,7 @@
 #include "KRB_lib.h"
 #include "lib_test_support.h"
 #include "sim/virtual_lab.h"
+#include "support/temp_dir.h"
 
 namespace krb::test {
 namespace {
@@ -49,10 +50,6 @@ sim::SimSettings simSettings() {
 class TubeLab : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("tubelab-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder);
         for (int slot : {1, 2, 3}) {
             ASSERT_TRUE(world().add(rack(slot), "R" + std::to_string(slot)));
             ASSERT_TRUE(world().putTube(rack(slot), {1, 1}, "T" + std::to_string(slot) + "11"));
@@ -68,7 +65,6 @@ class TubeLab : public ::testing::Test {
     void TearDown() override {
         KRBDisconnect("41");
         KRBDisconnect("42");
-        std::filesystem::remove_all(folder);
     }
 
     void markTubeStore() {
@@ -87,11 +83,7 @@ class TubeLab : public ::testing::Test {
                 return false;
         return true;
     }
-    std::string write(const std::string& content) {
-        auto path = folder / "moves.csv";
-        std::ofstream(path, std::ios::binary) << content;
-        return path.string();
-    }
+    std::string write(const std::string& content) { return scratch.write("moves.csv", content); }
     void clearTranscripts() {
         lab.controller(kPlates).clearTranscript();
         lab.controller(kTubes).clearTranscript();
@@ -104,7 +96,8 @@ class TubeLab : public ::testing::Test {
     }
 
     sim::VirtualLab lab{labConfig(), simSettings()};
-    std::filesystem::path folder;
+    test_support::TempDir scratch{"tubelab"};
+    std::filesystem::path folder = scratch.path();
 };
 
 TEST_F(TubeLab, WithoutATubeStoreNothingIsSent) {

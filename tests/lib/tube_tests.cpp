@@ -8,6 +8,7 @@
 #include "operation_support.h"
 #include "platform/operator_message.h"
 #include "sim/barcode_reader.h"
+#include "support/temp_dir.h"
 
 namespace krb::test {
 namespace {
@@ -17,14 +18,6 @@ class TubeStore : public UnitOnEmulator {
     void SetUp() override {
         UnitOnEmulator::SetUp();
         unit->SetKVL(true);
-        folder = std::filesystem::temp_directory_path() /
-                 ("tubes-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder);
-    }
-    void TearDown() override {
-        UnitOnEmulator::TearDown();
-        std::filesystem::remove_all(folder);
     }
     void openReader() { ASSERT_EQ(unit->BCRPath("12"), "1"); }
     void setCode(std::string code) {
@@ -32,10 +25,7 @@ class TubeStore : public UnitOnEmulator {
         readerCode = std::move(code);
     }
     static std::string read(const std::filesystem::path& path) {
-        std::ifstream file(path, std::ios::binary);
-        std::stringstream content;
-        content << file.rdbuf();
-        return content.str();
+        return test_support::readWholeFile(path.string());
     }
     bool idleSoon() { return busyClearsWithin(std::chrono::seconds(20)); }
 
@@ -48,7 +38,8 @@ class TubeStore : public UnitOnEmulator {
                                   return readerCode;
                               },
                               10};
-    std::filesystem::path folder;
+    test_support::TempDir scratch{"tubes"};
+    std::filesystem::path folder = scratch.path();
 };
 
 TEST_F(TubeStore, MoveVialRefusesWithoutTrafficWhatItCannotMove) {

@@ -22,10 +22,7 @@ class UnitState : public ::testing::Test {
     void TearDown() override { unit->Disconnect(); }
 
     bool busyClearsWithin(std::chrono::milliseconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (unit->Busy && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return !unit->Busy;
+        return eventually([&] { return !unit->Busy; }, limit);
     }
 
     sim::PortDirectory ports;

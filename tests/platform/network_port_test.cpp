@@ -9,18 +9,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <mutex>
 #include <thread>
 
 #include "platform/serial_port.h"
-#include "test_support.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace krb::platform {
 namespace {
 
-using testing::ScopedEnv;
-using testing::TempDir;
+using test_support::ScopedEnv;
+using test_support::TempDir;
 // Telnet bytes (RFC 854) and the COM-port option (RFC 2217), written out independently here.
 namespace tn {
 constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240,

@@ -4,13 +4,14 @@
 
 #include <filesystem>
 
-#include "test_support.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace krb::platform {
 namespace {
 
-using testing::ScopedEnv;
-using testing::TempDir;
+using test_support::ScopedEnv;
+using test_support::TempDir;
 
 TEST(ComPortNumber, AcceptsPlainAndDevicePathNames) {
     EXPECT_EQ(comPortNumber("COM1"), 1);
@@ -36,7 +37,7 @@ TEST(ResolvePortName, FallsBackToTtySWithoutPortFolder) {
 
 TEST(ResolvePortName, FollowsEntriesOfThePortFolder) {
     TempDir dir;
-    testing::writeWholeFile(dir.file("device"), "");
+    test_support::writeWholeFile(dir.file("device"), "");
     std::filesystem::create_symlink(dir.file("device"), dir.file("COM3"));
     std::filesystem::create_symlink(dir.file("nothing-here"), dir.file("COM4"));
     ScopedEnv env("KRB_PORT_DIR", dir.path().string());

@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace krb::platform {
 namespace {
 
-using testing::readWholeFile;
-using testing::TempDir;
-using testing::writeWholeFile;
+using test_support::readWholeFile;
+using test_support::TempDir;
+using test_support::writeWholeFile;
 using Lines = std::vector<std::string>;
 
 template <std::size_t N>

@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "platform/serial_port.h"
-#include "test_support.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace krb::platform {
 namespace {
 
-using testing::ScopedEnv;
-using testing::TempDir;
+using test_support::ScopedEnv;
+using test_support::TempDir;
 
 // Answers every read with the next scripted reply.
 class ScriptedPort : public SerialPort {
@@ -60,7 +61,7 @@ class SerialLogTest : public ::testing::Test {
     }
 
     std::vector<std::string> logLines(const std::string& file) const {
-        std::istringstream in(testing::readWholeFile(logDir_ + "/" + file));
+        std::istringstream in(test_support::readWholeFile(logDir_ + "/" + file));
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
@@ -125,7 +126,7 @@ TEST_F(SerialLogTest, LoggingTroubleNeverBreaksThePort) {
     EXPECT_TRUE(port->write("ST 1910\r", 8));
     EXPECT_EQ(port->read(buffer, sizeof buffer, 55), 3);
 
-    testing::writeWholeFile(dir_.file("not-a-folder"), "");
+    test_support::writeWholeFile(dir_.file("not-a-folder"), "");
     ScopedEnv badFolder("KRB_SERIAL_LOG", dir_.file("not-a-folder"));
     auto unlogged = openSerialPort("COM4");
     ASSERT_NE(unlogged, nullptr);

@@ -11,13 +11,14 @@
 #include <string>
 #include <thread>
 
-#include "test_support.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace krb::platform {
 namespace {
 
-using testing::ScopedEnv;
-using testing::TempDir;
+using test_support::ScopedEnv;
+using test_support::TempDir;
 
 constexpr long kPatientMs = 10 * 60 * 1000;  // a wrong early-return would hang, not pass
 
@@ -191,7 +192,7 @@ TEST_F(PtyPortTest, PurgeDiscardsPendingInput) {
 
 TEST(OpenSerialPort, FailsPromptlyForMissingOrUnsuitableDevices) {
     TempDir dir;
-    testing::writeWholeFile(dir.file("plain"), "");
+    test_support::writeWholeFile(dir.file("plain"), "");
     std::filesystem::create_symlink(dir.file("plain"), dir.file("COM7"));
     std::filesystem::create_symlink("/dev/null", dir.file("COM8"));
     std::filesystem::create_symlink(dir.file("gone"), dir.file("COM9"));

@@ -1,12 +1,7 @@
 #include "fake_library.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <type_traits>
 
 #include "platform/operator_message.h"
@@ -116,33 +111,6 @@ const char* FakeLibrary::Call(const char* name, std::vector<std::string> args) {
     if (reply == kNoText) return nullptr;
     thread_local std::map<std::string, std::string> slots;
     return (slots[name] = reply).c_str();
-}
-
-TempFolder::TempFolder() {
-    static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("krb_server_tests_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-}
-
-TempFolder::~TempFolder() {
-    std::error_code error;
-    std::filesystem::remove_all(path_, error);
-}
-
-std::string TempFolder::File(const std::string& relative, const std::string& content) const {
-    auto file = path_ / relative;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << content;
-    return file.string();
-}
-
-std::string TempFolder::Read(const std::string& relative) const {
-    std::ifstream in(path_ / relative, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 MessageCapture::MessageCapture() {

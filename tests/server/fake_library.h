@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "UnitDLLClass.h"
+#include "support/temp_dir.h"
 
 namespace krb::server::testing {
 
@@ -51,16 +52,15 @@ bool BindingLockHeld(int port);
 bool IsHeld(std::recursive_mutex& mutex);
 
 // A fresh folder under the test temp folder, removed by the destructor.
-class TempFolder {
+class TempFolder : public test_support::TempDir {
   public:
-    TempFolder();
-    ~TempFolder();
-    const std::filesystem::path& path() const { return path_; }
-    std::string File(const std::string& relative, const std::string& content) const;
-    std::string Read(const std::string& relative) const;
-
-  private:
-    std::filesystem::path path_;
+    TempFolder() : TempDir("krb_server_tests") {}
+    std::string File(const std::string& relative, const std::string& content) const {
+        return write(relative, content);
+    }
+    std::string Read(const std::string& relative) const {
+        return test_support::readWholeFile(file(relative));
+    }
 };
 
 // Captures operator messages while alive.

@@ -30,9 +30,9 @@ bool IsFourClimateValues(std::string reply) {
     }
 }
 
-using frontend_testing::EventOf;
-using frontend_testing::ReadLines;
-using frontend_testing::WaitForLogLines;
+using test_support::EventOf;
+using test_support::readLines;
+using test_support::WaitForLogLines;
 
 using ActivationOverTcp = DemoLabServerTest;
 
@@ -166,7 +166,7 @@ TEST_F(SessionLog, RecordsStartConnectDisconnectAndStop) {
     ASSERT_EQ(WaitForLogLines(log, 3).size(), 3u);
     CloseServer();
 
-    const auto lines = ReadLines(log);
+    const auto lines = readLines(log);
     std::vector<std::string> events;
     std::transform(lines.begin(), lines.end(), std::back_inserter(events), EventOf);
     EXPECT_EQ(events, (std::vector<std::string>{"Start", "Connect", "Disconnect", "Stop"}));

@@ -1,36 +1,19 @@
 #include "demo_lab_server.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
 #include "KRB_lib.h"
 #include "UnitTCPKRBBrowser.h"
-#include "platform/clock.h"
 #include "platform/profile_file.h"
+#include "support/demo_lab.h"
+#include "support/lab_files.h"
+#include "support/time_scale.h"
 
 namespace krb::server::e2e {
 namespace {
 
-// A tenth of real time when the suite runs outside CTest.
-const bool kTimeScaleChosen = [] {
-    if (std::getenv("KRB_TIME_SCALE") == nullptr) platform::setTimeScale(0.1);
-    return true;
-}();
-
 constexpr const char* kNoReply = "<no reply>";
-
-std::filesystem::path FreshLabCopy() {
-    static std::atomic<int> counter{0};
-    const auto root = std::filesystem::temp_directory_path() /
-                      ("krb_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::remove_all(root);
-    std::filesystem::copy(KRB_DEMO_LAB_DIR, root, std::filesystem::copy_options::recursive);
-    return root;
-}
 
 }  // namespace
 
@@ -55,22 +38,13 @@ std::vector<ContentsLine> ReadContents(const std::filesystem::path& file) {
     return lines;
 }
 
-bool Eventually(const std::function<bool()>& condition, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 void DemoLabServerTest::SetUp() {
-    (void)kTimeScaleChosen;
-    root_ = FreshLabCopy();
-    const std::string config = (root_ / "DriverConfig.lni").string();
+    (void)test_support::kTimeScaleChosen;
+    test_support::copyDemoLab(root_.path());
+    const std::string config = root_.file("DriverConfig.lni");
     ASSERT_TRUE(platform::ProfileFile(config).writeString("TCP", "port", "0"));
-    lab_ = sim::VirtualLab::fromFiles(config, (root_ / "Simulation.lni").string());
-    server_ = std::make_unique<frontend_testing::RunningServer>();
+    lab_ = sim::VirtualLab::fromFiles(config, root_.file("Simulation.lni"));
+    server_ = std::make_unique<test_support::RunningServer>();
     server_->Start(config);
 }
 
@@ -80,8 +54,6 @@ void DemoLabServerTest::TearDown() {
         for (int com : lab_->unitPorts()) KRBDisconnect(std::to_string(com).c_str());
     }
     lab_.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 void DemoLabServerTest::CloseServer() { server_.reset(); }
@@ -106,9 +78,7 @@ void DemoLabServerTest::Activate(TestClient& client, const std::string& unitId,
 }
 
 void DemoLabServerTest::Control(const std::string& line) {
-    const auto reply = lab_->control(line);
-    ASSERT_FALSE(reply.empty()) << line;
-    ASSERT_EQ(reply.back().rfind("OK", 0), 0u) << line << ": " << reply.back();
+    ASSERT_EQ(test_support::controlRefusal(*lab_, line), "");
 }
 
 TKRBId& DemoLabServerTest::Unit(const std::string& unitId) {

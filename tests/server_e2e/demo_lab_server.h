@@ -13,12 +13,16 @@
 #include <vector>
 
 #include "UnitId.h"
-#include "frontend_support.h"
 #include "sim/virtual_lab.h"
+#include "support/eventually.h"
+#include "support/running_server.h"
+#include "support/tcp_client.h"
+#include "support/temp_dir.h"
 
 namespace krb::server::e2e {
 
-using frontend_testing::TestClient;
+using test_support::eventually;
+using test_support::TestClient;
 
 // Controller ports of the demo lab's units (Base1, Cascader1, Ext1, Store4).
 constexpr int kBase = 1, kCascader = 2, kExtension = 3, kStore = 4;
@@ -34,10 +38,6 @@ struct ContentsLine {
     const std::string& CheckDate() const { return fields.at(7); }
 };
 std::vector<ContentsLine> ReadContents(const std::filesystem::path& file);
-
-// Polls in real time with a generous limit; nothing depends on how fast the lab is.
-bool Eventually(const std::function<bool()>& condition,
-                std::chrono::seconds limit = std::chrono::seconds(60));
 
 class DemoLabServerTest : public ::testing::Test {
   protected:
@@ -57,14 +57,16 @@ class DemoLabServerTest : public ::testing::Test {
     TKRBId& Unit(const std::string& unitId);
     sim::PlateWorld& World() { return lab_->world(); }
     sim::RegisterStore& Registers(int com) { return lab_->controller(com).registers(); }
-    std::filesystem::path LabFile(const std::string& relative) const { return root_ / relative; }
+    std::filesystem::path LabFile(const std::string& relative) const {
+        return root_.path() / relative;
+    }
     int ServerPort() { return server_->Port(); }
     // Ends the server as the window's close does (every client closed, "Stop" logged).
     void CloseServer();
 
-    std::filesystem::path root_;
+    test_support::TempDir root_{"krb_e2e"};
     std::unique_ptr<sim::VirtualLab> lab_;
-    std::unique_ptr<frontend_testing::RunningServer> server_;
+    std::unique_ptr<test_support::RunningServer> server_;
 };
 
 }  // namespace krb::server::e2e

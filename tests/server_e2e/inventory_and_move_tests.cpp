@@ -180,7 +180,7 @@ TEST_F(ServiceMoveOverTcp, ASecondMoveWhileOneRunsIsRefused) {
     Control("FAULT COM1 slow 3000");  // the base's handler motions take their time
     TestClient second(ServerPort());
     client_->Send(kBaseToExtension);
-    ASSERT_TRUE(Eventually([&] { return Unit("Base1").MoveBusy.load(); }));
+    ASSERT_TRUE(eventually([&] { return Unit("Base1").MoveBusy.load(); }));
     EXPECT_EQ(Ask(second, kBaseToExtension), "-1\r\n");
     EXPECT_EQ(AwaitLine(*client_), "1\r\n");
     EXPECT_EQ(PlaceOf(World(), "P0003"), Place::slot(kExtension, 6, 1));

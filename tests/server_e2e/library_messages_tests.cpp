@@ -7,8 +7,8 @@
 namespace krb::server::e2e {
 namespace {
 
-using frontend_testing::EventOf;
-using frontend_testing::ReadLines;
+using test_support::EventOf;
+using test_support::readLines;
 
 using LibraryMessagesInLog = DemoLabServerTest;
 
@@ -21,18 +21,18 @@ TEST_F(LibraryMessagesInLog, AScanThatLosesItsControllerIsLoggedWithTheUnit) {
     client.Send("KRB2InventoryPlateExp(Store4,ignored.inv,1,0)\r");
     EXPECT_NE(AwaitLine(client), "<no reply>");
     const auto scanError = [&log] {
-        const auto lines = ReadLines(log);
+        const auto lines = readLines(log);
         return std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
                    return EventOf(line) == "Error" &&
                           line.find(";Inventory Error Unit ID:Store4 Error Code:") !=
                               std::string::npos;
                }) != lines.end();
     };
-    EXPECT_TRUE(Eventually(scanError, std::chrono::seconds(10)))
+    EXPECT_TRUE(eventually(scanError, std::chrono::seconds(10)))
         << "log:\n"
         << [&log] {
                std::string all;
-               for (const auto& line : ReadLines(log)) all += line + "\n";
+               for (const auto& line : readLines(log)) all += line + "\n";
                return all;
            }();
     Control("CLEAR COM4");

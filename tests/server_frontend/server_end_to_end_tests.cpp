@@ -197,7 +197,7 @@ TEST_F(ServerEndToEndTest, StoppingClosesEveryClientBeforeLoggingStop) {
     EXPECT_EQ(server_.Core().State().StartCaption, "Start");
     EXPECT_TRUE(first.ClosedByServer());
     EXPECT_TRUE(second.ClosedByServer());
-    const auto lines = ReadLines(lab_.LogPath());
+    const auto lines = readLines(lab_.LogPath());
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(EventOf(lines[3]), "Disconnect");
     EXPECT_EQ(EventOf(lines[4]), "Disconnect");
@@ -221,7 +221,7 @@ TEST_F(ServerLifecycleTest, LogsStartConnectDisconnectAndStopInTheirFormat) {
         client.Close();
         WaitForLogLines(lab_.LogPath(), 3);
     }  // the window closes
-    const auto lines = ReadLines(lab_.LogPath());
+    const auto lines = readLines(lab_.LogPath());
     ASSERT_EQ(lines.size(), 4u);
     const std::string local = ";LA=0.0.0.0;LP=" + std::to_string(serverPort);
     const std::string remote = ";RA=127.0.0.1;RP=" + std::to_string(clientPort);
@@ -283,7 +283,7 @@ TEST_F(ServerLifecycleTest, AConfigurationWithoutLogFileSwitchesLoggingOff) {
     });
     EXPECT_FALSE(core.State().LogEnabled);
     EXPECT_TRUE(core.State().Listening);
-    EXPECT_TRUE(ReadLines(lab_.LogPath()).empty());
+    EXPECT_TRUE(readLines(lab_.LogPath()).empty());
 }
 
 TEST(LogFileTest, TimeStampIsHourMinuteSecondMillisecondDayMonthYear) {

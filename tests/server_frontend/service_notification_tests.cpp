@@ -2,7 +2,6 @@
 // reports, fan-out to every entry, and listeners that leave or stop reading. Ticks are driven
 // by hand so that every line can be attributed to one tick.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,11 +18,12 @@
 #include "UnitMain.h"
 #include "fake_library.h"
 #include "frontend_support.h"
+#include "support/lab_files.h"
 
 namespace krb::server {
 namespace {
 
-using frontend_testing::ReadLines;
+using test_support::readLines;
 using testing::TempFolder;
 
 // --- stand-in units: what each controller answers, per port ---------------------------------
@@ -111,18 +111,9 @@ KRBExports StandInExports() {
 
 class Listener {
   public:
-    explicit Listener(int port, int receiveBuffer = 0) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (receiveBuffer > 0) {
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        }
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            throw std::runtime_error("connect failed");
-        }
+    explicit Listener(int port, int receiveBuffer = 0)
+        : fd_(test_support::ConnectLoopback(port, {.receiveBuffer = receiveBuffer})) {
+        if (fd_ < 0) throw std::runtime_error("connect failed");
     }
     ~Listener() { Close(); }
     void Close() {
@@ -130,9 +121,7 @@ class Listener {
         fd_ = -1;
     }
     void Send(const std::string& text) {
-        if (::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(text.size()))
-            throw std::runtime_error("send failed");
+        if (!test_support::SendAll(fd_, text)) throw std::runtime_error("send failed");
     }
     // The next `count` lines (CR LF kept); fewer when the guard runs out or the server closed.
     std::vector<std::string> Lines(std::size_t count, int guardMs = 10000) {
@@ -186,33 +175,23 @@ class ServiceNotificationTest : public ::testing::Test {
     static constexpr int kUnits = 2;
     static constexpr std::size_t kMaxPendingLines = 8;
 
-    ServiceNotificationTest() : core_(StandInExports()) {
+    ServiceNotificationTest() {
         StandInUnits::Instance().Reset();
-        std::string unitList;
+        test_support::LabFiles files(folder_.path(), "S");
         for (int n = 1; n <= kUnits; ++n) {
             const std::string id = "U" + std::to_string(n);
-            unitList += "Unit" + std::to_string(n) + "=" + id + ".lni\r\n";
-            folder_.File("lab/System1/" + id + ".lni",
-                         "[Unit]\r\nUnitComPort=" + std::to_string(n) + "\r\nUnitId=" + id +
-                             "\r\n[Contents]\r\nFileName=" + id +
-                             ".txt\r\n[CassettesConfiguration]\r\n1-2=3,25,1\r\n");
+            files.AddUnit(n, id,
+                          "[Contents]\r\nFileName=" + id +
+                              ".txt\r\n[CassettesConfiguration]\r\n1-2=3,25,1\r\n");
         }
-        folder_.File("lab/System1/System.lni",
-                     "[System]\r\nSystemName=S\r\nSystemId=1\r\n[Unit]\r\n" + unitList);
-        const std::string config = folder_.File(
-            "DriverConfig.lni", "[paths]\r\nKrbMainFolder=" + (folder_.path() / "lab").string() +
-                                    "\r\n[TCP]\r\nport=0\r\nLogFile=server.log\r\n");
-        loop_ = std::thread([this] { core_.Run(); });
+        const std::string config = files.WriteConfiguration(0, "LogFile=server.log\r\n");
         core_.Invoke([&] { return core_.FormShow({config, "start"}); });
         notifier_ = core_.Invoke([&] {
             return InstallServiceNotifier(
                 core_, {.IntervalMs = 1'000'000'000, .MaxPendingLines = kMaxPendingLines});
         });
     }
-    ~ServiceNotificationTest() override {
-        core_.Quit();
-        loop_.join();
-    }
+    ~ServiceNotificationTest() override { server_.Stop(); }
 
     int Port() { return core_.State().LocalPort; }
     TKRBId& Unit(const std::string& id) { return *core_.TcpBrowser().FindUnitById(id); }
@@ -249,11 +228,11 @@ class ServiceNotificationTest : public ::testing::Test {
         ASSERT_EQ(listener.Lines(snapshotLines).size(), snapshotLines);
         ASSERT_EQ(Entries(), before + 1);
     }
-    std::vector<std::string> Log() { return ReadLines((folder_.path() / "server.log").string()); }
+    std::vector<std::string> Log() { return readLines((folder_.path() / "server.log").string()); }
 
     TempFolder folder_;
-    ServerCore core_;
-    std::thread loop_;
+    test_support::RunningServer server_{StandInExports()};
+    ServerCore& core_ = server_.Core();
     std::shared_ptr<ServiceNotifier> notifier_;
 };
 

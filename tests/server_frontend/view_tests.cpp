@@ -413,7 +413,7 @@ TEST(ViewOverTcpTest, TheConnectionClosesOnlyAfterTheWholeDocumentIsOut) {
     TestClient client(server.Port());
     client.Send("GET /PlateExp/UnitContent?id=U1 HTTP/1.1\r\n\r\n");
     std::this_thread::sleep_for(std::chrono::seconds(1));  // many close pauses
-    for (const auto& line : ReadLines(lab.LogPath())) EXPECT_NE(EventOf(line), "Disconnect");
+    for (const auto& line : readLines(lab.LogPath())) EXPECT_NE(EventOf(line), "Disconnect");
     const std::string reply = client.ReadToEnd();
     EXPECT_TRUE(reply.ends_with("</MyLabPlate>\r\n\r\n"));
     std::size_t plates = 0;

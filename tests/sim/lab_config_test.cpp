@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "lab_test_support.h"
+#include "support/temp_dir.h"
 
 namespace krb::sim {
 namespace {
@@ -17,21 +18,11 @@ namespace fs = std::filesystem;
 // A small lab in a temporary folder, written file by file.
 class ConfigFolder {
   public:
-    ConfigFolder() {
-        root_ = fs::temp_directory_path() /
-                ("krb-config-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(root_);
-    }
-    ~ConfigFolder() { fs::remove_all(root_); }
-
     std::string write(const std::string& relative, const std::string& text) {
-        const fs::path path = root_ / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << text;
-        return path.string();
+        return folder_.write(relative, text);
     }
     std::string driver() const { return path("DriverConfig.lni"); }
-    std::string path(const std::string& relative) const { return (root_ / relative).string(); }
+    std::string path(const std::string& relative) const { return folder_.file(relative); }
 
     // DriverConfig with a "\"-separated main folder, one system, the given unit files.
     void basicLab(const std::string& unit1, const std::string& unit2 = "") {
@@ -44,8 +35,7 @@ class ConfigFolder {
     }
 
   private:
-    static inline int counter_ = 0;
-    fs::path root_;
+    test_support::TempDir folder_{"krb-config"};
 };
 
 std::string errorOf(const std::function<void()>& load) {

@@ -7,23 +7,19 @@
 #include "KRB_lib.h"
 #include "platform/clock.h"
 #include "sim/virtual_lab.h"
+#include "support/demo_lab.h"
 
 namespace krb::sim {
 namespace {
 
-std::string demoFile(const std::string& name) { return std::string(KRB_DEMO_LAB_DIR) + "/" + name; }
-
 class DemoLabUnderLibrary : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        LabConfig config = loadLabConfig(demoFile("DriverConfig.lni"));
-        std::vector<int> ports;
-        for (const auto& unit : config.units) ports.push_back(unit.com);
-        SimSettings settings = loadSimFile(demoFile("Simulation.lni"), ports);
-        settings.times.init = 1000;
-        settings.times.motion = 500;
-        settings.times.turn = 100;
-        lab_ = new VirtualLab(std::move(config), std::move(settings));
+        MotionTimes times;
+        times.init = 1000;
+        times.motion = 500;
+        times.turn = 100;
+        lab_ = test_support::makeDemoLab(times).release();
     }
     static void TearDownTestSuite() {
         for (int com : lab_->unitPorts()) KRBDisconnect(std::to_string(com).c_str());

@@ -6,15 +6,14 @@
 
 #include "platform/clock.h"
 #include "serial_client.h"
-#include "sim/lab_config.h"
 #include "sim/unit_model_base.h"
 #include "sim/virtual_lab.h"
+#include "support/demo_lab.h"
+#include "support/lab_files.h"
 
 namespace krb::sim::testing {
 
-inline std::string demoLabFile(const std::string& name) {
-    return std::string(KRB_DEMO_LAB_DIR) + "/" + name;
-}
+using test_support::demoLabFile;
 
 inline MotionTimes fastTimes() {
     MotionTimes times;
@@ -29,12 +28,7 @@ inline MotionTimes fastTimes() {
 
 inline std::unique_ptr<VirtualLab> makeDemoLab() {
     platform::setTimeScale(0.1);
-    LabConfig config = loadLabConfig(demoLabFile("DriverConfig.lni"));
-    std::vector<int> ports;
-    for (const auto& unit : config.units) ports.push_back(unit.com);
-    SimSettings settings = loadSimFile(demoLabFile("Simulation.lni"), ports);
-    settings.times = fastTimes();
-    return std::make_unique<VirtualLab>(std::move(config), std::move(settings));
+    return test_support::makeDemoLab(fastTimes());
 }
 
 // Register commands to one unit of a lab, with the waits a caller needs.

@@ -136,6 +136,18 @@ TEST_F(PlateStoreTest, ScanModeDetectsThePlateAtTheAddressedPosition) {
     EXPECT_EQ(base("RD 1910"), "0");
 }
 
+TEST_F(PlateStoreTest, FailingScanPositionRaisesItsErrorOnlyThere) {
+    auto& store = dynamic_cast<PlateStoreModel&>(lab->model(kBase));
+    store.failScanAt(1, 2, 0x4109);
+    EXPECT_TRUE(base.send({"ST 1910", "WR DM0 1", "WR DM5 1"}));
+    base.waitIdle();
+    EXPECT_EQ(base("RD 1814"), "0") << "level 1 positions";
+    EXPECT_EQ(base("WR DM5 2"), "OK");
+    base.waitIdle();
+    EXPECT_EQ(base("RD 1814"), "1");
+    EXPECT_EQ(base("RD DM200"), formatWord(0x4109));
+}
+
 TEST_F(PlateStoreTest, DoorLockAndStateFollowTheDoor) {
     EXPECT_EQ(base("RD 1811"), "1");
     EXPECT_EQ(lab->control("FAULT COM1 door open").back(), "OK");

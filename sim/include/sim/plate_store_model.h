@@ -49,6 +49,9 @@ class PlateStoreModel : public UnitModelBase {
 
     std::optional<std::string> codeInFrontOfReader() const override;
 
+    // Fault: positioning the scan in front of this slot and level ends with `code` in DM200.
+    void failScanAt(int slot, int level, std::uint16_t code);
+
   protected:
     std::optional<Motion> handlerMotion(int relay) override;
     void wordWritten(int address, std::uint16_t value) override;
@@ -67,6 +70,7 @@ class PlateStoreModel : public UnitModelBase {
     std::optional<Place> stationPlace() const;
     Place handlerPlace() const;
     std::optional<Place> scanPlace() const;
+    std::uint16_t scanFaultAt(const Place& place) const;  // 0: no fault there
     std::uint16_t carryOut(const Transfer& transfer, int slot, int level);
     int levelsOf(int slot) const;
 
@@ -76,6 +80,7 @@ class PlateStoreModel : public UnitModelBase {
     int handlerSlot_ = 0;
     int handlerLevel_ = 0;
     int carouselPosition_ = 0;
+    std::optional<std::pair<Place, std::uint16_t>> failingScan_;
 };
 
 // Error kind for an empty source or an occupied target, by the kind of place.
