@@ -2,10 +2,9 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "ClientLink.h"
+#include "CommandWorkers.h"
 #include "TextNumbers.h"
 
 namespace krb::server {
@@ -22,28 +21,8 @@ RunningCommandCount& Running() {
     return *running;
 }
 
-std::mutex& StarterMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-TTHRUnitCommand::ThreadStarter& InstalledStarter() {
-    static TTHRUnitCommand::ThreadStarter starter;
-    return starter;
-}
-
-void StartThread(std::function<void()> body) {
-    TTHRUnitCommand::ThreadStarter starter;
-    {
-        std::lock_guard lock(StarterMutex());
-        starter = InstalledStarter();
-    }
-    if (starter) {
-        starter(std::move(body));
-    } else {
-        std::thread(std::move(body)).detach();
-    }
-}
+// A reused worker, or a new one; false when neither is to be had.
+bool StartThread(std::function<void()> body) { return UnitCommandWorkers().Run(std::move(body)); }
 
 }  // namespace
 
@@ -120,15 +99,11 @@ bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
         std::lock_guard lock(running.mutex);
         ++running.count;
     }
-    try {
-        StartThread([thread] { thread->Execute(); });
-        return true;
-    } catch (const std::system_error&) {
-        std::lock_guard lock(running.mutex);
-        --running.count;
-        running.ended.notify_all();
-        return false;
-    }
+    if (StartThread([thread] { thread->Execute(); })) return true;
+    std::lock_guard lock(running.mutex);
+    --running.count;
+    running.ended.notify_all();
+    return false;
 }
 
 std::string TTHRUnitCommand::Reply(TKRBId& unit, const std::string& command) {
@@ -165,8 +140,7 @@ std::size_t TTHRUnitCommand::RunningCommands() {
 }
 
 void TTHRUnitCommand::SetThreadStarter(ThreadStarter starter) {
-    std::lock_guard lock(StarterMutex());
-    InstalledStarter() = std::move(starter);
+    UnitCommandWorkers().SetThreadStarter(std::move(starter));
 }
 
 }  // namespace krb::server
