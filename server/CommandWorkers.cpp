@@ -1,31 +1,38 @@
 #include "CommandWorkers.h"
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace krb::server {
 
-// Waiting workers = idle + handed.size() + retire: each waiting worker either is free, has a
-// task handed to it, or is told to end.
+// An idle worker waits on its own slot; the most recently idle one takes the next task, so
+// few workers stay warm and the others reach their idle end.
+struct IdleSlot {
+    std::condition_variable wake;
+    std::function<void()> task;
+    bool handed = false;
+    bool retire = false;
+};
+
 struct CommandWorkers::State {
     explicit State(TCommandWorkersOptions o) : options(o) {}
     const TCommandWorkersOptions options;
     mutable std::mutex mutex;
-    std::condition_variable wake;
     std::condition_variable ended;
-    std::deque<std::function<void()>> handed;
+    std::vector<IdleSlot*> idle;  // most recently idle last
     std::size_t workers = 0;
-    std::size_t idle = 0;
-    std::size_t retire = 0;
     bool stopping = false;
     ThreadStarter starter;
 
     void RetireIdle() {
-        retire += idle;
-        idle = 0;
+        for (IdleSlot* slot : idle) {
+            slot->retire = true;
+            slot->wake.notify_one();
+        }
+        idle.clear();
     }
 };
 
@@ -36,19 +43,19 @@ CommandWorkers::~CommandWorkers() {
     std::unique_lock lock(state_->mutex);
     state_->stopping = true;
     state_->RetireIdle();
-    state_->wake.notify_all();
     state_->ended.wait(lock, [&] { return state_->workers == 0; });
 }
 
 bool CommandWorkers::Run(std::function<void()> task) {
     {
-        std::unique_lock lock(state_->mutex);
+        std::lock_guard lock(state_->mutex);
         if (state_->stopping) return false;
-        if (state_->idle > 0) {
-            --state_->idle;
-            state_->handed.push_back(std::move(task));
-            lock.unlock();
-            state_->wake.notify_one();
+        if (!state_->idle.empty()) {
+            IdleSlot* slot = state_->idle.back();
+            state_->idle.pop_back();
+            slot->task = std::move(task);
+            slot->handed = true;
+            slot->wake.notify_one();  // under the lock: the slot lives while its worker waits
             return true;
         }
         if (state_->workers >= state_->options.MaxWorkers) return false;
@@ -82,6 +89,7 @@ bool CommandWorkers::StartWorker(std::function<void()> task) {
 }
 
 void CommandWorkers::Work(const std::shared_ptr<State>& state, std::function<void()> task) {
+    IdleSlot slot;
     for (;;) {
         try {
             task();
@@ -90,20 +98,17 @@ void CommandWorkers::Work(const std::shared_ptr<State>& state, std::function<voi
         }
         task = nullptr;  // what it holds (a connection) is released before the worker idles
         std::unique_lock lock(state->mutex);
-        ++state->idle;
-        state->wake.wait_for(lock, state->options.IdleEnd, [&] {
-            return !state->handed.empty() || state->retire > 0 || state->stopping;
-        });
-        if (!state->handed.empty()) {
-            task = std::move(state->handed.front());
-            state->handed.pop_front();
+        if (!state->stopping) {
+            state->idle.push_back(&slot);
+            slot.wake.wait_for(lock, state->options.IdleEnd,
+                               [&] { return slot.handed || slot.retire; });
+        }
+        if (slot.handed) {
+            slot.handed = false;
+            task = std::move(slot.task);
             continue;
         }
-        if (state->retire > 0) {
-            --state->retire;
-        } else {
-            --state->idle;  // idle for too long, or stopping
-        }
+        std::erase(state->idle, &slot);  // idle for too long; a retired slot is gone already
         --state->workers;
         state->ended.notify_all();
         return;
@@ -117,14 +122,13 @@ std::size_t CommandWorkers::Workers() const {
 
 std::size_t CommandWorkers::IdleWorkers() const {
     std::lock_guard lock(state_->mutex);
-    return state_->idle;
+    return state_->idle.size();
 }
 
 void CommandWorkers::SetThreadStarter(ThreadStarter starter) {
     std::lock_guard lock(state_->mutex);
     state_->starter = std::move(starter);
     state_->RetireIdle();
-    state_->wake.notify_all();
 }
 
 CommandWorkers& UnitCommandWorkers() {
