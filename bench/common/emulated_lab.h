@@ -41,6 +41,7 @@ class EmulatedLab {
         Write("lab/System1/" + id + ".lni", "[Unit]\r\nUnitComPort=" + std::to_string(com) +
                                                 "\r\nUnitId=" + id + "\r\n" + sections);
     }
+    krb::sim::ControllerEmulator& Controller(std::size_t index) { return *controllers_.at(index); }
     std::string Write(const std::string& relative, const std::string& content) const {
         const auto path = root_ / relative;
         std::ofstream(path, std::ios::binary) << content;
