@@ -22,13 +22,13 @@ struct CommandWorkers::State {
     const TCommandWorkersOptions options;
     mutable std::mutex mutex;
     std::condition_variable ended;
-    std::vector<IdleSlot*> idle;  // most recently idle last
+    std::vector<std::shared_ptr<IdleSlot>> idle;  // most recently idle last
     std::size_t workers = 0;
     bool stopping = false;
     ThreadStarter starter;
 
     void RetireIdle() {
-        for (IdleSlot* slot : idle) {
+        for (const auto& slot : idle) {
             slot->retire = true;
             slot->wake.notify_one();
         }
@@ -48,14 +48,15 @@ CommandWorkers::~CommandWorkers() {
 
 bool CommandWorkers::Run(std::function<void()> task) {
     {
-        std::lock_guard lock(state_->mutex);
+        std::unique_lock lock(state_->mutex);
         if (state_->stopping) return false;
         if (!state_->idle.empty()) {
-            IdleSlot* slot = state_->idle.back();
+            const auto slot = std::move(state_->idle.back());
             state_->idle.pop_back();
             slot->task = std::move(task);
             slot->handed = true;
-            slot->wake.notify_one();  // under the lock: the slot lives while its worker waits
+            lock.unlock();  // the woken worker does not wait for this thread's lock
+            slot->wake.notify_one();
             return true;
         }
         if (state_->workers >= state_->options.MaxWorkers) return false;
@@ -89,7 +90,7 @@ bool CommandWorkers::StartWorker(std::function<void()> task) {
 }
 
 void CommandWorkers::Work(const std::shared_ptr<State>& state, std::function<void()> task) {
-    IdleSlot slot;
+    const auto slot = std::make_shared<IdleSlot>();  // shared with a Run that hands it a task
     for (;;) {
         try {
             task();
@@ -99,16 +100,16 @@ void CommandWorkers::Work(const std::shared_ptr<State>& state, std::function<voi
         task = nullptr;  // what it holds (a connection) is released before the worker idles
         std::unique_lock lock(state->mutex);
         if (!state->stopping) {
-            state->idle.push_back(&slot);
-            slot.wake.wait_for(lock, state->options.IdleEnd,
-                               [&] { return slot.handed || slot.retire; });
+            state->idle.push_back(slot);
+            slot->wake.wait_for(lock, state->options.IdleEnd,
+                                [&] { return slot->handed || slot->retire; });
         }
-        if (slot.handed) {
-            slot.handed = false;
-            task = std::move(slot.task);
+        if (slot->handed) {
+            slot->handed = false;
+            task = std::move(slot->task);
             continue;
         }
-        std::erase(state->idle, &slot);  // idle for too long; a retired slot is gone already
+        std::erase(state->idle, slot);  // idle for too long; a retired slot is gone already
         --state->workers;
         state->ended.notify_all();
         return;

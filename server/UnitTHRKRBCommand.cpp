@@ -1,7 +1,6 @@
 #include "UnitTHRKRBCommand.h"
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
 
 #include "ClientLink.h"
 #include "CommandWorkers.h"
@@ -10,15 +9,14 @@
 namespace krb::server {
 namespace {
 
-struct RunningCommandCount {
-    std::mutex mutex;
-    std::condition_variable ended;
-    std::size_t count = 0;
-};
-
-RunningCommandCount& Running() {
-    static auto* running = new RunningCommandCount;  // outlives threads still ending at exit
+// Counted without a lock: the hot path only adds and subtracts, teardown waits.
+std::atomic<std::size_t>& Running() {
+    static auto* running = new std::atomic<std::size_t>(0);  // outlives threads ending at exit
     return *running;
+}
+
+void CommandEnded() {
+    if (Running().fetch_sub(1) == 1) Running().notify_all();
 }
 
 // A reused worker, or a new one; false when neither is to be had.
@@ -94,15 +92,9 @@ bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
                              std::shared_ptr<ClientLink> connection) {
     auto thread = std::shared_ptr<TTHRUnitCommand>(
         new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
-    auto& running = Running();
-    {
-        std::lock_guard lock(running.mutex);
-        ++running.count;
-    }
+    ++Running();
     if (StartThread([thread] { thread->Execute(); })) return true;
-    std::lock_guard lock(running.mutex);
-    --running.count;
-    running.ended.notify_all();
+    CommandEnded();
     return false;
 }
 
@@ -121,23 +113,16 @@ void TTHRUnitCommand::Execute() {
     std::string reply = Reply(unit_, command_) + "\r\n";
     if (connection_) connection_->PostReply(std::move(reply));
     connection_.reset();
-    auto& running = Running();
-    std::lock_guard lock(running.mutex);
-    --running.count;
-    running.ended.notify_all();
+    CommandEnded();
 }
 
 void TTHRUnitCommand::WaitForRunningCommands() {
-    auto& running = Running();
-    std::unique_lock lock(running.mutex);
-    running.ended.wait(lock, [&] { return running.count == 0; });
+    for (std::size_t running = Running().load(); running != 0; running = Running().load()) {
+        Running().wait(running);
+    }
 }
 
-std::size_t TTHRUnitCommand::RunningCommands() {
-    auto& running = Running();
-    std::lock_guard lock(running.mutex);
-    return running.count;
-}
+std::size_t TTHRUnitCommand::RunningCommands() { return Running().load(); }
 
 void TTHRUnitCommand::SetThreadStarter(ThreadStarter starter) {
     UnitCommandWorkers().SetThreadStarter(std::move(starter));
