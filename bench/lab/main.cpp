@@ -286,18 +286,26 @@ std::vector<double> OpenDoorsOneAfterAnother(Lab& lab, ListenerLines& listener,
     return delaysMs;
 }
 
-std::vector<double> DoorAndErrorPollsPerMinute(Lab& lab, Clock::time_point from,
-                                               Clock::time_point to) {
-    std::vector<double> perMinute;
+struct PollCounts {
+    std::vector<double> perMinute;  // door and error polls completed, per unit
+    int resent = 0;                 // queries the library sent again after a late reply
+};
+
+PollCounts CountDoorAndErrorPolls(Lab& lab, Clock::time_point from, Clock::time_point to) {
+    PollCounts counts;
     const double minutes = Ms(to - from) / 60000.0;
     for (int i = 0; i < kUnits; ++i) {
         int polls = 0;  // the error flag is the second query of each door and error poll
+        std::string previous;
         for (const auto& entry : lab.Controller(i).transcript()) {
-            if (entry.line == "RD 1814" && entry.time >= from && entry.time < to) ++polls;
+            if (entry.time < from || entry.time >= to) continue;
+            if (entry.line == "RD 1814" && previous != entry.line) ++polls;
+            if (entry.line.starts_with("RD ") && entry.line == previous) ++counts.resent;
+            previous = entry.line;
         }
-        perMinute.push_back(polls / minutes);
+        counts.perMinute.push_back(polls / minutes);
     }
-    return perMinute;
+    return counts;
 }
 
 void MeasurePolling(Lab& lab, std::chrono::seconds length) {
@@ -321,7 +329,8 @@ void MeasurePolling(Lab& lab, std::chrono::seconds length) {
     stop = true;
     clients.join();
 
-    const auto polls = DoorAndErrorPollsPerMinute(lab, from, to);
+    const auto counts = CountDoorAndErrorPolls(lab, from, to);
+    const auto& polls = counts.perMinute;
     double sum = 0;
     for (double p : polls) sum += p;
     const double fewest = *std::min_element(polls.begin(), polls.end());
@@ -329,6 +338,8 @@ void MeasurePolling(Lab& lab, std::chrono::seconds length) {
         "door/error polls per unit per minute over %.1f s: fewest %.1f, mean %.1f "
         "(period: 30, floor %.0f)\n",
         Ms(to - from) / 1000, fewest, sum / kUnits, kPollsFloor);
+    std::printf("register reads sent twice (a reply later than the read window): %d\n",
+                counts.resent);
     std::printf("\"E2\" replies: %zu, p50 %.2f ms, p99 %.2f ms (ceiling %.0f ms)%s\n",
                 commands.e2Ms.size(), Percentile(commands.e2Ms, 0.5),
                 Percentile(commands.e2Ms, 0.99), kE2P99CeilingMs,
