@@ -17,10 +17,13 @@ ClientConnection::ClientConnection(asio::ip::tcp::socket socket, ConnectionEvent
 
 void ClientConnection::Start() { ReadNext(); }
 
+std::size_t ClientConnection::ReadRoom() const {
+    return std::min(readBuffer_.size(), kMaxPendingText - pendingText_.size());
+}
+
 void ClientConnection::ReadNext() {
-    const std::size_t room = std::min(readBuffer_.size(), kMaxPendingText - pendingText_.size());
     socket_.async_read_some(
-        asio::buffer(readBuffer_.data(), room),
+        asio::buffer(readBuffer_.data(), ReadRoom()),
         [self = shared_from_this()](const asio::error_code& error, std::size_t count) {
             self->OnRead(error, count);
         });
@@ -36,8 +39,9 @@ void ClientConnection::OnRead(const asio::error_code& error, std::size_t count) 
         Fail(error);
         return;
     }
+    const bool roomLeft = count < ReadRoom();
     pendingText_.append(readBuffer_.data(), count);
-    if (TextIsComplete()) {
+    if (TextIsComplete(roomLeft)) {
         std::string text;
         text.swap(pendingText_);
         events_.ClientRead(shared_from_this(), text);
@@ -47,9 +51,10 @@ void ClientConnection::OnRead(const asio::error_code& error, std::size_t count) 
 
 // A text is every byte received so far, as one read event of the socket layer sees it; it
 // is taken one bounded read per turn of the loop, so other clients are served in between,
-// and it never holds more than kMaxPendingText.
-bool ClientConnection::TextIsComplete() {
-    if (pendingText_.size() >= kMaxPendingText) return true;
+// and it never holds more than kMaxPendingText. A read that left room in the buffer took every
+// byte there was, which spares asking the socket.
+bool ClientConnection::TextIsComplete(bool roomLeft) {
+    if (roomLeft || pendingText_.size() >= kMaxPendingText) return true;
     asio::error_code error;
     return socket_.available(error) == 0 || error;
 }
@@ -63,9 +68,10 @@ void ClientConnection::Send(std::string&& text) {
 }
 
 void ClientConnection::PostReply(std::string text) {
-    asio::post(socket_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
-        self->Send(text);  // nothing is sent once the connection has closed
-    });
+    asio::post(socket_.get_executor(),
+               [self = shared_from_this(), text = std::move(text)]() mutable {
+                   self->Send(std::move(text));  // nothing is sent once the connection has closed
+               });
 }
 
 void ClientConnection::WhenSent(std::function<void()> done) {

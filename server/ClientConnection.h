@@ -59,7 +59,8 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
   private:
     void ReadNext();
     void OnRead(const asio::error_code& error, std::size_t count);
-    bool TextIsComplete();
+    std::size_t ReadRoom() const;
+    bool TextIsComplete(bool roomLeft);
     void WriteNext();
     void OnWritten(const asio::error_code& error);
     void RunSentWaiters();

@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <typeinfo>
 
@@ -47,16 +48,14 @@ ServiceNotifier::ServiceNotifier(ServerCore& core, TServiceNotifierOptions optio
     : core_(core),
       options_(options),
       timer_(core.Loop()),
-      workers_(std::max<std::size_t>(options.Workers, 1)) {}
+      workers_({.MaxWorkers = std::max<std::size_t>(options.MaxWorkers, 1)}) {}
 
-ServiceNotifier::~ServiceNotifier() {
-    // Polls use the units and this object; they finish before either goes.
-    workers_.join();
-}
+// Polls use the units and this object; the workers (destroyed first) wait for them.
+ServiceNotifier::~ServiceNotifier() = default;
 
 template <class Work>
-void ServiceNotifier::OffTheLoop(Work work) {
-    asio::post(workers_, std::move(work));
+bool ServiceNotifier::OffTheLoop(Work work) {
+    return workers_.Run(std::move(work));
 }
 
 // --- registration ------------------------------------------------------------------------------
@@ -68,17 +67,36 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnecti
     auto chunk = std::make_shared<HeldChunk>();
     held_[connection].push_back(chunk);
     const std::vector<TKRBId*> units = core_.TcpBrowser().Units();
-    OffTheLoop([this, weak = weak_from_this(), connection, chunk, units] {
-        std::vector<std::string> lines;
-        try {
-            for (TKRBId* unit : units) SnapshotOf(*unit, lines);
-        } catch (...) {
-            // Like any failed dispatch: the listener gets what was gathered.
-        }
-        asio::post(core_.Loop(), [weak, connection, chunk, lines = std::move(lines)]() mutable {
-            if (auto self = weak.lock()) self->FinishSnapshot(connection, chunk, std::move(lines));
+    auto snapshot = std::make_shared<Snapshot>(units.size());
+    if (units.empty()) SnapshotPartDone(connection, chunk, snapshot);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const bool started = OffTheLoop([this, connection, chunk, snapshot, unit = units[i], i] {
+            try {
+                SnapshotOf(*unit, snapshot->Parts[i]);
+            } catch (...) {
+                // Like any failed dispatch: the listener gets what was gathered.
+            }
+            SnapshotPartDone(connection, chunk, snapshot);
         });
-    });
+        if (!started) SnapshotPartDone(connection, chunk, snapshot);  // no worker: no lines
+    }
+}
+
+// Each unit's part is taken on its own worker; the lines go out in the order of the units.
+void ServiceNotifier::SnapshotPartDone(const std::shared_ptr<ClientConnection>& connection,
+                                       const std::shared_ptr<HeldChunk>& chunk,
+                                       const std::shared_ptr<Snapshot>& snapshot) {
+    if (snapshot->PartsLeft.fetch_sub(1) > 1) return;
+    std::vector<std::string> lines;
+    for (auto& part : snapshot->Parts) {
+        for (auto& line : part) lines.push_back(std::move(line));
+    }
+    asio::post(core_.Loop(),
+               [weak = weak_from_this(), connection, chunk, lines = std::move(lines)]() mutable {
+                   if (auto self = weak.lock()) {
+                       self->FinishSnapshot(connection, chunk, std::move(lines));
+                   }
+               });
 }
 
 void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
@@ -108,6 +126,7 @@ void ServiceNotifier::FollowListener(bool listening) {
     timerRunning_ = listening;
     ++timerGeneration_;  // a wait already completed but not yet handled must not tick
     if (listening) {
+        nextTick_ = std::chrono::steady_clock::now() + platform::scaled(options_.IntervalMs);
         ArmTimer();
     } else {
         timer_.cancel();
@@ -115,14 +134,23 @@ void ServiceNotifier::FollowListener(bool listening) {
 }
 
 void ServiceNotifier::ArmTimer() {
-    timer_.expires_after(platform::scaled(options_.IntervalMs));
+    timer_.expires_at(nextTick_);
     timer_.async_wait(
         [weak = weak_from_this(), generation = timerGeneration_](const asio::error_code& error) {
             auto self = weak.lock();
             if (error || !self || generation != self->timerGeneration_) return;
             self->ServerTimerTimer();
+            self->ScheduleNextTick();
             self->ArmTimer();
         });
+}
+
+// On the schedule of the first tick; a tick missed altogether is not made up.
+void ServiceNotifier::ScheduleNextTick() {
+    const auto interval = platform::scaled(options_.IntervalMs);
+    nextTick_ += interval;
+    const auto now = std::chrono::steady_clock::now();
+    if (nextTick_ <= now) nextTick_ = now + interval;
 }
 
 void ServiceNotifier::ServerTimerTimer() {
@@ -150,7 +178,7 @@ std::size_t ServiceNotifier::PollsInFlight() const {
 
 // The door and error poll follows the busy poll of the same tick, as its lines do.
 void ServiceNotifier::StartPoll(TKRBId& unit, bool doorAndError) {
-    OffTheLoop([this, &unit, doorAndError] {
+    const bool started = OffTheLoop([this, &unit, doorAndError] {
         auto busy =
             Run([&](std::vector<std::string>& lines) { PollBusyAndActivation(unit, lines); });
         const bool busyDone = busy.Done;
@@ -164,6 +192,10 @@ void ServiceNotifier::StartPoll(TKRBId& unit, bool doorAndError) {
         }
         PostResult(unit, true, std::move(door));
     });
+    if (started) return;
+    UnitPoll& poll = polls_[&unit];  // no worker to be had: due again at the next tick
+    poll.BusyInFlight = false;
+    if (doorAndError) poll.DoorAndErrorInFlight = false;
 }
 
 template <class Poll>

@@ -4,11 +4,15 @@
 // or closed, or enters or leaves an error state.
 //
 // The loop never waits for a controller: each unit's poll and each snapshot run on worker
-// threads, and their lines are sent from the loop, a unit's lines in their order. A unit
-// has at most one poll of each kind in flight; a tick that finds one still running skips it. Lines
+// threads, and their lines are sent from the loop, a unit's lines in their order. Every poll
+// takes an idle worker or a new one, so a unit whose controller is slow or silent delays only
+// its own lines. A unit has at most one poll of each kind in flight; a tick that finds one
+// still running skips it. Ticks keep their schedule: a late tick does not delay the next. Lines
 // for a listener whose snapshot is still being taken wait behind the snapshot. A listener
 // whose connection does not drain (more than MaxPendingLines waiting) is disconnected.
 #include <asio.hpp>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "ClientConnection.h"
+#include "CommandWorkers.h"
 
 namespace krb::server {
 
@@ -28,7 +33,7 @@ class TKRBId;
 struct TServiceNotifierOptions {
     std::int64_t IntervalMs = 500;  // nominal; the clock's time scale applies
     std::size_t MaxPendingLines = 1000;
-    std::size_t Workers = 4;
+    std::size_t MaxWorkers = 256;  // a poll that finds none is due again at the next tick
 };
 
 class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
@@ -64,13 +69,22 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
         std::vector<std::string> Lines;
     };
     using HeldQueue = std::deque<std::shared_ptr<HeldChunk>>;
+    struct Snapshot {
+        explicit Snapshot(std::size_t units) : Parts(units), PartsLeft(units) {}
+        std::vector<std::vector<std::string>> Parts;  // one per unit, in the order of the units
+        std::atomic<std::size_t> PartsLeft;
+    };
 
     void ArmTimer();
+    void ScheduleNextTick();
     void StartPoll(TKRBId& unit, bool doorAndError);
     template <class Poll>
     static PollResult Run(Poll poll);
     void PostResult(TKRBId& unit, bool doorAndErrorPoll, PollResult result);
     void FinishPoll(const TKRBId& unit, bool doorAndErrorPoll, const PollResult& result);
+    void SnapshotPartDone(const std::shared_ptr<ClientConnection>& connection,
+                          const std::shared_ptr<HeldChunk>& chunk,
+                          const std::shared_ptr<Snapshot>& snapshot);
     void FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
                         const std::shared_ptr<HeldChunk>& chunk, std::vector<std::string> lines);
     void SendToEveryEntry(const std::vector<std::string>& lines);
@@ -80,17 +94,18 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     void DropSlowListener(const std::shared_ptr<ClientConnection>& connection, std::size_t pending);
     void PruneClosedEntries();
     template <class Work>
-    void OffTheLoop(Work work);
+    bool OffTheLoop(Work work);
 
     ServerCore& core_;
     TServiceNotifierOptions options_;
     asio::steady_timer timer_;
+    std::chrono::steady_clock::time_point nextTick_;
     bool timerRunning_ = false;
     std::uint64_t timerGeneration_ = 0;
     int TimerTicks = 0;
     std::map<const TKRBId*, UnitPoll> polls_;
     std::map<std::shared_ptr<ClientConnection>, HeldQueue> held_;
-    asio::thread_pool workers_;
+    CommandWorkers workers_;  // last: polls still running end before the rest goes
 };
 
 // Creates the notifier and hooks it into the server (registration, timer); the server keeps

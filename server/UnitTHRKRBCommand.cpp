@@ -1,50 +1,27 @@
 #include "UnitTHRKRBCommand.h"
 
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
+#include <atomic>
 
 #include "ClientLink.h"
+#include "CommandWorkers.h"
 #include "TextNumbers.h"
 #include "web/CommandMetrics.h"
 
 namespace krb::server {
 namespace {
 
-struct RunningCommandCount {
-    std::mutex mutex;
-    std::condition_variable ended;
-    std::size_t count = 0;
-};
-
-RunningCommandCount& Running() {
-    static auto* running = new RunningCommandCount;  // outlives threads still ending at exit
+// Counted without a lock: the hot path only adds and subtracts, teardown waits.
+std::atomic<std::size_t>& Running() {
+    static auto* running = new std::atomic<std::size_t>(0);  // outlives threads ending at exit
     return *running;
 }
 
-std::mutex& StarterMutex() {
-    static std::mutex mutex;
-    return mutex;
+void CommandEnded() {
+    if (Running().fetch_sub(1) == 1) Running().notify_all();
 }
 
-TTHRUnitCommand::ThreadStarter& InstalledStarter() {
-    static TTHRUnitCommand::ThreadStarter starter;
-    return starter;
-}
-
-void StartThread(std::function<void()> body) {
-    TTHRUnitCommand::ThreadStarter starter;
-    {
-        std::lock_guard lock(StarterMutex());
-        starter = InstalledStarter();
-    }
-    if (starter) {
-        starter(std::move(body));
-    } else {
-        std::thread(std::move(body)).detach();
-    }
-}
+// A reused worker, or a new one; false when neither is to be had.
+bool StartThread(std::function<void()> body) { return UnitCommandWorkers().Run(std::move(body)); }
 
 }  // namespace
 
@@ -116,20 +93,10 @@ bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
                              std::shared_ptr<ClientLink> connection) {
     auto thread = std::shared_ptr<TTHRUnitCommand>(
         new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
-    auto& running = Running();
-    {
-        std::lock_guard lock(running.mutex);
-        ++running.count;
-    }
-    try {
-        StartThread([thread] { thread->Execute(); });
-        return true;
-    } catch (const std::system_error&) {
-        std::lock_guard lock(running.mutex);
-        --running.count;
-        running.ended.notify_all();
-        return false;
-    }
+    ++Running();
+    if (StartThread([thread] { thread->Execute(); })) return true;
+    CommandEnded();
+    return false;
 }
 
 std::string TTHRUnitCommand::Reply(TKRBId& unit, const std::string& command) {
@@ -147,27 +114,19 @@ void TTHRUnitCommand::Execute() {
     std::string reply = web::MeasuredUnitReply(unit_, command_) + "\r\n";
     if (connection_) connection_->PostReply(std::move(reply));
     connection_.reset();
-    auto& running = Running();
-    std::lock_guard lock(running.mutex);
-    --running.count;
-    running.ended.notify_all();
+    CommandEnded();
 }
 
 void TTHRUnitCommand::WaitForRunningCommands() {
-    auto& running = Running();
-    std::unique_lock lock(running.mutex);
-    running.ended.wait(lock, [&] { return running.count == 0; });
+    for (std::size_t running = Running().load(); running != 0; running = Running().load()) {
+        Running().wait(running);
+    }
 }
 
-std::size_t TTHRUnitCommand::RunningCommands() {
-    auto& running = Running();
-    std::lock_guard lock(running.mutex);
-    return running.count;
-}
+std::size_t TTHRUnitCommand::RunningCommands() { return Running().load(); }
 
 void TTHRUnitCommand::SetThreadStarter(ThreadStarter starter) {
-    std::lock_guard lock(StarterMutex());
-    InstalledStarter() = std::move(starter);
+    UnitCommandWorkers().SetThreadStarter(std::move(starter));
 }
 
 }  // namespace krb::server

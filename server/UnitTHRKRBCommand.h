@@ -1,7 +1,7 @@
 #pragma once
-// TTHRUnitCommand: one thread per unit command. It matches the command name against the
-// unit command table, reads the row's arguments, runs the unit operation and posts one reply
-// line to the client connection (dropped when the connection has gone).
+// TTHRUnitCommand: one thread per unit command, a reused worker (CommandWorkers). It matches the
+// command name against the unit command table, reads the row's arguments, runs the unit operation
+// and posts one reply line to the client connection (dropped when the connection has gone).
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -59,8 +59,9 @@ const TUnitCommandRow* FindUnitCommandRow(std::string_view command);
 
 class TTHRUnitCommand {
   public:
-    // Starts the thread for one command; false (and nothing started) when no thread could be
-    // created. The thread keeps the connection alive until its reply is posted.
+    // Hands one command to an idle worker or a new one; false (and nothing started) when
+    // neither is to be had (the bound on workers, or a thread that could not be created). The
+    // thread keeps the connection alive until its reply is posted.
     static bool Create(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection);
 
     // The reply for one command, without its CR LF: the row's result, "E1" when no row
@@ -73,7 +74,8 @@ class TTHRUnitCommand {
 
     // Tests stand in a starter that fails the way thread creation fails.
     using ThreadStarter = std::function<void(std::function<void()> body)>;
-    static void SetThreadStarter(ThreadStarter starter);  // empty: std::thread, detached
+    // Empty: std::thread, detached. Idle workers end, so the next command starts a thread.
+    static void SetThreadStarter(ThreadStarter starter);
 
   private:
     TTHRUnitCommand(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection);

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "../common/loopback.h"
+#include "support/tcp_client.h"
 #include "UnitMain.h"
 #include "platform/clock.h"
 
@@ -140,8 +140,8 @@ class Dashboards {
 };
 
 void UpdatePlateName(int port, const std::string& name) {
-    const int fd = krb::bench::ConnectLoopback(port);
-    if (fd < 0 || !krb::bench::SendAll(fd, "UpdatePlateName(U1,1," + name + ")\r")) {
+    const int fd = krb::test_support::ConnectLoopback(port, {.noDelay = true});
+    if (fd < 0 || !krb::test_support::SendAll(fd, "UpdatePlateName(U1,1," + name + ")\r")) {
         throw std::runtime_error("the update command could not be sent");
     }
     char reply[64];

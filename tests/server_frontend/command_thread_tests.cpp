@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "ClientLink.h"
+#include "CommandWorkers.h"
 #include "UnitId.h"
 #include "UnitTCPKRBBrowser.h"
 #include "UnitTHRKRBCommand.h"
@@ -247,6 +248,34 @@ TEST_F(UnitCommandTest, ACommandThreadThatCannotBeCreatedAnswersE3) {
     EXPECT_EQ(link->Sent(), std::vector<std::string>{"E3\r\n"});
     EXPECT_EQ(TTHRUnitCommand::RunningCommands(), 0u);
     EXPECT_TRUE(Fake().Calls().empty());
+}
+
+// Commands beyond the bound on workers are answered "E3" at once; the running ones go on.
+TEST_F(UnitCommandTest, ACommandBeyondTheBoundOnWorkersAnswersE3) {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    Fake().OnCall([&](const testing::RecordedCall&) {
+        std::unique_lock lock(mutex);
+        opened.wait(lock, [&] { return open; });
+    });
+    const std::size_t bound = TCommandWorkersOptions{}.MaxWorkers;
+    auto held = std::make_shared<RecordingLink>();
+    for (std::size_t i = 0; i < bound; ++i) {
+        browser_.RouteCommand(held, "KRB2IsOperationRunning(U)\r");
+    }
+    auto refused = std::make_shared<RecordingLink>();
+    browser_.RouteCommand(refused, "KRB2IsOperationRunning(U)\r");
+    EXPECT_EQ(refused->Sent(), std::vector<std::string>{"E3\r\n"});
+    EXPECT_TRUE(held->Sent().empty());
+    EXPECT_EQ(TTHRUnitCommand::RunningCommands(), bound);
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+    }
+    opened.notify_all();
+    TTHRUnitCommand::WaitForRunningCommands();
+    EXPECT_EQ(Fake().Count("KRBIsOperationRunning"), static_cast<int>(bound));
 }
 
 TEST_F(UnitCommandTest, ServiceMoveNamesUnitsByTheirPorts) {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -35,6 +36,7 @@ struct UnitAnswers {
     std::string ErrorCode = "0";
     bool Throws = false;         // the busy query raises
     bool HoldBusyQuery = false;  // the busy query waits until released
+    bool HoldDoorQuery = false;  // the door query waits until released: a silent controller
     int BusyQueries = 0;
 };
 
@@ -70,6 +72,12 @@ class StandInUnits {
         std::lock_guard lock(mutex_);
         return Text(answers_[id].*field);
     }
+    const char* Door(KRBText id) {
+        std::unique_lock lock(mutex_);
+        UnitAnswers& unit = answers_[id];
+        changed_.wait(lock, [&] { return !unit.HoldDoorQuery; });
+        return Text(unit.DoorFlag);
+    }
 
   private:
     static const char* Text(const std::string& value) {
@@ -83,9 +91,7 @@ class StandInUnits {
 };
 
 KRBText StandInRunning(KRBText id) { return StandInUnits::Instance().Running(id); }
-KRBText StandInDoor(KRBText id) {
-    return StandInUnits::Instance().Answer(id, &UnitAnswers::DoorFlag);
-}
+KRBText StandInDoor(KRBText id) { return StandInUnits::Instance().Door(id); }
 KRBText StandInErrorFlag(KRBText id) {
     return StandInUnits::Instance().Answer(id, &UnitAnswers::ErrorFlag);
 }
@@ -395,8 +401,8 @@ TEST_F(ServiceNotificationTest, DeactivationReachesEarlierListenersAfterALaterRe
     EXPECT_EQ(late.Lines(1), std::vector<std::string>{Line("I_DeviceDeActivated(U1)")});
 }
 
-// A controller that takes its time holds its unit's poll (and, behind the binding lock, the
-// others), never the loop: the next tick is taken at once and skips every unit still polled.
+// A controller that takes its time holds its unit's poll, never the loop: the next tick is
+// taken at once and skips every unit still polled.
 TEST_F(ServiceNotificationTest, AUnitStillBeingPolledIsSkippedAndTheLoopGoesOn) {
     Listener listener(Port());
     Register(listener, 4);
@@ -417,6 +423,62 @@ TEST_F(ServiceNotificationTest, AUnitStillBeingPolledIsSkippedAndTheLoopGoesOn) 
     EXPECT_EQ(listener.Lines(1), std::vector<std::string>{Line("I_DeviceBisy(U1)")});
     EXPECT_EQ(listener.Rest(), "");
     EXPECT_EQ(StandInUnits::Instance().BusyQueries(1), u1Before + 1);
+}
+
+// More silent controllers than a fixed set of poll threads would have: the unit behind them
+// is polled on its own and its lines come on time, busy every tick and its door at the fourth.
+TEST_F(ServiceNotificationTest, SilentControllersDelayOnlyTheirOwnUnitsLines) {
+    constexpr int kSilent = 5;
+    Listener listener(Port());
+    Register(listener, 4);  // before the units come: their snapshot would pass the bound
+    std::vector<std::unique_ptr<TKRBId>> silent;
+    for (int n = 0; n < kSilent; ++n) {
+        silent.push_back(
+            std::make_unique<TKRBId>("S" + std::to_string(n), 20 + n, "S", "", Unit("U1").Dll));
+    }
+    TKRBId answering("A", 30, "S", "", Unit("U1").Dll);
+    core_.Invoke([&] {  // the silent units come first, in the order of polling
+        for (auto& unit : silent) core_.TcpBrowser().AddUnit(unit.get());
+        core_.TcpBrowser().AddUnit(&answering);
+        return 0;
+    });
+    for (auto& unit : silent) {
+        Answers(unit->ComPort, [](UnitAnswers& a) { a.HoldDoorQuery = true; });
+        unit->Activated = true;
+    }
+    answering.Activated = true;
+    Answers(30, [](UnitAnswers& a) { a.DoorFlag = "0"; });
+    std::vector<std::string> expected;
+    for (auto& unit : silent) expected.push_back(Line("I_DeviceActivated(" + unit->UnitId + ")"));
+    expected.push_back(Line("I_DeviceActivated(A)"));
+    for (int tick = 1; tick <= 3; ++tick) Tick();
+    StartTick();  // the door tick: the silent controllers hold their polls from now on
+    auto activated = listener.Lines(expected.size());
+    std::sort(activated.begin(), activated.end());  // each unit on its own: any order among units
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(activated, expected);
+    EXPECT_EQ(listener.Lines(1), std::vector<std::string>{Line("I_DoorOpened(A)")});
+    Answers(30, [](UnitAnswers& a) { a.Running = "1"; });
+    StartTick();
+    EXPECT_EQ(listener.Lines(1), std::vector<std::string>{Line("I_DeviceBisy(A)")});
+
+    for (auto& unit : silent) {
+        Answers(unit->ComPort, [](UnitAnswers& a) {
+            a.HoldDoorQuery = false;
+            a.DoorFlag = "0";
+        });
+    }
+    WaitForPolls();
+    expected.clear();
+    for (auto& unit : silent) expected.push_back(Line("I_DoorOpened(" + unit->UnitId + ")"));
+    auto late = listener.Lines(expected.size());
+    std::sort(late.begin(), late.end());
+    EXPECT_EQ(late, expected);
+    core_.Invoke([&] {  // the units must not outlive the test
+        notifier_.reset();
+        core_.SetServiceRegistration({});
+        return 0;
+    });
 }
 
 // A raising poll is logged and ends that unit's poll; its door and error poll comes at its
