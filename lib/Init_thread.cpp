@@ -2,10 +2,13 @@
 
 #include <thread>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "platform/clock.h"
 
 namespace krb {
+
+using namespace controller;
 
 void KRB_Init_Thread::Start(std::shared_ptr<TKRB_Class> unit) {
     std::thread([watcher = KRB_Init_Thread(std::move(unit))]() mutable {
@@ -32,11 +35,11 @@ void KRB_Init_Thread::Execute() {
     unit_->Busy = false;
 }
 
-bool KRB_Init_Thread::readyRaised() { return unit_->ReadBackStr("RD 1915") == "1"; }
+bool KRB_Init_Thread::readyRaised() { return unit_->ReadBackStr(readRelay(relay::kReady)) == "1"; }
 
 bool KRB_Init_Thread::errorRaised() {
-    if (unit_->ReadBackStr("RD 1814") != "1") return false;
-    unit_->ReadBackStr("RD DM200");
+    if (unit_->ReadBackStr(readRelay(relay::kError)) != "1") return false;
+    unit_->ReadBackStr(readWord(word::kErrorCode));
     return true;
 }
 

@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ControllerRegisters.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -131,25 +134,25 @@ int TKRB_Class::cassettePitch(int slot) const {
 
 std::string TKRB_Class::ReadDM(const std::string& address) {
     if (!isDecimal(address)) return setUnitText("");
-    auto value = parseInt64(ReadBackStr("RD DM" + address));
+    auto value = parseInt64(ReadBackStr(readWord(address)));
     return setUnitText(value ? std::to_string(*value) : "");
 }
 
 void TKRB_Class::WriteDM(const std::string& address, const std::string& value) {
-    if (isDecimal(address) && isDecimal(value)) ReadBackStr("WR DM" + address + " " + value);
+    if (isDecimal(address) && isDecimal(value)) ReadBackStr(writeWord(address, value));
 }
 
 void TKRB_Class::WriteTimer(const std::string& timer, const std::string& value) {
-    if (isDecimal(timer) && isDecimal(value)) ReadBackStr("WR T" + timer + " " + value);
+    if (isDecimal(timer) && isDecimal(value)) ReadBackStr(writeTimer(timer, value));
 }
 
 void TKRB_Class::SetTimer(const std::string& timer, const std::string& value) {
-    if (isDecimal(timer) && isDecimal(value)) ReadBackStr("WS T" + timer + " " + value);
+    if (isDecimal(timer) && isDecimal(value)) ReadBackStr(setTimerPreset(timer, value));
 }
 
 std::string TKRB_Class::ReadTimer(const std::string& timer) {
     if (!isDecimal(timer)) return setUnitText("");
-    return setUnitText(ReadBackStr("RD T" + timer));
+    return setUnitText(ReadBackStr(readTimer(timer)));
 }
 
 void TKRB_Class::SetWriteTimeout(const std::string& delayMs) {
@@ -167,7 +170,7 @@ std::string TKRB_Class::ReadDMWord(const std::string& command) {
 
 // Climate words: signed 16 bit, "000.00" pattern, "0" for zero.
 std::string TKRB_Class::ReadScaledDM(int address, int divisor) {
-    auto value = parseInt64(ReadBackStr("RD DM" + std::to_string(address)));
+    auto value = parseInt64(ReadBackStr(readWord(address)));
     if (!value || *value == 0 || divisor == 0) return setUnitText("0");
     std::int64_t word = *value > 32767 ? *value - 65536 : *value;
     double scaledValue = static_cast<double>(word) / divisor;

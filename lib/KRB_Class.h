@@ -32,6 +32,11 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string ReadBackStr(const std::string& command);
     std::string ReadDM(const std::string& address);
     void WriteDM(const std::string& address, const std::string& value);
+    // The same, for a word named in ControllerRegisters.h.
+    std::string ReadDM(int address) { return ReadDM(std::to_string(address)); }
+    void WriteDM(int address, std::int64_t value) {
+        WriteDM(std::to_string(address), std::to_string(value));
+    }
     void WriteTimer(const std::string& timer, const std::string& value);
     void SetTimer(const std::string& timer, const std::string& value);
     std::string ReadTimer(const std::string& timer);

@@ -2,6 +2,7 @@
 // inventory that runs while the caller waits.
 #include <ctime>
 
+#include "ControllerRegisters.h"
 #include "Inv_thread.h"
 #include "Inv_thread2.h"
 #include "KRB_Class.h"
@@ -11,6 +12,8 @@
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -114,20 +117,20 @@ std::string TKRB_Class::InventorySlot(const std::string& slotText,
     if (levels != 0 && levels < *lastLevel) return "4";
 
     // The scans' own reading: the controller triggers the reader only when it gave nothing.
-    inventory::TPositionReader reader(*this, settings, "RD 1808");
+    inventory::TPositionReader reader(*this, settings, readRelay(relay::kSlotPlate));
     std::vector<std::string> lines;
-    ReadBackStr("ST 1910");
+    ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    ReadBackStr("WR DM0 " + std::to_string(*slot));
+    ReadBackStr(writeWord(word::kTargetSlot, *slot));
     if (int pitch = cassettePitch(*slot); pitch != 0)
-        ReadBackStr("WR DM23 " + std::to_string(pitch));
+        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
     for (int level = *firstLevel; level <= *lastLevel; ++level) {
         sleepMs(200);
-        ReadBackStr("WR DM5 " + std::to_string(level));
+        ReadBackStr(writeWord(word::kTargetLevel, level));
         WaitForOperation();
         lines.push_back(inventory::shortLine(*slot, level, reader.Read(*slot, level)));
     }
-    ReadBackStr("RS 1910");
+    ReadBackStr(resetRelay(relay::kScanMode));
     busy.release();
     bool written = inventory::writeInventoryFile(file, lines);
     inventory::reportUnreadablePositions(*this, reader.Unreadable());

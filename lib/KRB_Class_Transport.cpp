@@ -7,6 +7,7 @@
 // operation clears Busy only when it claimed it itself.
 #include <cstdlib>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
 #include "platform/clock.h"
@@ -14,13 +15,13 @@
 
 namespace krb {
 
+using namespace controller;
+
 using platform::sleepMs;
 
 namespace {
 
 constexpr std::int64_t kBusyWaitMs = 180000;
-constexpr int kLoadRelay = 1904, kUnloadRelay = 1905, kSetRelay = 1906, kGetRelay = 1907,
-              kPickRelay = 1908, kPlaceRelay = 1909;
 constexpr int kSilencesBeforeGivingUp = 30;
 constexpr int kErrorPollEvery = 6;
 constexpr int kUntilIdleChecks = 1000;
@@ -71,19 +72,19 @@ bool TKRB_Class::busyClearsStepped() {
 // --- plain motions
 
 std::string TKRB_Class::LoadPlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kLoadRelay);
+    return StartHandlerMotion(slot, level, relay::kLoad);
 }
 std::string TKRB_Class::UnloadPlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kUnloadRelay);
+    return StartHandlerMotion(slot, level, relay::kUnload);
 }
 std::string TKRB_Class::PickPlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kPickRelay);
+    return StartHandlerMotion(slot, level, relay::kPick);
 }
 std::string TKRB_Class::PlacePlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kPlaceRelay);
+    return StartHandlerMotion(slot, level, relay::kPlace);
 }
-std::string TKRB_Class::SetPlate() { return lastMotionPlate(kSetRelay); }
-std::string TKRB_Class::GetPlate() { return lastMotionPlate(kGetRelay); }
+std::string TKRB_Class::SetPlate() { return lastMotionPlate(relay::kSet); }
+std::string TKRB_Class::GetPlate() { return lastMotionPlate(relay::kGet); }
 
 std::string TKRB_Class::lastMotionPlate(int relay) {
     if (IsCascader) return StartHandlerMotion("0", "0", relay);
@@ -98,7 +99,7 @@ std::string TKRB_Class::checkMotionArguments(std::int32_t slot, std::int32_t lev
     if (level <= 0 && !IsCascader) return "2";
     int levels = cassetteLevels(slot);
     if (level > 0 && levels != 0 && level > levels) return "2";
-    if (DoorCount > 0 && ReadBackStr("RD 1811") != "1") return "3";
+    if (DoorCount > 0 && ReadBackStr(readRelay(relay::kDoorClosed)) != "1") return "3";
     return "";
 }
 
@@ -114,12 +115,12 @@ std::string TKRB_Class::StartHandlerMotion(const std::string& slotText,
     LastMotionLevel = *level;
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "4";
-    if (!(IsCascader && wireSlot == 0)) ReadBackStr("WR DM0 " + text(wireSlot));
+    if (!(IsCascader && wireSlot == 0)) ReadBackStr(writeWord(word::kTargetSlot, wireSlot));
     sleepMs(200);
     // A slot of 0 or below takes the pitch of slot -s, written only when that entry is set.
     if (UseCassetteConfTable) writePitchOf(*slot > 0 ? *slot : absoluteSlot(*slot));
-    if (!(IsCascader && *level == 0)) ReadBackStr("WR DM5 " + text(*level));
-    ReadBackStr("ST " + text(relay));
+    if (!(IsCascader && *level == 0)) ReadBackStr(writeWord(word::kTargetLevel, *level));
+    ReadBackStr(setRelay(relay));
     busy.handToWatcher();
     StartCompletionWatch();
     return "1";
@@ -135,8 +136,8 @@ void TKRB_Class::WaitForCompletion(const std::string& timeoutMs) {
 
 bool TKRB_Class::errorPollRaised() {
     sleepMs(200);
-    if (ReadBackStr("RD 1814") != "1") return false;
-    ReadBackStr("RD DM200");
+    if (ReadBackStr(readRelay(relay::kError)) != "1") return false;
+    ReadBackStr(readWord(word::kErrorCode));
     return true;
 }
 
@@ -146,7 +147,7 @@ std::string TKRB_Class::WaitForOperation() {
     int silences = 0;
     for (int poll = 1; PortOpen; ++poll) {
         sleepMs(200);
-        std::string ready = ReadBackStr("RD 1915");
+        std::string ready = ReadBackStr(readRelay(relay::kReady));
         if (ready == "1") {
             result = "1";
             break;
@@ -173,14 +174,15 @@ void TKRB_Class::WaitUntilIdle() {
 // --- composite moves
 
 void TKRB_Class::writePitchOf(std::int32_t slot) {
-    if (int pitch = cassettePitch(slot); pitch != 0) ReadBackStr("WR DM23 " + text(pitch));
+    if (int pitch = cassettePitch(slot); pitch != 0)
+        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
 }
 
 void TKRB_Class::writeTarget(std::int32_t slot, std::int32_t level, bool pause) {
-    ReadBackStr("WR DM0 " + text(slot));
+    ReadBackStr(writeWord(word::kTargetSlot, slot));
     writePitchOf(slot);
     if (pause) sleepMs(200);
-    ReadBackStr("WR DM5 " + text(level));
+    ReadBackStr(writeWord(word::kTargetLevel, level));
 }
 
 bool TKRB_Class::motionEnded(const std::string& startCommand) {
@@ -190,10 +192,10 @@ bool TKRB_Class::motionEnded(const std::string& startCommand) {
 
 // Relay 1808 in scan mode at the target just written.
 TSlotDetector TKRB_Class::scanSlotDetector() {
-    ReadBackStr("ST 1910");
+    ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    std::string reply = ReadBackStr("RD 1808");
-    ReadBackStr("RS 1910");
+    std::string reply = ReadBackStr(readRelay(relay::kSlotPlate));
+    ReadBackStr(resetRelay(relay::kScanMode));
     return slotDetectorReading(reply);
 }
 
@@ -218,9 +220,9 @@ std::string TKRB_Class::ImportPlate(const std::string& slotText, const std::stri
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     if (CheckTransferStation && ReadTransferStationDetector() == "0") return "2";
     writeTarget(*slot, *level, true);
-    if (!motionEnded("ST 1907")) return "3";
-    if (targetMayBeTaken()) return motionEnded("ST 1906") ? "5" : "7";
-    return motionEnded("ST 1909") ? "1" : "4";
+    if (!motionEnded(setRelay(relay::kGet))) return "3";
+    if (targetMayBeTaken()) return motionEnded(setRelay(relay::kSet)) ? "5" : "7";
+    return motionEnded(setRelay(relay::kPlace)) ? "1" : "4";
 }
 
 std::string TKRB_Class::ExportPlate(const std::string& slotText, const std::string& levelText) {
@@ -233,8 +235,8 @@ std::string TKRB_Class::ExportPlate(const std::string& slotText, const std::stri
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     writeTarget(*slot, *level, true);
     if (sourceFoundEmpty()) return "2";
-    if (!motionEnded("ST 1908")) return "3";
-    return motionEnded("ST 1906") ? "1" : "4";
+    if (!motionEnded(setRelay(relay::kPick))) return "3";
+    return motionEnded(setRelay(relay::kSet)) ? "1" : "4";
 }
 
 std::string TKRB_Class::MovePlate(const std::string& sourceSlotText,
@@ -251,20 +253,20 @@ std::string TKRB_Class::MovePlate(const std::string& sourceSlotText,
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     writeTarget(*sourceSlot, *sourceLevel, true);
     if (sourceFoundEmpty()) return "2";
-    if (!motionEnded("ST 1908")) return "3";
+    if (!motionEnded(setRelay(relay::kPick))) return "3";
     writeTarget(*targetSlot, *targetLevel, true);
     if (targetMayBeTaken()) {
         writeTarget(*sourceSlot, *sourceLevel, false);
-        return motionEnded("ST 1909") ? "5" : "6";
+        return motionEnded(setRelay(relay::kPlace)) ? "5" : "6";
     }
-    return motionEnded("ST 1909") ? "1" : "4";
+    return motionEnded(setRelay(relay::kPlace)) ? "1" : "4";
 }
 
 // --- occupancy checks
 
 std::string TKRB_Class::finishPresenceScan() {
-    bool present = ReadDMWord("RD 1808") == "1";
-    ReadBackStr("RS 1910");
+    bool present = ReadDMWord(readRelay(relay::kSlotPlate)) == "1";
+    ReadBackStr(resetRelay(relay::kScanMode));
     sleepMs(150);
     return present ? "1" : "0";
 }
@@ -277,12 +279,12 @@ std::string TKRB_Class::IsPlateAtLocation(const std::string& slotText,
     if (!CheckSlotPlate || !slot || !level) return "0";
     TBusyToken busy(*this);
     busy.claimWithin(kBusyWaitMs);  // a motion that never ends does not keep the scan away
-    ReadBackStr("ST 1910");
+    ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    ReadBackStr("WR DM5 " + text(*level));
+    ReadBackStr(writeWord(word::kTargetLevel, *level));
     sleepMs(200);
     writePitchOf(*slot);
-    ReadBackStr("WR DM0 " + text(*slot));
+    ReadBackStr(writeWord(word::kTargetSlot, *slot));
     WaitForOperation();
     return finishPresenceScan();
 }
@@ -296,8 +298,8 @@ std::optional<std::int32_t> TKRB_Class::barcodeZOffset() {
 
 void TKRB_Class::correctBarcodeHeight(std::optional<std::int32_t> offset) {
     if (!offset) return;
-    auto height = parseInt64(ReadDM("6"));
-    if (height) WriteDM("6", text(BarcodeZReference + *height - *offset));
+    auto height = parseInt64(ReadDM(word::kBarcodeHeight));
+    if (height) WriteDM(word::kBarcodeHeight, BarcodeZReference + *height - *offset);
     sleepMs(100);
     WaitForOperation();
 }
@@ -311,14 +313,14 @@ std::string TKRB_Class::ServiceIsPlateAtLocation2(const std::string& slotText,
     auto offset = barcodeZOffset();
     TBusyToken busy(*this);
     if (!busy.claimStepped()) return "3";
-    ReadBackStr("ST 1910");
-    ReadBackStr("WR DM0 " + text(*slot));
+    ReadBackStr(setRelay(relay::kScanMode));
+    ReadBackStr(writeWord(word::kTargetSlot, *slot));
     if (UseCassetteConfTable) {
         sleepMs(150);
         writePitchOf(*slot);
     }
     sleepMs(150);
-    ReadBackStr("WR DM5 " + text(*level));
+    ReadBackStr(writeWord(word::kTargetLevel, *level));
     sleepMs(200);
     WaitForOperation();
     correctBarcodeHeight(offset);
@@ -328,45 +330,48 @@ std::string TKRB_Class::ServiceIsPlateAtLocation2(const std::string& slotText,
 // --- gate, transfer stations and swap
 
 std::string TKRB_Class::Swap() {
-    bool accepted = writeAccepted("ST 1912");
+    bool accepted = writeAccepted(setRelay(relay::kSwap));
     sleepMs(300);
     return accepted ? "1" : "0";
 }
 
 std::string TKRB_Class::SwapBack() {
-    bool accepted = writeAccepted("RS 1912");
+    bool accepted = writeAccepted(resetRelay(relay::kSwap));
     sleepMs(300);
     return accepted ? "1" : "0";
 }
 
-std::string TKRB_Class::OpenTransferGate() { return ReadBackStr("ST 1901"); }
-std::string TKRB_Class::CloseTransferGate() { return ReadBackStr("ST 1902"); }
+std::string TKRB_Class::OpenTransferGate() { return ReadBackStr(setRelay(relay::kOpenGate)); }
+std::string TKRB_Class::CloseTransferGate() { return ReadBackStr(setRelay(relay::kCloseGate)); }
 
 std::string TKRB_Class::CompleteTransferCommand(const std::string& closeGate) {
     TBusyToken busy(*this);
     busy.claimWithin(kBusyWaitMs);
-    return motionEnded(closeGate == "1" ? "ST 1902" : "ST 1903") ? "1" : "-1";
+    return motionEnded(closeGate == "1" ? setRelay(relay::kCloseGate)
+                                        : setRelay(relay::kCompleteTransfer))
+               ? "1"
+               : "-1";
 }
 
 std::string TKRB_Class::AlternateXferStation(const std::string& station) {
-    if (station == "1") return writeAccepted("RS 1607") ? "1" : "0";
-    if (station == "2") return writeAccepted("ST 1607") ? "1" : "0";
+    if (station == "1") return writeAccepted(resetRelay(relay::kTransferStationTwo)) ? "1" : "0";
+    if (station == "2") return writeAccepted(setRelay(relay::kTransferStationTwo)) ? "1" : "0";
     return "0";
 }
 
 std::string TKRB_Class::ReadTransferStationDetector() {
-    return CheckTransferStation ? ReadBackStr("RD 1813") : "0";
+    return CheckTransferStation ? ReadBackStr(readRelay(relay::kTransferStationPlate)) : "0";
 }
 
 std::string TKRB_Class::ReadTransferStation2Detector() {
-    return CheckTransferStation2 ? ReadBackStr("RD 1807") : "0";
+    return CheckTransferStation2 ? ReadBackStr(readRelay(relay::kTransferStation2Plate)) : "0";
 }
 
 std::string TKRB_Class::ReadShovelDetector() {
     if (!CheckShovel) return "0";
-    ReadBackStr("ST 1911");
+    ReadBackStr(setRelay(relay::kSenseShovel));
     sleepMs(300);
-    return ReadBackStr("RD 1812");
+    return ReadBackStr(readRelay(relay::kShovelPlate));
 }
 
 }  // namespace krb

@@ -2,17 +2,19 @@
 // bare handler motion that such transfers (and the tube moves) are built from.
 #include <cstdlib>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
 namespace krb {
 
+using namespace controller;
+
 using platform::sleepMs;
 
 namespace {
 
-constexpr int kLoadRelay = 1904, kUnloadRelay = 1905;
 constexpr int kTubeStoreType = 5;
 
 int absoluteSlot(std::int32_t slot) {
@@ -28,12 +30,13 @@ class TTubeStoreTransfer {
         : p_(plateStore), t_(tubeStore) {}
 
     void selectPosition(std::int32_t position) {
-        t_.ReadBackStr(position == 0 ? "ST 1104" : "ST 1105");
+        t_.ReadBackStr(position == 0 ? setRelay(relay::kTubeTransfer)
+                                     : setRelay(relay::kTubeStoreSecondPosition));
     }
     // A get or set motion starts from the handler's last target: never from 0.
     void targetAtLeastOne() {
-        if (p_.ReadDM("0") == "0") p_.WriteDM("0", "1");
-        if (p_.ReadDM("5") == "0") p_.WriteDM("5", "1");
+        if (p_.ReadDM(word::kTargetSlot) == "0") p_.WriteDM(word::kTargetSlot, 1);
+        if (p_.ReadDM(word::kTargetLevel) == "0") p_.WriteDM(word::kTargetLevel, 1);
     }
     bool motion(const std::string& start, char digit) {
         if (failed()) return false;
@@ -46,7 +49,9 @@ class TTubeStoreTransfer {
             return fail(digit);
         return waited(digit);
     }
-    void transferMark(bool on) { p_.ReadBackStr(on ? "ST 1104" : "RS 1104"); }
+    void transferMark(bool on) {
+        p_.ReadBackStr(on ? setRelay(relay::kTubeTransfer) : resetRelay(relay::kTubeTransfer));
+    }
     bool failed() const { return digit_ != 0; }
     std::string result() const {
         return failed() ? std::to_string(p_.PortNumber.load()) + digit_ : "1";
@@ -85,11 +90,11 @@ std::string TKRB_Class::SendHandlerMotion(const std::string& slotText, const std
     if (!slot || !level) return "2";
     if (std::string refusal = checkMotionArguments(*slot, *level); !refusal.empty()) return refusal;
     std::int32_t wireSlot = *slot < 0 ? *slot + 65536 : *slot;
-    if (!(IsCascader && wireSlot == 0)) ReadBackStr("WR DM0 " + std::to_string(wireSlot));
+    if (!(IsCascader && wireSlot == 0)) ReadBackStr(writeWord(word::kTargetSlot, wireSlot));
     sleepMs(200);
     if (UseCassetteConfTable) writePitchOf(*slot > 0 ? *slot : absoluteSlot(*slot));
-    if (!(IsCascader && *level == 0)) ReadBackStr("WR DM5 " + std::to_string(*level));
-    ReadBackStr("ST " + std::to_string(relay));
+    if (!(IsCascader && *level == 0)) ReadBackStr(writeWord(word::kTargetLevel, *level));
+    ReadBackStr(setRelay(relay));
     return "1";
 }
 
@@ -120,37 +125,37 @@ std::string TKRB_Class::TubeStorePlateMove(
     } else if (*sourceType == *targetType) {
         transfer.targetAtLeastOne();
         transfer.selectPosition(*sourcePosition);
-        if (transfer.motion("ST 1907", '6')) {
+        if (transfer.motion(setRelay(relay::kGet), '6')) {
             transfer.selectPosition(*targetPosition);
-            transfer.motion("ST 1906", '5');
+            transfer.motion(setRelay(relay::kSet), '5');
         }
     } else if (*targetType == kTubeStoreType) {
         transfer.selectPosition(*targetPosition);
         if (*sourceType == 2) {
-            transfer.handlerMotion(*sourceSlot, *sourceLevel, kUnloadRelay, '2');
+            transfer.handlerMotion(*sourceSlot, *sourceLevel, relay::kUnload, '2');
         } else if (*sourceType == 1) {
             transfer.targetAtLeastOne();
             transfer.transferMark(false);
-            if (transfer.motion("ST 1907", '6')) {
+            if (transfer.motion(setRelay(relay::kGet), '6')) {
                 transfer.transferMark(true);
-                transfer.motion("ST 1906", '5');
+                transfer.motion(setRelay(relay::kSet), '5');
             }
         } else if (*sourceType == 3) {
-            transfer.motion("ST 1906", '5');
+            transfer.motion(setRelay(relay::kSet), '5');
         }
     } else if (*sourceType == kTubeStoreType) {
         transfer.selectPosition(*sourcePosition);
         transfer.transferMark(true);
         if (*targetType == 2) {
-            transfer.handlerMotion(*targetSlot, *targetLevel, kLoadRelay, '1');
+            transfer.handlerMotion(*targetSlot, *targetLevel, relay::kLoad, '1');
         } else if (*targetType == 1) {
             transfer.targetAtLeastOne();
-            if (transfer.motion("ST 1907", '6')) {
+            if (transfer.motion(setRelay(relay::kGet), '6')) {
                 transfer.transferMark(false);
-                transfer.motion("ST 1906", '5');
+                transfer.motion(setRelay(relay::kSet), '5');
             }
         } else if (*targetType == 3) {
-            transfer.motion("ST 1907", '6');
+            transfer.motion(setRelay(relay::kGet), '6');
         }
     }
     transfer.transferMark(false);
