@@ -133,7 +133,7 @@ std::string TCascadeMngr::dispatch(TMoveSide& source, TMoveSide& target, const T
 
 bool TCascadeMngr::step(TKRB_Class& unit, const std::string& started, char digit) {
     if (started != "1" || unit.WaitForOperation() != "1") {
-        MoveResult = text(unit.PortNumber) + digit;
+        MoveResult = text(unit.portNumber()) + digit;
         return false;
     }
     unit.WaitUntilIdle();

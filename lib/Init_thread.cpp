@@ -22,17 +22,17 @@ void KRB_Init_Thread::Execute() {
     int countedPolls = 0;
     while (unit_->portOpen()) {
         platform::sleepMs(250);
-        if (unit_->LinkIdle) {
+        if (unit_->linkIdle()) {
             if (readyRaised()) break;
             ++countedPolls;
         }
         if (countedPolls >= 10) {
             countedPolls = 0;
             platform::sleepMs(250);
-            if (unit_->LinkIdle && errorRaised()) break;
+            if (unit_->linkIdle() && errorRaised()) break;
         }
     }
-    unit_->Busy = false;
+    unit_->releaseBusy();
 }
 
 bool KRB_Init_Thread::readyRaised() { return unit_->ReadBackStr(readRelay(relay::kReady)) == "1"; }

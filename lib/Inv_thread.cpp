@@ -138,7 +138,7 @@ void reportUnreadablePositions(TKRB_Class& unit, const std::vector<TSlotPosition
 void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines,
                 const std::vector<TSlotPosition>& unreadable) {
     bool written = writeInventoryFile(path, lines);
-    unit.Busy = false;
+    unit.releaseBusy();
     if (!written) reportWriteFailure();
     reportUnreadablePositions(unit, unreadable);
 }
@@ -152,7 +152,7 @@ void startScanThread(TKRB_Class& unit, std::function<void()> scan) {
     try {
         std::thread(std::move(scan)).detach();
     } catch (...) {
-        unit.Busy = false;
+        unit.releaseBusy();
         throw;
     }
 }

@@ -58,7 +58,7 @@ void TLongFormatScan::Run() {
         inventory::reportMoveError(*unit_);
         // Scan mode off before Busy lets another motion in.
         unit_->ReadBackStr(resetRelay(relay::kScanMode));
-        unit_->Busy = false;
+        unit_->releaseBusy();
         return;
     }
     unit_->ReadBackStr(resetRelay(relay::kScanMode));

@@ -112,10 +112,7 @@ std::string TKRB_Class::ReadBCR(const std::string& waitMs) {
     if (!Initialized) return "InitError";
     std::string code = readerTriggerSequence(parseInt32(waitMs).value_or(kDefaultReadingMs));
     if (code.empty()) code = "No Barcode";
-    {
-        std::lock_guard guard(TextLock);
-        LastBarcode = code;
-    }
+    LastBarcode.set(code);
     SendReaderLine("LOFF");
     return code;
 }
@@ -142,26 +139,17 @@ std::string TKRB_Class::ReadSlotBarcode() {
     return IsCompSv ? ReadControllerBarcode() : readThroughReader();
 }
 
-std::string TKRB_Class::readControllerAgain() {
-    std::lock_guard guard(ExchangeLock);
-    if (!PortHandle) return "";
-    LinkIdle = false;
-    std::string reply = ReadReply();
-    LinkIdle = true;
-    return reply;
-}
-
 // Holds CommandLock throughout: no other command of this unit falls between the steps.
 std::string TKRB_Class::ReadControllerBarcode() {
-    std::lock_guard guard(CommandLock);
+    auto held = Link.holdCommands();
     std::string collected =
         withoutAcknowledgement(ReadBackStr(setRelay(relay::kControllerBarcodeBegin)));
     sleepMs(300);
-    collected += readControllerAgain();
+    collected += Link.readFollowingReply();
     if (!hasMarker(collected)) {
         collected += withoutAcknowledgement(ReadBackStr(setRelay(relay::kReaderTrigger)));
         sleepMs(2000);
-        collected += readControllerAgain();
+        collected += Link.readFollowingReply();
     }
     std::string code = codeBetweenMarkers(collected);
     ReadBackStr(setRelay(relay::kControllerBarcodeEnd));
@@ -207,8 +195,7 @@ std::string TKRB_Class::ReadBarcode(const std::string& slotText, const std::stri
     std::string code = ReadSlotBarcode();
     ReadBackStr(resetRelay(relay::kScanMode));
     if (code.empty()) code = "No Barcode";
-    std::lock_guard guard(TextLock);
-    LastBarcode = code;
+    LastBarcode.set(code);
     return code;
 }
 

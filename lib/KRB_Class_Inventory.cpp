@@ -34,22 +34,14 @@ std::tm today() {
 
 std::string TKRB_Class::InventoryFileNameFor(const std::string& requested) {
     if (!requested.empty()) return requested;
-    std::string serial;
-    {
-        std::lock_guard guard(TextLock);
-        serial = SerialNumberCache;
-    }
-    return inventory::generatedFileName(serial, today());
+    return inventory::generatedFileName(SerialNumberCache.get(), today());
 }
 
 std::string TKRB_Class::InventoryCassets(const std::string& fileName, const std::string& detect,
                                          const std::string& barcodes) {
     if (!Initialized && !ReaderOpen) return "0";
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = settings.FileName;
-    }
+    InventoryFile.set(settings.FileName);
     InventoryDetect = settings.Detect;
     InventoryBarcodes = settings.Barcodes;
     if (!claimBusyStepped()) return "2";
@@ -61,10 +53,7 @@ std::string TKRB_Class::InventoryCassets2(const std::string& fileName, const std
                                           const std::string& barcodes) {
     if (!Initialized) return "0";
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = settings.FileName;
-    }
+    InventoryFile.set(settings.FileName);
     if (settings.Barcodes && !ReaderOpen && !(IsCompSv && IsBCR)) return "3";
     InventoryDetect = settings.Detect;
     InventoryBarcodes = settings.Barcodes;
@@ -89,10 +78,7 @@ std::string TKRB_Class::PartitionInventory2(const std::string& fileName, const s
     if (!slots) return "4";
     if (slots->first == 0 || slots->second == 0) return "5";
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = settings.FileName;
-    }
+    InventoryFile.set(settings.FileName);
     if (settings.Barcodes && !ReaderOpen && !(IsCompSv && IsBCR)) return "3";
     if (!claimBusyStepped()) return "2";
     TKRBInventoryPartitionTHR::Start(shared_from_this(), settings, slots->first, slots->second);

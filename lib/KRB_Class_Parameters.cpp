@@ -116,7 +116,7 @@ void TKRB_Class::SetKVL(bool on) {
     IsKVL = on;
     if (!on) return;
     DoorCount = 0;
-    ExchangeDelay = 50;
+    Link.setExchangeDelay(50);
 }
 
 void TKRB_Class::SetDoors(std::int32_t doors) { DoorCount = doors; }
@@ -127,25 +127,10 @@ void TKRB_Class::SetCarsOffSet(const std::string& offset) {
 
 // --- identifiers
 
-void TKRB_Class::SetId(const std::string& id) {
-    std::lock_guard guard(TextLock);
-    Id = id;
-}
-
-std::string TKRB_Class::GetId() const {
-    std::lock_guard guard(TextLock);
-    return Id;
-}
-
-void TKRB_Class::SetIdSys(const std::string& id) {
-    std::lock_guard guard(TextLock);
-    IdSys = id;
-}
-
-std::string TKRB_Class::GetIdSys() const {
-    std::lock_guard guard(TextLock);
-    return IdSys;
-}
+void TKRB_Class::SetId(const std::string& id) { Id.set(id); }
+std::string TKRB_Class::GetId() const { return Id.get(); }
+void TKRB_Class::SetIdSys(const std::string& id) { IdSys.set(id); }
+std::string TKRB_Class::GetIdSys() const { return IdSys.get(); }
 
 // --- door lock, beeper, plate trace
 
@@ -220,7 +205,7 @@ void TKRB_Class::sendParameterLine(const std::string& line) {
 }
 
 std::string TKRB_Class::ReadConfFile(const std::string& fileName) {
-    if (!PortOpen) return "0";
+    if (!portOpen()) return "0";
     auto lines = parameterLines(fileName);
     if (!lines) return "2";
     for (const auto& line : *lines) sendParameterLine(line);

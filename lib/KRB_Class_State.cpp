@@ -4,6 +4,7 @@
 #include "ControllerRegisters.h"
 #include "Init_thread.h"
 #include "KRB_Class.h"
+#include "KRB_Class_Busy.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
@@ -88,13 +89,11 @@ std::string decodeErrorCode(std::int64_t code) {
 }
 
 std::string TKRB_Class::Initialize() {
-    Busy = true;
+    TBusyToken busy(*this);
+    busy.seize();
     if (ReadBackStr(readRelay(relay::kLocksDoorBeforeInit)) == "1") {
         ReadBackStr(setRelay(relay::kDoorLock));
-        if (ReadBackStr(readRelay(relay::kDoorLock)) == "0") {
-            Busy = false;
-            return setUnitText("4");
-        }
+        if (ReadBackStr(readRelay(relay::kDoorLock)) == "0") return setUnitText("4");
     }
     ReadBackStr(resetRelay(relay::kTubeTransfer));
     if (ReadBackStr(readRelay(relay::kScanMode)) == "1") {
@@ -124,9 +123,7 @@ std::string TKRB_Class::Initialize() {
         MaxSlot = 0;
         MaxLevel = 0;
     }
-    setUnitText(result);
-    Busy = false;
-    return result;
+    return setUnitText(result);
 }
 
 std::string TKRB_Class::PrepareInitialization() {
@@ -149,7 +146,7 @@ bool TKRB_Class::axesStillReferenced() {
 // Polls ready and error flags until one is raised; a closed port ends the wait unready.
 std::string TKRB_Class::pollUntilReadyOrError(bool& errorRaised) {
     errorRaised = false;
-    while (PortOpen) {
+    while (portOpen()) {
         bool ready = ReadBackStr(readRelay(relay::kReady)) == "1";
         if (ReadBackStr(readRelay(relay::kError)) == "1") {
             errorRaised = true;
@@ -192,7 +189,7 @@ bool TKRB_Class::firmwareHasCassetteTable() {
 }
 
 void TKRB_Class::LoadCassetteTable() {
-    const std::int32_t rememberedDelay = ExchangeDelay.exchange(1);
+    const std::int32_t rememberedDelay = Link.swapExchangeDelay(1);
     auto slots = parseInt32(ReadBackStr(readWord(word::kSlotCount)));
     std::int32_t pitch = 0;
     for (int slot = 1; slots && slot <= *slots; ++slot) {
@@ -210,7 +207,7 @@ void TKRB_Class::LoadCassetteTable() {
             CassettePitch[slot] = pitch;
         }
     }
-    ExchangeDelay = rememberedDelay;
+    Link.setExchangeDelay(rememberedDelay);
 }
 
 std::string TKRB_Class::Reset() {
@@ -234,14 +231,13 @@ std::string TKRB_Class::ReadFirmWareVersion() {
     return identityWord(readWord(word::kFirmwareVersion));
 }
 
+// Asks the controller only while the cache is empty; the first answer stored stays.
 void TKRB_Class::fillSerialNumberCache() {
-    {
-        std::lock_guard guard(TextLock);
-        if (!SerialNumberCache.empty()) return;
-    }
+    if (!SerialNumberCache.get().empty()) return;
     std::string serial = SerialNumber();
-    std::lock_guard guard(TextLock);
-    if (SerialNumberCache.empty()) SerialNumberCache = serial;
+    SerialNumberCache.with([&](std::string& cache) {
+        if (cache.empty()) cache = serial;
+    });
 }
 
 std::string TKRB_Class::ReadReadyFlag() {

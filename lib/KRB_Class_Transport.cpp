@@ -1,10 +1,9 @@
 // Plate transport: plain motions left to the completion watcher, composite moves that
 // wait for their own motions, occupancy checks, the gate and the transfer stations.
 //
-// Busy is a real test-and-set token here: a motion claims it in one step (waiting as long as
-// the specified busy wait allows), so two callers can never start motions at the same moment.
-// Claiming happens where the busy wait stands; every result stays as before, and an
-// operation clears Busy only when it claimed it itself.
+// Busy is a test-and-set token: a motion claims it in one step, waiting up to 180 s for the
+// unit to come free, so two callers can never start motions at the same moment. An operation
+// clears Busy only when it claimed it itself.
 #include <cstdlib>
 
 #include "ControllerRegisters.h"
@@ -60,6 +59,18 @@ bool TKRB_Class::claimBusyStepped() {
     return false;
 }
 
+bool TKRB_Class::claimBusyAfterPause(std::int64_t pauseMs) {
+    if (tryClaimBusy()) return true;
+    sleepMs(pauseMs);
+    return tryClaimBusy();
+}
+
+bool TKRB_Class::idleAfterPause(std::int64_t pauseMs) const {
+    if (!Busy) return true;
+    sleepMs(pauseMs);
+    return !Busy;
+}
+
 bool TKRB_Class::busyClearsStepped() {
     if (!Busy) return true;
     for (int pauseMs : {250, 500, 1000}) {
@@ -110,20 +121,28 @@ std::string TKRB_Class::StartHandlerMotion(const std::string& slotText,
     auto level = parseInt32(levelText);
     if (!slot || !level) return "2";
     if (std::string refusal = checkMotionArguments(*slot, *level); !refusal.empty()) return refusal;
-    std::int32_t wireSlot = *slot < 0 ? *slot + 65536 : *slot;
-    LastMotionSlot = wireSlot;
+    LastMotionSlot = wireSlotOf(*slot);
     LastMotionLevel = *level;
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "4";
-    if (!(IsCascader && wireSlot == 0)) ReadBackStr(writeWord(word::kTargetSlot, wireSlot));
-    sleepMs(200);
-    // A slot of 0 or below takes the pitch of slot -s, written only when that entry is set.
-    if (UseCassetteConfTable) writePitchOf(*slot > 0 ? *slot : absoluteSlot(*slot));
-    if (!(IsCascader && *level == 0)) ReadBackStr(writeWord(word::kTargetLevel, *level));
-    ReadBackStr(setRelay(relay));
+    startMotionAt(*slot, *level, relay);
     busy.handToWatcher();
     StartCompletionWatch();
     return "1";
+}
+
+// Negative slots travel as slot + 65536.
+std::int32_t TKRB_Class::wireSlotOf(std::int32_t slot) { return slot < 0 ? slot + 65536 : slot; }
+
+// The target words and the start relay of one motion whose arguments were checked.
+void TKRB_Class::startMotionAt(std::int32_t slot, std::int32_t level, int relay) {
+    std::int32_t wireSlot = wireSlotOf(slot);
+    if (!(IsCascader && wireSlot == 0)) ReadBackStr(writeWord(word::kTargetSlot, wireSlot));
+    sleepMs(200);
+    // A slot of 0 or below takes the pitch of slot -s, written only when that entry is set.
+    if (UseCassetteConfTable) writePitchOf(slot > 0 ? slot : absoluteSlot(slot));
+    if (!(IsCascader && level == 0)) ReadBackStr(writeWord(word::kTargetLevel, level));
+    ReadBackStr(setRelay(relay));
 }
 
 // --- waits
@@ -145,7 +164,7 @@ bool TKRB_Class::errorPollRaised() {
 std::string TKRB_Class::WaitForOperation() {
     std::string result = "0";
     int silences = 0;
-    for (int poll = 1; PortOpen; ++poll) {
+    for (int poll = 1; portOpen(); ++poll) {
         sleepMs(200);
         std::string ready = ReadBackStr(readRelay(relay::kReady));
         if (ready == "1") {
@@ -156,14 +175,8 @@ std::string TKRB_Class::WaitForOperation() {
         if (poll > 1 && (poll - 1) % kErrorPollEvery == 0 && errorPollRaised()) break;
         if (silences >= kSilencesBeforeGivingUp) break;
     }
-    std::lock_guard guard(TextLock);
-    WaitResult = result;
+    WaitResult.set(result);
     return result;
-}
-
-std::string TKRB_Class::waitResult() const {
-    std::lock_guard guard(TextLock);
-    return WaitResult;
 }
 
 void TKRB_Class::WaitUntilIdle() {

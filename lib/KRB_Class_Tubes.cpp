@@ -32,13 +32,6 @@ bool allDecimal(std::initializer_list<const std::string*> texts) {
     return true;
 }
 
-// One look, one 500 ms pause, one more look.
-bool idleWithinHalfSecond(const TKRB_Class& unit) {
-    if (!unit.Busy) return true;
-    sleepMs(kOtherUnitWaitMs);
-    return !unit.Busy;
-}
-
 // As the machine writes a fraction: up to 15 significant digits, no trailing zeros.
 std::string progressText(std::size_t done, std::size_t total) {
     char buffer[32];
@@ -72,10 +65,7 @@ std::string TKRB_Class::ReadVialBarcode(const std::string& first, const std::str
     if (!writeAccepted(setRelay(relay::kScanMode))) return "BCRError";
     WaitForOperation();
     std::string code = ReadReaderQuick();
-    {
-        std::lock_guard guard(TextLock);
-        LastBarcode = code;
-    }
+    LastBarcode.set(code);
     if (!writeAccepted(resetRelay(relay::kScanMode))) return "BCRError";
     WaitForOperation();
     return code.empty() ? "No Barcode" : code;
@@ -182,10 +172,7 @@ std::string TKRB_Class::VialsInventory(const std::string& fileName, const std::s
                                        const std::string& /*number*/) {
     if (!Initialized) return "-1";
     std::string name = InventoryFileNameFor(fileName);
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = name;
-    }
+    InventoryFile.set(name);
     if (!ReaderOpen) return "-3";
     if (!claimBusyStepped()) return "-2";
     // Busy is set before "1" goes back: a caller polling at once sees the scan running.
@@ -193,15 +180,8 @@ std::string TKRB_Class::VialsInventory(const std::string& fileName, const std::s
     return "1";
 }
 
-std::string TKRB_Class::GetTubeProgress() const {
-    std::lock_guard guard(TextLock);
-    return TubeProgress;
-}
-
-void TKRB_Class::SetTubeProgress(const std::string& progress) {
-    std::lock_guard guard(TextLock);
-    TubeProgress = progress;
-}
+std::string TKRB_Class::GetTubeProgress() const { return TubeProgress.get(); }
+void TKRB_Class::SetTubeProgress(const std::string& progress) { TubeProgress.set(progress); }
 
 // --- plate unit with the tube store
 
@@ -227,7 +207,7 @@ std::string TKRB_Class::VialInventory2(TKRB_Class& tubeStore, const std::string&
     TBusyToken busy(*this);
     if (!busy.claimWithin(kOtherUnitWaitMs)) return "-2";
     if (!tubeStore.Initialized) return "-3";
-    if (!idleWithinHalfSecond(tubeStore)) return "-4";
+    if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-4";
     if (!allDecimal({&slot, &level, &mode, &number})) return "-5";
     auto plateMotion = [&](int relay) {
         ReadBackStr(setRelay(relay::kTubeTransfer));
@@ -252,7 +232,7 @@ std::string TKRB_Class::MoveTubeExt(TKRB_Class& tubeStore,
                                     const std::vector<std::string>& arguments) {
     TBusyToken busy(*this);
     if (!busy.claimWithin(kOtherUnitWaitMs)) return "-1";
-    if (!idleWithinHalfSecond(tubeStore)) return "-1";
+    if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-1";
     if (!Initialized) return "-3";
     if (arguments.size() != 11) return "-5";
     for (const auto& argument : arguments)
@@ -433,7 +413,7 @@ std::string TKRB_Class::MoveVialWithFile(TKRB_Class& tubeStore, const std::strin
     if (std::string refused = ReadMoveListFile(fileName, list); !refused.empty()) return refused;
     TBusyToken busy(*this);
     if (!busy.claimWithin(kOtherUnitWaitMs)) return "-1";
-    if (!idleWithinHalfSecond(tubeStore)) return "-1";
+    if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-1";
     if (!Initialized) return "-3";
 
     auto finish = [&](const std::string& code) {

@@ -41,7 +41,7 @@ void TKVLPlateTubeInventory::Execute() {
     if (Unit->ReadBackStr(readRelay(relay::kScanMode)) == "1")
         Unit->ReadBackStr(resetRelay(relay::kScanMode));
     if (!inventory::writeInventoryFile(FileName, ScanRows())) inventory::reportWriteFailure();
-    Unit->Busy = false;
+    Unit->releaseBusy();
 }
 
 std::vector<std::string> TKVLPlateTubeInventory::ScanRows() {
