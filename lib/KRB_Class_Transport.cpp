@@ -203,7 +203,7 @@ bool TKRB_Class::motionEnded(const std::string& startCommand) {
     return WaitForOperation() == "1";
 }
 
-// Relay 1808 in scan mode at the target just written.
+// The slot detector, in scan mode, at the target just written.
 TSlotDetector TKRB_Class::scanSlotDetector() {
     ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);

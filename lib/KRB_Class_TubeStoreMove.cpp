@@ -19,8 +19,8 @@ namespace {
 constexpr int kTubeStoreType = 5;
 constexpr std::int64_t kOtherUnitWaitMs = 500;
 
-// One plate transfer: P's Busy is held, relay 1104 marks the transfer; the first
-// failed step's digit is kept.
+// One plate transfer: P's Busy is held, P's tube-transfer relay marks the transfer; the
+// first failed step's digit is kept.
 class TTubeStoreTransfer {
   public:
     TTubeStoreTransfer(TKRB_Class& plateStore, TKRB_Class& tubeStore)

@@ -1,8 +1,9 @@
 // Tube and vial transfers: the tube store's own moves and readings, and the plate unit's
 // operations that bring its racks to the tube store's two plate positions and back.
 //
-// Kind 0 is the tube store's first plate position (relay 1104 on the tube store), kind 1 its
-// second (relay 1105). On the plate unit relay 1104 marks a transfer to or from the tube store.
+// Kind 0 is the tube store's first plate position (relay::kTubeTransfer on the tube store),
+// kind 1 its second (relay::kTubeStoreSecondPosition). On the plate unit relay::kTubeTransfer
+// marks a transfer to or from the tube store.
 #include <cstdio>
 #include <optional>
 

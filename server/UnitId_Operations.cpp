@@ -84,7 +84,7 @@ std::string TKRBId::GetSysStatus2() {
     });
 }
 
-// Relays 1814, 1811, 1801, 1815 and 1915 weigh 128, 32, 4, 2 and 1.
+// Error, door closed, initialisation, 1815 and ready weigh 128, 32, 4, 2 and 1.
 std::string TKRBId::RelayStatus() {
     std::string relays[5];
     namespace relay = controller::relay;
