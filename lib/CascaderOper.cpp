@@ -6,10 +6,13 @@
 // - a cascader that cannot be positioned fails the move as its turn step ("7").
 #include "CascaderOper.h"
 
+#include "ControllerRegisters.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -130,7 +133,7 @@ std::string TCascadeMngr::dispatch(TMoveSide& source, TMoveSide& target, const T
 
 bool TCascadeMngr::step(TKRB_Class& unit, const std::string& started, char digit) {
     if (started != "1" || unit.WaitForOperation() != "1") {
-        MoveResult = text(unit.PortNumber) + digit;
+        MoveResult = text(unit.portNumber()) + digit;
         return false;
     }
     unit.WaitUntilIdle();
@@ -138,13 +141,13 @@ bool TCascadeMngr::step(TKRB_Class& unit, const std::string& started, char digit
 }
 
 bool TCascadeMngr::turnCarousel(TKRB_Class& unit, int cascadeSlot, TSide side) {
-    unit.ReadBackStr("WR DM0 " + text(CarouselTurn(cascadeSlot, side)));
+    unit.ReadBackStr(writeWord(word::kTargetSlot, CarouselTurn(cascadeSlot, side)));
     return step(unit, "1", '7');
 }
 
 bool TCascadeMngr::positionCascader(TKRB_Class& cascader, int position) {
-    if (cascader.ReadDM("0") == text(position)) return true;
-    cascader.ReadBackStr("WR DM0 " + text(position));
+    if (cascader.ReadDM(word::kTargetSlot) == text(position)) return true;
+    cascader.ReadBackStr(writeWord(word::kTargetSlot, position));
     if (!step(cascader, "1", '7')) return false;
     sleepMs(100);
     return true;

@@ -2,10 +2,13 @@
 
 #include <thread>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "platform/clock.h"
 
 namespace krb {
+
+using namespace controller;
 
 void KRB_Init_Thread::Start(std::shared_ptr<TKRB_Class> unit) {
     std::thread([watcher = KRB_Init_Thread(std::move(unit))]() mutable {
@@ -19,24 +22,24 @@ void KRB_Init_Thread::Execute() {
     int countedPolls = 0;
     while (unit_->portOpen()) {
         platform::sleepMs(250);
-        if (unit_->LinkIdle) {
+        if (unit_->linkIdle()) {
             if (readyRaised()) break;
             ++countedPolls;
         }
         if (countedPolls >= 10) {
             countedPolls = 0;
             platform::sleepMs(250);
-            if (unit_->LinkIdle && errorRaised()) break;
+            if (unit_->linkIdle() && errorRaised()) break;
         }
     }
-    unit_->Busy = false;
+    unit_->releaseBusy();
 }
 
-bool KRB_Init_Thread::readyRaised() { return unit_->ReadBackStr("RD 1915") == "1"; }
+bool KRB_Init_Thread::readyRaised() { return unit_->ReadBackStr(readRelay(relay::kReady)) == "1"; }
 
 bool KRB_Init_Thread::errorRaised() {
-    if (unit_->ReadBackStr("RD 1814") != "1") return false;
-    unit_->ReadBackStr("RD DM200");
+    if (unit_->ReadBackStr(readRelay(relay::kError)) != "1") return false;
+    unit_->ReadBackStr(readWord(word::kErrorCode));
     return true;
 }
 

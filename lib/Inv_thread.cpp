@@ -3,12 +3,15 @@
 #include <filesystem>
 #include <thread>
 
+#include "ControllerRegisters.h"
 #include "platform/clock.h"
 #include "platform/operator_message.h"
 #include "platform/profile_file.h"
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -36,15 +39,15 @@ void TPositionReader::EnableHeightCorrection() {
 // The reader's height before the correction, when it was corrected.
 std::optional<std::int64_t> TPositionReader::correctHeight() {
     if (!offset_) return std::nullopt;
-    auto height = parseInt64(unit_.ReadDM("6"));
-    if (height) unit_.WriteDM("6", std::to_string(kReferenceHeight - *offset_ + *height));
+    auto height = parseInt64(unit_.ReadDM(word::kBarcodeHeight));
+    if (height) unit_.WriteDM(word::kBarcodeHeight, kReferenceHeight - *offset_ + *height);
     sleepMs(100);
     unit_.WaitForOperation();
     return height;
 }
 
 void TPositionReader::restoreHeight(std::int64_t height) {
-    unit_.WriteDM("6", std::to_string(height));
+    unit_.WriteDM(word::kBarcodeHeight, height);
     sleepMs(100);
     unit_.WaitForOperation();
 }
@@ -135,7 +138,7 @@ void reportUnreadablePositions(TKRB_Class& unit, const std::vector<TSlotPosition
 void finishScan(TKRB_Class& unit, const std::string& path, const std::vector<std::string>& lines,
                 const std::vector<TSlotPosition>& unreadable) {
     bool written = writeInventoryFile(path, lines);
-    unit.Busy = false;
+    unit.releaseBusy();
     if (!written) reportWriteFailure();
     reportUnreadablePositions(unit, unreadable);
 }
@@ -149,7 +152,7 @@ void startScanThread(TKRB_Class& unit, std::function<void()> scan) {
     try {
         std::thread(std::move(scan)).detach();
     } catch (...) {
-        unit.Busy = false;
+        unit.releaseBusy();
         throw;
     }
 }
@@ -166,14 +169,14 @@ void InventoryThread::Start(UnitPtr unit, TInventorySettings settings) {
 
 void InventoryThread::scanSlot(int slot, inventory::TPositionReader& reader,
                                std::vector<std::string>& lines) {
-    unit_->ReadBackStr("WR DM0 " + std::to_string(slot));
+    unit_->ReadBackStr(writeWord(word::kTargetSlot, slot));
     int levels = unit_->cassetteLevels(slot);
     if (levels == 0) levels = unit_->MaxLevel;
     int pitch = unit_->cassettePitch(slot);
     for (int level = 1; level <= levels; ++level) {
-        if (pitch != 0) unit_->ReadBackStr("WR DM23 " + std::to_string(pitch));
+        if (pitch != 0) unit_->ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
         sleepMs(150);
-        unit_->ReadBackStr("WR DM5 " + std::to_string(level));
+        unit_->ReadBackStr(writeWord(word::kTargetLevel, level));
         sleepMs(150);
         unit_->WaitForOperation();
         lines.push_back(inventory::shortLine(slot, level, reader.Read(slot, level)));
@@ -181,13 +184,13 @@ void InventoryThread::scanSlot(int slot, inventory::TPositionReader& reader,
 }
 
 void InventoryThread::Execute() {
-    inventory::TPositionReader reader(*unit_, settings_, "RD 200");
+    inventory::TPositionReader reader(*unit_, settings_, readRelay(relay::kWholeUnitScanDetector));
     std::vector<std::string> lines;
-    unit_->ReadBackStr("ST 1910");
+    unit_->ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
     const int maxSlot = unit_->MaxSlot;
     for (int slot = 1; slot <= maxSlot; ++slot) scanSlot(slot, reader, lines);
-    unit_->ReadBackStr("RS 1910");
+    unit_->ReadBackStr(resetRelay(relay::kScanMode));
     inventory::finishScan(*unit_, settings_.FileName, lines, reader.Unreadable());
 }
 

@@ -1,8 +1,11 @@
 #include "Inv_thread2.h"
 
+#include "ControllerRegisters.h"
 #include "platform/clock.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -26,16 +29,16 @@ int TLongFormatScan::pitchOf(int slot) const {
 }
 
 bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
-    unit_->ReadBackStr("WR DM0 " + std::to_string(slot));
+    unit_->ReadBackStr(writeWord(word::kTargetSlot, slot));
     const int levels = levelsOf(slot);
     const int pitch = pitchOf(slot);
     for (int level = 1; level <= levels; ++level) {
         sleepMs(150);
         if (pitch != 0) {
-            unit_->ReadBackStr("WR DM23 " + std::to_string(pitch));
+            unit_->ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
             sleepMs(150);
         }
-        unit_->ReadBackStr("WR DM5 " + std::to_string(level));
+        unit_->ReadBackStr(writeWord(word::kTargetLevel, level));
         if (unit_->WaitForOperation() != "1") return false;
         inventory::TPositionReading reading = reader.Read(slot, level);
         inventory::TLongLineFields fields{unit_->ReadSectorName(slot),         idSys_, id_,
@@ -46,19 +49,19 @@ bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
 }
 
 void TLongFormatScan::Run() {
-    inventory::TPositionReader reader(*unit_, settings_, "RD 1808");
-    unit_->ReadBackStr("ST 1910");
+    inventory::TPositionReader reader(*unit_, settings_, readRelay(relay::kSlotPlate));
+    unit_->ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
     reader.EnableHeightCorrection();
     for (int slot = firstSlot_; slot <= lastSlot_; ++slot) {
         if (scanSlot(slot, reader)) continue;
         inventory::reportMoveError(*unit_);
         // Scan mode off before Busy lets another motion in.
-        unit_->ReadBackStr("RS 1910");
-        unit_->Busy = false;
+        unit_->ReadBackStr(resetRelay(relay::kScanMode));
+        unit_->releaseBusy();
         return;
     }
-    unit_->ReadBackStr("RS 1910");
+    unit_->ReadBackStr(resetRelay(relay::kScanMode));
     inventory::finishScan(*unit_, settings_.FileName, lines_, reader.Unreadable());
 }
 

@@ -19,7 +19,7 @@ std::string TKRB_Browser::findUnitLocked(const std::string& id) const {
     if (!number) return "";
     std::string position;
     for (std::size_t i = 0; i < UnitList.size(); ++i)
-        if (UnitList[i]->PortNumber == *number) position = std::to_string(i);
+        if (UnitList[i]->portNumber() == *number) position = std::to_string(i);
     return position;
 }
 
@@ -61,9 +61,8 @@ std::string TKRB_Browser::connectUnit(const std::string& id) {
     unit->SetPortName(portName);
     std::string result = unit->OpenPort();
     if (result != "1") return result;
-    unit->PortNumber = *number;
     UnitList.push_back(unit);
-    unit->RegistryPosition = static_cast<std::int32_t>(UnitList.size());
+    unit->setRegistration(*number, static_cast<std::int32_t>(UnitList.size()));
     return result;
 }
 

@@ -1,130 +1,53 @@
-// Controller port, the command exchange and the register commands.
+// Connecting and disconnecting, the register commands, opening and closing the link.
 #include "KRB_Class.h"
 
 #include <cstdio>
 #include <cstdlib>
 
+#include "ControllerRegisters.h"
 #include "platform/clock.h"
-#include "platform/link_metrics.h"
 #include "text_numbers.h"
 
 namespace krb {
 
-using platform::sleepMs;
+using namespace controller;
 
-namespace {
-constexpr std::size_t kReplyBufferSize = 32;
-constexpr int kReplyReadMs = 55;
-}  // namespace
+using platform::sleepMs;
 
 TKRB_Class::~TKRB_Class() = default;
 
-void TKRB_Class::SetPortName(const std::string& name) {
-    if (name.size() == 5)
-        PortName = "\\\\.\\" + name;
-    else if (name.size() == 4 || name.size() == 12)
-        PortName = name;
-}
-
-std::string TKRB_Class::OpenPort() {
-    std::lock_guard command(CommandLock);
-    std::lock_guard exchange(ExchangeLock);
-    if (PortOpen) return "2";
-    auto port = platform::openSerialPort(PortName);
-    if (!port) return "0";
-    port->configure(platform::kControllerLine);  // a pty reports other settings back: not an error
-    port->setQueueSizes(300, 0);
-    port->purgeInput();
-    PortHandle = std::move(port);
-    PortOpen = true;
-    return "1";
-}
-
+// Holds the whole link: no command of another thread falls between "CQ" and the close.
 void TKRB_Class::Disconnect() {
-    std::lock_guard command(CommandLock);
-    std::lock_guard exchange(ExchangeLock);
+    auto held = Link.holdAll();
     CloseCommunication();
-    closePorts();
+    Link.close();
+    closeReader();
     Initialized = false;
 }
 
-void TKRB_Class::closePorts() {
-    PortHandle.reset();
-    {
-        std::lock_guard reader(ReaderLock);
-        ReaderHandle.reset();
-        ReaderOpen = false;
-    }
-    PortOpen = false;
+void TKRB_Class::closeReader() {
+    std::lock_guard reader(ReaderLock);
+    ReaderHandle.reset();
+    ReaderOpen = false;
 }
 
-std::string TKRB_Class::ReadBackStr(const std::string& command) {
-    std::lock_guard guard(CommandLock);
-    return Exchange(command);
-}
-
-// One command out, one reply back: pause, purge, write, two reads, then one resend.
-std::string TKRB_Class::Exchange(const std::string& command) {
-    std::lock_guard guard(ExchangeLock);
-    LinkIdle = false;
-    PendingCommand = command;
-    ReplyPending = true;
-    ExchangeReply.clear();
-    std::string reply;
-    if (PortHandle) {
-        const auto started = std::chrono::steady_clock::now();
-        SendLine(command);
-        sleepMs(60);
-        reply = ReadReply();
-        if (reply.empty()) {
-            sleepMs(30);
-            reply = ReadReply();
-        }
-        const bool resend = reply.empty();
-        if (resend) {
-            sleepMs(250);
-            SendLine(command);
-            sleepMs(250);
-            reply = ReadReply();
-        }
-        platform::recordLinkExchange(PortName, std::chrono::steady_clock::now() - started, resend,
-                                     reply.empty());
-    }
-    ExchangeReply = reply;
-    ReplyPending = false;
-    LinkIdle = true;
-    return reply;
-}
-
-void TKRB_Class::SendLine(const std::string& command) {
-    sleepMs(ExchangeDelay.load());
-    PortHandle->purgeInput();
-    std::string line = command + '\r';
-    PortHandle->write(line.data(), line.size());
-}
-
-std::string TKRB_Class::ReadReply() {
-    char buffer[kReplyBufferSize];
-    long count = PortHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs));
-    return withoutLineEnds(buffer, count);
+void TKRB_Class::setRegistration(std::int32_t portNumber, std::int32_t position) {
+    PortNumber = portNumber;
+    RegistryPosition = position;
 }
 
 bool TKRB_Class::replyIs(const std::string& command, const char* expected) {
     return ReadBackStr(command) == expected;
 }
 
-bool TKRB_Class::writeAccepted(const std::string& command) { return replyIs(command, "OK"); }
+bool TKRB_Class::writeAccepted(const std::string& command) { return replyIs(command, kAccepted); }
 
 std::string TKRB_Class::setUnitText(std::string text) {
-    std::lock_guard guard(TextLock);
-    UnitText = text;
+    UnitText.set(text);
     return text;
 }
 
-std::string TKRB_Class::unitText() const {
-    std::lock_guard guard(TextLock);
-    return UnitText;
-}
+std::string TKRB_Class::unitText() const { return UnitText.get(); }
 
 int TKRB_Class::cassetteLevels(int slot) const {
     return slot >= 1 && slot < kSlotTableSize ? CassetteLevels[slot].load() : 0;
@@ -136,29 +59,29 @@ int TKRB_Class::cassettePitch(int slot) const {
 
 std::string TKRB_Class::ReadDM(const std::string& address) {
     if (!isDecimal(address)) return setUnitText("");
-    auto value = parseInt64(ReadBackStr("RD DM" + address));
+    auto value = parseInt64(ReadBackStr(readWord(address)));
     return setUnitText(value ? std::to_string(*value) : "");
 }
 
 void TKRB_Class::WriteDM(const std::string& address, const std::string& value) {
-    if (isDecimal(address) && isDecimal(value)) ReadBackStr("WR DM" + address + " " + value);
+    if (isDecimal(address) && isDecimal(value)) ReadBackStr(writeWord(address, value));
 }
 
 void TKRB_Class::WriteTimer(const std::string& timer, const std::string& value) {
-    if (isDecimal(timer) && isDecimal(value)) ReadBackStr("WR T" + timer + " " + value);
+    if (isDecimal(timer) && isDecimal(value)) ReadBackStr(writeTimer(timer, value));
 }
 
 void TKRB_Class::SetTimer(const std::string& timer, const std::string& value) {
-    if (isDecimal(timer) && isDecimal(value)) ReadBackStr("WS T" + timer + " " + value);
+    if (isDecimal(timer) && isDecimal(value)) ReadBackStr(setTimerPreset(timer, value));
 }
 
 std::string TKRB_Class::ReadTimer(const std::string& timer) {
     if (!isDecimal(timer)) return setUnitText("");
-    return setUnitText(ReadBackStr("RD T" + timer));
+    return setUnitText(ReadBackStr(readTimer(timer)));
 }
 
 void TKRB_Class::SetWriteTimeout(const std::string& delayMs) {
-    ExchangeDelay = parseInt32(delayMs).value_or(250);
+    Link.setExchangeDelay(parseInt32(delayMs).value_or(250));
 }
 
 // Three tries; with no number after the third there is nothing to give, not a stale word.
@@ -172,7 +95,7 @@ std::string TKRB_Class::ReadDMWord(const std::string& command) {
 
 // Climate words: signed 16 bit, "000.00" pattern, "0" for zero.
 std::string TKRB_Class::ReadScaledDM(int address, int divisor) {
-    auto value = parseInt64(ReadBackStr("RD DM" + std::to_string(address)));
+    auto value = parseInt64(ReadBackStr(readWord(address)));
     if (!value || *value == 0 || divisor == 0) return setUnitText("0");
     std::int64_t word = *value > 32767 ? *value - 65536 : *value;
     double scaledValue = static_cast<double>(word) / divisor;
@@ -186,20 +109,20 @@ std::string TKRB_Class::OpenCommunication() {
         fillSerialNumberCache();
         return setUnitText("1");
     };
-    if (ReadBackStr("CR") == "CC") return linkOpened();
-    std::string second = ReadBackStr("CR");
-    if (second == "CC") return linkOpened();
-    if (second != "E1") return setUnitText("0");
+    if (ReadBackStr(kOpenLink) == kLinkOpened) return linkOpened();
+    std::string second = ReadBackStr(kOpenLink);
+    if (second == kLinkOpened) return linkOpened();
+    if (second != kLinkError) return setUnitText("0");
     Disconnect();
     sleepMs(200);
     OpenPort();
     sleepMs(200);
-    if (ReadBackStr("CR") == "CC") return linkOpened();
+    if (ReadBackStr(kOpenLink) == kLinkOpened) return linkOpened();
     return setUnitText("2");
 }
 
 std::string TKRB_Class::CloseCommunication() {
-    return setUnitText(ReadBackStr("CQ") == "CF" ? "1" : "0");
+    return setUnitText(ReadBackStr(kCloseLink) == kLinkClosed ? "1" : "0");
 }
 
 }  // namespace krb

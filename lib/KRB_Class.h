@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "ControllerLink.h"
+#include "Guarded.h"
 #include "Sector.h"
 #include "SlotDetector.h"
 #include "platform/serial_port.h"
@@ -25,13 +27,18 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     TKRB_Class(const TKRB_Class&) = delete;
     TKRB_Class& operator=(const TKRB_Class&) = delete;
 
-    // --- controller port and register commands
-    void SetPortName(const std::string& name);
-    std::string OpenPort();
+    // --- controller port and register commands (the link does the exchange)
+    void SetPortName(const std::string& name) { Link.setPortName(name); }
+    std::string OpenPort() { return Link.open(); }
     void Disconnect();
-    std::string ReadBackStr(const std::string& command);
+    std::string ReadBackStr(const std::string& command) { return Link.ReadBackStr(command); }
     std::string ReadDM(const std::string& address);
     void WriteDM(const std::string& address, const std::string& value);
+    // The same, for a word named in ControllerRegisters.h.
+    std::string ReadDM(int address) { return ReadDM(std::to_string(address)); }
+    void WriteDM(int address, std::int64_t value) {
+        WriteDM(std::to_string(address), std::to_string(value));
+    }
     void WriteTimer(const std::string& timer, const std::string& value);
     void SetTimer(const std::string& timer, const std::string& value);
     std::string ReadTimer(const std::string& timer);
@@ -220,23 +227,29 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string unitText() const;
     int cassetteLevels(int slot) const;
     int cassettePitch(int slot) const;
-    bool portOpen() const { return PortOpen.load(); }
+    bool portOpen() const { return Link.isOpen(); }
+    bool linkIdle() const { return Link.linkIdle(); }
+    std::int32_t exchangeDelay() const { return Link.exchangeDelay(); }
     void fillSerialNumberCache();
 
     // Busy as a test-and-set token: one owner at a time.
     bool tryClaimBusy();
     bool claimBusyWithin(std::int64_t timeoutMs);
-    bool claimBusyStepped();  // tries after 0, 250, 500 and 1000 ms
+    bool claimBusyStepped();                         // tries after 0, 250, 500 and 1000 ms
+    bool claimBusyAfterPause(std::int64_t pauseMs);  // one try, the pause, one more try
     bool busyClearsStepped();
-    std::string waitResult() const;
+    bool idleAfterPause(std::int64_t pauseMs) const;  // one look, the pause, one more look
+    std::string waitResult() const { return WaitResult.get(); }
+    // For the background tasks that took Busy over from an operation.
+    void releaseBusy() { Busy = false; }
+
+    // The registry's entry: the controller's port number and the place in the registry.
+    void setRegistration(std::int32_t portNumber, std::int32_t position);
+    std::int32_t portNumber() const { return PortNumber.load(); }
+    std::int32_t registryPosition() const { return RegistryPosition.load(); }
 
     // --- fields
-    std::unique_ptr<platform::SerialPort> PortHandle;
-    std::unique_ptr<platform::SerialPort> ReaderHandle;
-    std::string PortName;
     std::string ReaderPortName;
-    std::string ReaderText;
-    std::atomic<bool> PortOpen{false};
     std::atomic<bool> Initialized{false};
     std::atomic<bool> ReaderOpen{false};
     std::atomic<bool> Busy{false};
@@ -244,14 +257,9 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::atomic<bool> CheckTransferStation{false};
     std::atomic<bool> CheckTransferStation2{false};
     std::atomic<bool> CheckShovel{false};
-    std::atomic<bool> LinkIdle{false};
-    std::string LastBarcode;
+    Guarded<std::string> LastBarcode;
     std::atomic<std::int32_t> LastMotionSlot{0};
     std::atomic<std::int32_t> LastMotionLevel{0};
-    std::atomic<std::int32_t> ExchangeDelay{200};
-    std::recursive_mutex ExchangeLock;
-    std::recursive_mutex CommandLock;
-    std::recursive_mutex ReaderLock;  // reader port handle and its traffic
     std::atomic<std::int32_t> MaxSlot{0};
     std::atomic<std::int32_t> MaxLevel{0};
     std::array<std::atomic<std::int32_t>, kSlotTableSize> CassetteLevels{};
@@ -259,36 +267,24 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::atomic<bool> IsCascader{false};
     std::atomic<bool> IsBase{false};
     std::atomic<bool> IsExt{false};
-    std::string InventoryFile;
+    Guarded<std::string> InventoryFile;
     std::atomic<bool> InventoryDetect{false};
     std::atomic<bool> InventoryBarcodes{false};
     TSectorList Sectors;
-    std::string Id;
-    std::string IdSys;
-    std::string WaitResult;
     std::atomic<std::int32_t> BarcodeZReference{500};
     std::atomic<bool> UseCassetteConfTable{false};
     std::atomic<bool> IsKVL{false};
     std::atomic<bool> IsCompSv{false};
     std::atomic<bool> IsBCR{false};
-    std::string PendingCommand;
-    std::string ExchangeReply;
-    std::atomic<bool> ReplyPending{false};
-    std::string SerialNumberCache;
-    std::atomic<std::int32_t> PortNumber{0};
-    std::atomic<std::int32_t> RegistryPosition{0};
     std::atomic<std::int32_t> CarouselOffset{0};
     std::atomic<std::int32_t> DoorCount{1};
-    std::string TubeProgress;
-
-    // Guards the text fields above that several threads read (UnitText, Id, IdSys, ...).
-    mutable std::mutex TextLock;
 
   private:
-    std::string Exchange(const std::string& command);
-    void SendLine(const std::string& command);
-    std::string ReadReply();
-    void closePorts();
+    void closeReader();
+
+    std::unique_ptr<platform::SerialPort> ReaderHandle;
+    std::string ReaderText;
+    std::recursive_mutex ReaderLock;  // reader port handle and its traffic
 
     std::string PrepareInitialization();
     std::string RunInitialization();
@@ -301,6 +297,8 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     // transport steps
     std::string checkMotionArguments(std::int32_t slot, std::int32_t level);
     std::string lastMotionPlate(int relay);
+    static std::int32_t wireSlotOf(std::int32_t slot);
+    void startMotionAt(std::int32_t slot, std::int32_t level, int relay);
     void writeTarget(std::int32_t slot, std::int32_t level, bool pause);
     void writePitchOf(std::int32_t slot);
     bool motionEnded(const std::string& startCommand);
@@ -313,7 +311,6 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     void correctBarcodeHeight(std::optional<std::int32_t> offset);
 
     // barcode steps
-    std::string readControllerAgain();
     std::string readThroughReader();
     std::string readerTriggerSequence(int waitMs);
     void purgeReader();
@@ -330,7 +327,15 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     void sendParameterLine(const std::string& line);
     std::string repeatUntilAccepted(const std::string& command);
 
-    std::string UnitText;
+    ControllerLink Link;
+    std::atomic<std::int32_t> PortNumber{0};
+    std::atomic<std::int32_t> RegistryPosition{0};
+    Guarded<std::string> UnitText;
+    Guarded<std::string> Id;
+    Guarded<std::string> IdSys;
+    Guarded<std::string> WaitResult;
+    Guarded<std::string> SerialNumberCache;
+    Guarded<std::string> TubeProgress;
 };
 
 using UnitPtr = std::shared_ptr<TKRB_Class>;

@@ -1,10 +1,13 @@
 // Barcode reader: its own serial port ("LON"/"LOFF"), or relayed by the controller
 // between the start-of-text and end-of-text bytes.
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -109,10 +112,7 @@ std::string TKRB_Class::ReadBCR(const std::string& waitMs) {
     if (!Initialized) return "InitError";
     std::string code = readerTriggerSequence(parseInt32(waitMs).value_or(kDefaultReadingMs));
     if (code.empty()) code = "No Barcode";
-    {
-        std::lock_guard guard(TextLock);
-        LastBarcode = code;
-    }
+    LastBarcode.set(code);
     SendReaderLine("LOFF");
     return code;
 }
@@ -127,7 +127,7 @@ std::string TKRB_Class::ReadReaderQuick() {
 std::string TKRB_Class::readThroughReader() {
     std::string code = readerTriggerSequence(300);
     if (code.empty()) {
-        ReadBackStr("ST 1710");
+        ReadBackStr(setRelay(relay::kReaderTrigger));
         WaitForOperation();
         code = ReadReaderReply();
     }
@@ -139,28 +139,20 @@ std::string TKRB_Class::ReadSlotBarcode() {
     return IsCompSv ? ReadControllerBarcode() : readThroughReader();
 }
 
-std::string TKRB_Class::readControllerAgain() {
-    std::lock_guard guard(ExchangeLock);
-    if (!PortHandle) return "";
-    LinkIdle = false;
-    std::string reply = ReadReply();
-    LinkIdle = true;
-    return reply;
-}
-
 // Holds CommandLock throughout: no other command of this unit falls between the steps.
 std::string TKRB_Class::ReadControllerBarcode() {
-    std::lock_guard guard(CommandLock);
-    std::string collected = withoutAcknowledgement(ReadBackStr("ST 1712"));
+    auto held = Link.holdCommands();
+    std::string collected =
+        withoutAcknowledgement(ReadBackStr(setRelay(relay::kControllerBarcodeBegin)));
     sleepMs(300);
-    collected += readControllerAgain();
+    collected += Link.readFollowingReply();
     if (!hasMarker(collected)) {
-        collected += withoutAcknowledgement(ReadBackStr("ST 1710"));
+        collected += withoutAcknowledgement(ReadBackStr(setRelay(relay::kReaderTrigger)));
         sleepMs(2000);
-        collected += readControllerAgain();
+        collected += Link.readFollowingReply();
     }
     std::string code = codeBetweenMarkers(collected);
-    ReadBackStr("ST 1713");
+    ReadBackStr(setRelay(relay::kControllerBarcodeEnd));
     return code;
 }
 
@@ -174,15 +166,15 @@ std::string TKRB_Class::barcodeConfigurationError() const {
 }
 
 void TKRB_Class::positionForBarcode(std::int32_t slot, std::int32_t level) {
-    ReadBackStr("ST 1910");
+    ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    ReadBackStr("WR DM0 " + std::to_string(slot));
+    ReadBackStr(writeWord(word::kTargetSlot, slot));
     sleepMs(150);
     if (int pitch = cassettePitch(slot); UseCassetteConfTable && pitch != 0) {
-        ReadBackStr("WR DM23 " + std::to_string(pitch));
+        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
         sleepMs(150);
     }
-    ReadBackStr("WR DM5 " + std::to_string(level));
+    ReadBackStr(writeWord(word::kTargetLevel, level));
     sleepMs(100);
     WaitForOperation();
 }
@@ -196,15 +188,14 @@ std::string TKRB_Class::ReadBarcode(const std::string& slotText, const std::stri
     if (!slot || !level) return "Error";
     positionForBarcode(*slot, *level);
     correctBarcodeHeight(offset);
-    if (CheckSlotPlate && ReadBackStr("RD 1808") == "0") {
-        ReadBackStr("RS 1910");
+    if (CheckSlotPlate && ReadBackStr(readRelay(relay::kSlotPlate)) == "0") {
+        ReadBackStr(resetRelay(relay::kScanMode));
         return "No Plate";
     }
     std::string code = ReadSlotBarcode();
-    ReadBackStr("RS 1910");
+    ReadBackStr(resetRelay(relay::kScanMode));
     if (code.empty()) code = "No Barcode";
-    std::lock_guard guard(TextLock);
-    LastBarcode = code;
+    LastBarcode.set(code);
     return code;
 }
 

@@ -16,9 +16,17 @@ class TBusyToken {
 
     bool claimWithin(std::int64_t timeoutMs) { return held_ = unit_.claimBusyWithin(timeoutMs); }
     bool claimStepped() { return held_ = unit_.claimBusyStepped(); }
+    bool claimAfterPause(std::int64_t pauseMs) {
+        return held_ = unit_.claimBusyAfterPause(pauseMs);
+    }
+    // Initialisation takes Busy whoever holds it: a unit must always be able to start over.
+    void seize() {
+        unit_.Busy = true;
+        held_ = true;
+    }
     void handToWatcher() { held_ = false; }
     void release() {
-        if (held_) unit_.Busy = false;
+        if (held_) unit_.releaseBusy();
         held_ = false;
     }
 

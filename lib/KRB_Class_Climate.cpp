@@ -4,10 +4,13 @@
 #include <optional>
 #include <string_view>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 namespace {
 
@@ -17,11 +20,11 @@ struct Quantity {
     int scale;
 };
 
-constexpr Quantity kTemperature{982, 890, 10};
-constexpr Quantity kHumidity{983, 893, 10};
-constexpr Quantity kCO2{984, 894, 100};
-constexpr Quantity kN2{985, 895, 100};
-constexpr Quantity kO2{986, 896, 100};
+constexpr Quantity kTemperature{word::kActualTemperature, word::kSetTemperature, 10};
+constexpr Quantity kHumidity{word::kActualHumidity, word::kSetHumidity, 10};
+constexpr Quantity kCO2{word::kActualCO2, word::kSetCO2, 100};
+constexpr Quantity kN2{word::kActualN2, word::kSetN2, 100};
+constexpr Quantity kO2{word::kActualO2, word::kSetO2, 100};
 // Keep value x scale exact in 64 bits.
 constexpr std::int64_t kMaxMantissa = 1'000'000'000'000'000;
 constexpr int kMaxFractionDigits = 15;
@@ -127,7 +130,7 @@ void TKRB_Class::writeSetPoint(int address, int scale, const std::string& value,
     if (!number) return;
     std::int64_t word = scaledHalfEven(*number, scale);
     if (wrapNegative && word < 0) word += 65536;
-    ReadBackStr("WR DM" + std::to_string(address) + " " + std::to_string(word));
+    ReadBackStr(writeWord(address, word));
 }
 
 // Four fields in a fixed order: temperature, humidity, CO2, N2.
@@ -150,11 +153,15 @@ std::string TKRB_Class::ReadSetClimate2() {
 // --- shaker
 
 void TKRB_Class::WriteShakerSpeed(const std::string& speed) {
-    if (auto value = parseInt32(speed)) ReadBackStr("WR DM39 " + std::to_string(*value));
+    if (auto value = parseInt32(speed)) ReadBackStr(writeWord(word::kShakerSpeed, *value));
 }
 
-std::string TKRB_Class::ReadShakerSpeed() { return ReadDMWord("RD DM39"); }
-std::string TKRB_Class::ActivateShaker() { return setUnitText(ReadBackStr("ST 1913")); }
-std::string TKRB_Class::DeactivateShaker() { return setUnitText(ReadBackStr("RS 1913")); }
+std::string TKRB_Class::ReadShakerSpeed() { return ReadDMWord(readWord(word::kShakerSpeed)); }
+std::string TKRB_Class::ActivateShaker() {
+    return setUnitText(ReadBackStr(setRelay(relay::kShaker)));
+}
+std::string TKRB_Class::DeactivateShaker() {
+    return setUnitText(ReadBackStr(resetRelay(relay::kShaker)));
+}
 
 }  // namespace krb

@@ -2,6 +2,7 @@
 // inventory that runs while the caller waits.
 #include <ctime>
 
+#include "ControllerRegisters.h"
 #include "Inv_thread.h"
 #include "Inv_thread2.h"
 #include "KRB_Class.h"
@@ -11,6 +12,8 @@
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -31,22 +34,14 @@ std::tm today() {
 
 std::string TKRB_Class::InventoryFileNameFor(const std::string& requested) {
     if (!requested.empty()) return requested;
-    std::string serial;
-    {
-        std::lock_guard guard(TextLock);
-        serial = SerialNumberCache;
-    }
-    return inventory::generatedFileName(serial, today());
+    return inventory::generatedFileName(SerialNumberCache.get(), today());
 }
 
 std::string TKRB_Class::InventoryCassets(const std::string& fileName, const std::string& detect,
                                          const std::string& barcodes) {
     if (!Initialized && !ReaderOpen) return "0";
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = settings.FileName;
-    }
+    InventoryFile.set(settings.FileName);
     InventoryDetect = settings.Detect;
     InventoryBarcodes = settings.Barcodes;
     if (!claimBusyStepped()) return "2";
@@ -58,10 +53,7 @@ std::string TKRB_Class::InventoryCassets2(const std::string& fileName, const std
                                           const std::string& barcodes) {
     if (!Initialized) return "0";
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = settings.FileName;
-    }
+    InventoryFile.set(settings.FileName);
     if (settings.Barcodes && !ReaderOpen && !(IsCompSv && IsBCR)) return "3";
     InventoryDetect = settings.Detect;
     InventoryBarcodes = settings.Barcodes;
@@ -86,10 +78,7 @@ std::string TKRB_Class::PartitionInventory2(const std::string& fileName, const s
     if (!slots) return "4";
     if (slots->first == 0 || slots->second == 0) return "5";
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = settings.FileName;
-    }
+    InventoryFile.set(settings.FileName);
     if (settings.Barcodes && !ReaderOpen && !(IsCompSv && IsBCR)) return "3";
     if (!claimBusyStepped()) return "2";
     TKRBInventoryPartitionTHR::Start(shared_from_this(), settings, slots->first, slots->second);
@@ -114,20 +103,20 @@ std::string TKRB_Class::InventorySlot(const std::string& slotText,
     if (levels != 0 && levels < *lastLevel) return "4";
 
     // The scans' own reading: the controller triggers the reader only when it gave nothing.
-    inventory::TPositionReader reader(*this, settings, "RD 1808");
+    inventory::TPositionReader reader(*this, settings, readRelay(relay::kSlotPlate));
     std::vector<std::string> lines;
-    ReadBackStr("ST 1910");
+    ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    ReadBackStr("WR DM0 " + std::to_string(*slot));
+    ReadBackStr(writeWord(word::kTargetSlot, *slot));
     if (int pitch = cassettePitch(*slot); pitch != 0)
-        ReadBackStr("WR DM23 " + std::to_string(pitch));
+        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
     for (int level = *firstLevel; level <= *lastLevel; ++level) {
         sleepMs(200);
-        ReadBackStr("WR DM5 " + std::to_string(level));
+        ReadBackStr(writeWord(word::kTargetLevel, level));
         WaitForOperation();
         lines.push_back(inventory::shortLine(*slot, level, reader.Read(*slot, level)));
     }
-    ReadBackStr("RS 1910");
+    ReadBackStr(resetRelay(relay::kScanMode));
     busy.release();
     bool written = inventory::writeInventoryFile(file, lines);
     inventory::reportUnreadablePositions(*this, reader.Unreadable());

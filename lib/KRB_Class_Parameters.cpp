@@ -5,11 +5,14 @@
 #include <optional>
 #include <vector>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 namespace {
 
@@ -38,15 +41,15 @@ std::optional<std::vector<std::string>> parameterLines(const std::string& fileNa
 
 // --- geometry words
 
-std::string TKRB_Class::ReadBCRZOffset() { return ReadDMWord("RD DM27"); }
-std::string TKRB_Class::ReadHandlerZPitch() { return ReadDMWord("RD DM23"); }
+std::string TKRB_Class::ReadBCRZOffset() { return ReadDMWord(readWord(word::kBarcodeZOffset)); }
+std::string TKRB_Class::ReadHandlerZPitch() { return ReadDMWord(readWord(word::kHandlerZPitch)); }
 
 void TKRB_Class::SetBCRZOffset(const std::string& value) {
-    if (auto number = parseInt32(value)) ReadBackStr("WR DM27 " + std::to_string(*number));
+    if (auto number = parseInt32(value)) ReadBackStr(writeWord(word::kBarcodeZOffset, *number));
 }
 
 void TKRB_Class::SetHandlerZPitch(const std::string& value) {
-    if (auto number = parseInt32(value)) ReadBackStr("WR DM23 " + std::to_string(*number));
+    if (auto number = parseInt32(value)) ReadBackStr(writeWord(word::kHandlerZPitch, *number));
 }
 
 // --- fitted detectors and the cassette table
@@ -113,7 +116,7 @@ void TKRB_Class::SetKVL(bool on) {
     IsKVL = on;
     if (!on) return;
     DoorCount = 0;
-    ExchangeDelay = 50;
+    Link.setExchangeDelay(50);
 }
 
 void TKRB_Class::SetDoors(std::int32_t doors) { DoorCount = doors; }
@@ -124,37 +127,22 @@ void TKRB_Class::SetCarsOffSet(const std::string& offset) {
 
 // --- identifiers
 
-void TKRB_Class::SetId(const std::string& id) {
-    std::lock_guard guard(TextLock);
-    Id = id;
-}
-
-std::string TKRB_Class::GetId() const {
-    std::lock_guard guard(TextLock);
-    return Id;
-}
-
-void TKRB_Class::SetIdSys(const std::string& id) {
-    std::lock_guard guard(TextLock);
-    IdSys = id;
-}
-
-std::string TKRB_Class::GetIdSys() const {
-    std::lock_guard guard(TextLock);
-    return IdSys;
-}
+void TKRB_Class::SetId(const std::string& id) { Id.set(id); }
+std::string TKRB_Class::GetId() const { return Id.get(); }
+void TKRB_Class::SetIdSys(const std::string& id) { IdSys.set(id); }
+std::string TKRB_Class::GetIdSys() const { return IdSys.get(); }
 
 // --- door lock, beeper, plate trace
 
 std::string TKRB_Class::Lock() {
-    if (!writeAccepted("ST 1701")) return "-1";
-    std::string locked = ReadBackStr("RD 1811");
+    if (!writeAccepted(setRelay(relay::kDoorLock))) return "-1";
+    std::string locked = ReadBackStr(readRelay(relay::kDoorClosed));
     if (locked == "1" || locked == "0") return locked;
     return "-1";
 }
 
-std::string TKRB_Class::Unlock() { return writeAccepted("RS 1701") ? "1" : "0"; }
-std::string TKRB_Class::Islocked() { return ReadBackStr("RD 1701"); }
+std::string TKRB_Class::Unlock() { return writeAccepted(resetRelay(relay::kDoorLock)) ? "1" : "0"; }
+std::string TKRB_Class::Islocked() { return ReadBackStr(readRelay(relay::kDoorLock)); }
 
 std::string TKRB_Class::repeatUntilAccepted(const std::string& command) {
     for (int attempt = 0; attempt < kBeeperTries; ++attempt)
@@ -162,11 +150,15 @@ std::string TKRB_Class::repeatUntilAccepted(const std::string& command) {
     return "0";
 }
 
-void TKRB_Class::BeeperOn() { repeatUntilAccepted("ST 1702"); }
-void TKRB_Class::BeeperOff() { repeatUntilAccepted("RS 1702"); }
-std::string TKRB_Class::SetPlateTraceOn() { return writeAccepted("ST 1611") ? "1" : "0"; }
-std::string TKRB_Class::SetPlateTraceOff() { return writeAccepted("RS 1611") ? "1" : "0"; }
-std::string TKRB_Class::ReadPlateTrace() { return ReadBackStr("RD 1611"); }
+void TKRB_Class::BeeperOn() { repeatUntilAccepted(setRelay(relay::kBeeper)); }
+void TKRB_Class::BeeperOff() { repeatUntilAccepted(resetRelay(relay::kBeeper)); }
+std::string TKRB_Class::SetPlateTraceOn() {
+    return writeAccepted(setRelay(relay::kPlateTrace)) ? "1" : "0";
+}
+std::string TKRB_Class::SetPlateTraceOff() {
+    return writeAccepted(resetRelay(relay::kPlateTrace)) ? "1" : "0";
+}
+std::string TKRB_Class::ReadPlateTrace() { return ReadBackStr(readRelay(relay::kPlateTrace)); }
 
 // --- manual access
 
@@ -191,16 +183,16 @@ std::string TKRB_Class::ManualAccess(const std::string& slotText) {
     if (!Initialized) return "0";
     auto slot = parseInt32(slotText);
     if (!slot) return "-2";
-    if (DoorCount > 0 && ReadBackStr("RD 1811") != "1") return "-3";
+    if (DoorCount > 0 && ReadBackStr(readRelay(relay::kDoorClosed)) != "1") return "-3";
     TBusyToken busy(*this);
     if (!busy.claimStepped()) return "-4";
-    auto positions = parseInt32(ReadDM("46"));
-    auto slots = parseInt32(ReadDM("29"));
+    auto positions = parseInt32(ReadDM(word::kCarouselPositions));
+    auto slots = parseInt32(ReadDM(word::kSlotCount));
     if (!positions || !slots) return "-1";
     if (*slot > *slots || *slot < 1) return "-2";
     if (*slots == 2) return "1";
     std::int32_t position = carouselPosition(*slot, *positions, *slots);
-    if (!writeAccepted("WR DM0 " + std::to_string(position))) return "-1";
+    if (!writeAccepted(writeWord(word::kTargetSlot, position))) return "-1";
     return WaitForOperation() == "1" ? "1" : "-1";
 }
 
@@ -208,12 +200,12 @@ std::string TKRB_Class::ManualAccess(const std::string& slotText) {
 
 void TKRB_Class::sendParameterLine(const std::string& line) {
     if (line.empty()) return;
-    if (line.front() == 'D') ReadBackStr("WR " + line);
-    if (line.front() == 'T') ReadBackStr("WS " + line);
+    if (line.front() == 'D') ReadBackStr(writeNamedWord(line));
+    if (line.front() == 'T') ReadBackStr(setNamedTimerPreset(line));
 }
 
 std::string TKRB_Class::ReadConfFile(const std::string& fileName) {
-    if (!PortOpen) return "0";
+    if (!portOpen()) return "0";
     auto lines = parameterLines(fileName);
     if (!lines) return "2";
     for (const auto& line : *lines) sendParameterLine(line);

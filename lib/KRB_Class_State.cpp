@@ -1,12 +1,16 @@
 // Initialisation, reset, identity, state flags and error decoding.
 #include <cstdio>
 
+#include "ControllerRegisters.h"
 #include "Init_thread.h"
 #include "KRB_Class.h"
+#include "KRB_Class_Busy.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -85,27 +89,26 @@ std::string decodeErrorCode(std::int64_t code) {
 }
 
 std::string TKRB_Class::Initialize() {
-    Busy = true;
-    if (ReadBackStr("RD 3101") == "1") {
-        ReadBackStr("ST 1701");
-        if (ReadBackStr("RD 1701") == "0") {
-            Busy = false;
-            return setUnitText("4");
-        }
+    TBusyToken busy(*this);
+    busy.seize();
+    if (ReadBackStr(readRelay(relay::kLocksDoorBeforeInit)) == "1") {
+        ReadBackStr(setRelay(relay::kDoorLock));
+        if (ReadBackStr(readRelay(relay::kDoorLock)) == "0") return setUnitText("4");
     }
-    ReadBackStr("RS 1104");
-    if (ReadBackStr("RD 1910") == "1") {
-        ReadBackStr("RS 1910");
+    ReadBackStr(resetRelay(relay::kTubeTransfer));
+    if (ReadBackStr(readRelay(relay::kScanMode)) == "1") {
+        ReadBackStr(resetRelay(relay::kScanMode));
         if (IsKVL) sleepMs(4000);
     }
     std::string result;
-    if (ReadBackStr("RD 1915") == "1") {
+    if (ReadBackStr(readRelay(relay::kReady)) == "1") {
         result = RunInitialization();
-    } else if (ReadBackStr("RD 1814") == "1") {
-        ReadBackStr("RD DM200");
-        ReadBackStr("ST 1900");
+    } else if (ReadBackStr(readRelay(relay::kError)) == "1") {
+        ReadBackStr(readWord(word::kErrorCode));
+        ReadBackStr(setRelay(relay::kClearError));
         sleepMs(200);
-        result = ReadBackStr("RD 1915") == "1" ? RunInitialization() : PrepareInitialization();
+        result = ReadBackStr(readRelay(relay::kReady)) == "1" ? RunInitialization()
+                                                              : PrepareInitialization();
     } else {
         result = PrepareInitialization();
     }
@@ -120,23 +123,22 @@ std::string TKRB_Class::Initialize() {
         MaxSlot = 0;
         MaxLevel = 0;
     }
-    setUnitText(result);
-    Busy = false;
-    return result;
+    return setUnitText(result);
 }
 
 std::string TKRB_Class::PrepareInitialization() {
-    if (ReadBackStr("RD 1811") == "1" && DoorCount > 0) return RunInitialization();
-    ReadBackStr("ST 1701");
-    if (ReadBackStr("RD 1915") == "1") return RunInitialization();
+    if (ReadBackStr(readRelay(relay::kDoorClosed)) == "1" && DoorCount > 0)
+        return RunInitialization();
+    ReadBackStr(setRelay(relay::kDoorLock));
+    if (ReadBackStr(readRelay(relay::kReady)) == "1") return RunInitialization();
     return "3";
 }
 
 bool TKRB_Class::axesStillReferenced() {
-    bool anyClear = ReadBackStr("RD 6500") == "0";
+    bool anyClear = ReadBackStr(readRelay(relay::kAxisReference)) == "0";
     if (!IsKVL) {
-        for (const char* relay : {"RD 6501", "RD 6502", "RD 6503", "RD 6505"})
-            anyClear = (ReadBackStr(relay) == "0") || anyClear;
+        for (int relay : relay::kOtherAxisReferences)
+            anyClear = (ReadBackStr(readRelay(relay)) == "0") || anyClear;
     }
     return !anyClear;
 }
@@ -144,9 +146,9 @@ bool TKRB_Class::axesStillReferenced() {
 // Polls ready and error flags until one is raised; a closed port ends the wait unready.
 std::string TKRB_Class::pollUntilReadyOrError(bool& errorRaised) {
     errorRaised = false;
-    while (PortOpen) {
-        bool ready = ReadBackStr("RD 1915") == "1";
-        if (ReadBackStr("RD 1814") == "1") {
+    while (portOpen()) {
+        bool ready = ReadBackStr(readRelay(relay::kReady)) == "1";
+        if (ReadBackStr(readRelay(relay::kError)) == "1") {
             errorRaised = true;
             return "error";
         }
@@ -158,19 +160,19 @@ std::string TKRB_Class::pollUntilReadyOrError(bool& errorRaised) {
 std::string TKRB_Class::RunInitialization() {
     if (axesStillReferenced()) return "1";
     sleepMs(200);
-    ReadBackStr("ST 1801");
+    ReadBackStr(setRelay(relay::kStartInitialization));
     bool errorRaised = false;
     std::string outcome = pollUntilReadyOrError(errorRaised);
     if (!errorRaised) return outcome;
-    ReadBackStr("RD DM200");
+    ReadBackStr(readWord(word::kErrorCode));
     sleepMs(200);
-    ReadBackStr("ST 1900");
+    ReadBackStr(setRelay(relay::kClearError));
     sleepMs(200);
-    ReadBackStr("ST 1801");
+    ReadBackStr(setRelay(relay::kStartInitialization));
     sleepMs(200);
     outcome = pollUntilReadyOrError(errorRaised);
     if (errorRaised) {
-        ReadBackStr("RD DM200");
+        ReadBackStr(readWord(word::kErrorCode));
         return "2";
     }
     return outcome;
@@ -187,16 +189,16 @@ bool TKRB_Class::firmwareHasCassetteTable() {
 }
 
 void TKRB_Class::LoadCassetteTable() {
-    const std::int32_t rememberedDelay = ExchangeDelay.exchange(1);
-    auto slots = parseInt32(ReadBackStr("RD DM29"));
+    const std::int32_t rememberedDelay = Link.swapExchangeDelay(1);
+    auto slots = parseInt32(ReadBackStr(readWord(word::kSlotCount)));
     std::int32_t pitch = 0;
     for (int slot = 1; slots && slot <= *slots; ++slot) {
-        auto descriptor = parseInt32(ReadBackStr("RD DM" + std::to_string(250 + slot)));
+        auto descriptor = parseInt32(ReadBackStr(readWord(word::kSlotDescriptor + slot)));
         if (!descriptor) break;
         int type = (*descriptor >> 8) & 0xFF;
         int levels = *descriptor & 0xFF;
         if (type <= 20) {
-            auto typePitch = parseInt32(ReadBackStr("RD DM" + std::to_string(230 + type)));
+            auto typePitch = parseInt32(ReadBackStr(readWord(word::kCassetteTypePitch + type)));
             if (!typePitch) break;
             pitch = *typePitch;
         }
@@ -205,16 +207,18 @@ void TKRB_Class::LoadCassetteTable() {
             CassettePitch[slot] = pitch;
         }
     }
-    ExchangeDelay = rememberedDelay;
+    Link.setExchangeDelay(rememberedDelay);
 }
 
 std::string TKRB_Class::Reset() {
-    bool accepted = writeAccepted("ST 1900");
+    bool accepted = writeAccepted(setRelay(relay::kClearError));
     Initialized = false;
     return setUnitText(accepted ? "1" : "0");
 }
 
-std::string TKRB_Class::SoftReset() { return setUnitText(writeAccepted("ST 1800") ? "1" : "0"); }
+std::string TKRB_Class::SoftReset() {
+    return setUnitText(writeAccepted(setRelay(relay::kSoftReset)) ? "1" : "0");
+}
 
 std::string TKRB_Class::identityWord(const std::string& command) {
     std::string reply = ReadBackStr(command);
@@ -222,43 +226,50 @@ std::string TKRB_Class::identityWord(const std::string& command) {
     return setUnitText(reply);
 }
 
-std::string TKRB_Class::SerialNumber() { return identityWord("RD DM109"); }
-std::string TKRB_Class::ReadFirmWareVersion() { return identityWord("RD DM108"); }
-
-void TKRB_Class::fillSerialNumberCache() {
-    {
-        std::lock_guard guard(TextLock);
-        if (!SerialNumberCache.empty()) return;
-    }
-    std::string serial = SerialNumber();
-    std::lock_guard guard(TextLock);
-    if (SerialNumberCache.empty()) SerialNumberCache = serial;
+std::string TKRB_Class::SerialNumber() { return identityWord(readWord(word::kSerialNumber)); }
+std::string TKRB_Class::ReadFirmWareVersion() {
+    return identityWord(readWord(word::kFirmwareVersion));
 }
 
-std::string TKRB_Class::ReadReadyFlag() { return setUnitText(ReadBackStr("RD 1915")); }
-std::string TKRB_Class::ReadErrorFlag() { return setUnitText(ReadBackStr("RD 1814")); }
-std::string TKRB_Class::ReadUserDoorFlag() { return setUnitText(ReadBackStr("RD 1811")); }
+// Asks the controller only while the cache is empty; the first answer stored stays.
+void TKRB_Class::fillSerialNumberCache() {
+    if (!SerialNumberCache.get().empty()) return;
+    std::string serial = SerialNumber();
+    SerialNumberCache.with([&](std::string& cache) {
+        if (cache.empty()) cache = serial;
+    });
+}
+
+std::string TKRB_Class::ReadReadyFlag() {
+    return setUnitText(ReadBackStr(readRelay(relay::kReady)));
+}
+std::string TKRB_Class::ReadErrorFlag() {
+    return setUnitText(ReadBackStr(readRelay(relay::kError)));
+}
+std::string TKRB_Class::ReadUserDoorFlag() {
+    return setUnitText(ReadBackStr(readRelay(relay::kDoorClosed)));
+}
 
 std::string TKRB_Class::ReadStatus() {
-    std::string reply = ReadBackStr("RD DM200");
+    std::string reply = ReadBackStr(readWord(word::kErrorCode));
     return setUnitText(reply == "00000" ? "0" : reply);
 }
 
 std::string TKRB_Class::ReadErrorCode() {
-    if (ReadBackStr("RD 1814") == "0") return setUnitText("0");
+    if (ReadBackStr(readRelay(relay::kError)) == "0") return setUnitText("0");
     return ReadStatus();
 }
 
 std::string TKRB_Class::ReadErrorMessage() {
-    if (ReadBackStr("RD 1814") != "1") return setUnitText("No Error");
-    auto code = parseInt64(ReadBackStr("RD DM200"));
+    if (ReadBackStr(readRelay(relay::kError)) != "1") return setUnitText("No Error");
+    auto code = parseInt64(ReadBackStr(readWord(word::kErrorCode)));
     if (!code) return setUnitText("");
     return setUnitText(decodeErrorCode(*code));
 }
 
-std::string TKRB_Class::ReadActualSlotPosition() { return ReadDMWord("RD DM1"); }
-std::string TKRB_Class::ReadMaxSlot() { return ReadDMWord("RD DM29"); }
-std::string TKRB_Class::ReadMaxLevel() { return ReadDMWord("RD DM25"); }
+std::string TKRB_Class::ReadActualSlotPosition() { return ReadDMWord(readWord(word::kActualSlot)); }
+std::string TKRB_Class::ReadMaxSlot() { return ReadDMWord(readWord(word::kSlotCount)); }
+std::string TKRB_Class::ReadMaxLevel() { return ReadDMWord(readWord(word::kLevelCount)); }
 std::string TKRB_Class::IsInitialized() const { return Initialized ? "1" : "0"; }
 std::string TKRB_Class::IsOperationRunning() const { return Busy ? "1" : "0"; }
 

@@ -1,12 +1,12 @@
 // Plate transport: plain motions left to the completion watcher, composite moves that
 // wait for their own motions, occupancy checks, the gate and the transfer stations.
 //
-// Busy is a real test-and-set token here: a motion claims it in one step (waiting as long as
-// the specified busy wait allows), so two callers can never start motions at the same moment.
-// Claiming happens where the busy wait stands; every result stays as before, and an
-// operation clears Busy only when it claimed it itself.
+// Busy is a test-and-set token: a motion claims it in one step, waiting up to 180 s for the
+// unit to come free, so two callers can never start motions at the same moment. An operation
+// clears Busy only when it claimed it itself.
 #include <cstdlib>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
 #include "platform/clock.h"
@@ -14,13 +14,13 @@
 
 namespace krb {
 
+using namespace controller;
+
 using platform::sleepMs;
 
 namespace {
 
 constexpr std::int64_t kBusyWaitMs = 180000;
-constexpr int kLoadRelay = 1904, kUnloadRelay = 1905, kSetRelay = 1906, kGetRelay = 1907,
-              kPickRelay = 1908, kPlaceRelay = 1909;
 constexpr int kSilencesBeforeGivingUp = 30;
 constexpr int kErrorPollEvery = 6;
 constexpr int kUntilIdleChecks = 1000;
@@ -59,6 +59,18 @@ bool TKRB_Class::claimBusyStepped() {
     return false;
 }
 
+bool TKRB_Class::claimBusyAfterPause(std::int64_t pauseMs) {
+    if (tryClaimBusy()) return true;
+    sleepMs(pauseMs);
+    return tryClaimBusy();
+}
+
+bool TKRB_Class::idleAfterPause(std::int64_t pauseMs) const {
+    if (!Busy) return true;
+    sleepMs(pauseMs);
+    return !Busy;
+}
+
 bool TKRB_Class::busyClearsStepped() {
     if (!Busy) return true;
     for (int pauseMs : {250, 500, 1000}) {
@@ -71,19 +83,19 @@ bool TKRB_Class::busyClearsStepped() {
 // --- plain motions
 
 std::string TKRB_Class::LoadPlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kLoadRelay);
+    return StartHandlerMotion(slot, level, relay::kLoad);
 }
 std::string TKRB_Class::UnloadPlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kUnloadRelay);
+    return StartHandlerMotion(slot, level, relay::kUnload);
 }
 std::string TKRB_Class::PickPlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kPickRelay);
+    return StartHandlerMotion(slot, level, relay::kPick);
 }
 std::string TKRB_Class::PlacePlate(const std::string& slot, const std::string& level) {
-    return StartHandlerMotion(slot, level, kPlaceRelay);
+    return StartHandlerMotion(slot, level, relay::kPlace);
 }
-std::string TKRB_Class::SetPlate() { return lastMotionPlate(kSetRelay); }
-std::string TKRB_Class::GetPlate() { return lastMotionPlate(kGetRelay); }
+std::string TKRB_Class::SetPlate() { return lastMotionPlate(relay::kSet); }
+std::string TKRB_Class::GetPlate() { return lastMotionPlate(relay::kGet); }
 
 std::string TKRB_Class::lastMotionPlate(int relay) {
     if (IsCascader) return StartHandlerMotion("0", "0", relay);
@@ -98,7 +110,7 @@ std::string TKRB_Class::checkMotionArguments(std::int32_t slot, std::int32_t lev
     if (level <= 0 && !IsCascader) return "2";
     int levels = cassetteLevels(slot);
     if (level > 0 && levels != 0 && level > levels) return "2";
-    if (DoorCount > 0 && ReadBackStr("RD 1811") != "1") return "3";
+    if (DoorCount > 0 && ReadBackStr(readRelay(relay::kDoorClosed)) != "1") return "3";
     return "";
 }
 
@@ -109,20 +121,28 @@ std::string TKRB_Class::StartHandlerMotion(const std::string& slotText,
     auto level = parseInt32(levelText);
     if (!slot || !level) return "2";
     if (std::string refusal = checkMotionArguments(*slot, *level); !refusal.empty()) return refusal;
-    std::int32_t wireSlot = *slot < 0 ? *slot + 65536 : *slot;
-    LastMotionSlot = wireSlot;
+    LastMotionSlot = wireSlotOf(*slot);
     LastMotionLevel = *level;
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "4";
-    if (!(IsCascader && wireSlot == 0)) ReadBackStr("WR DM0 " + text(wireSlot));
-    sleepMs(200);
-    // A slot of 0 or below takes the pitch of slot -s, written only when that entry is set.
-    if (UseCassetteConfTable) writePitchOf(*slot > 0 ? *slot : absoluteSlot(*slot));
-    if (!(IsCascader && *level == 0)) ReadBackStr("WR DM5 " + text(*level));
-    ReadBackStr("ST " + text(relay));
+    startMotionAt(*slot, *level, relay);
     busy.handToWatcher();
     StartCompletionWatch();
     return "1";
+}
+
+// Negative slots travel as slot + 65536.
+std::int32_t TKRB_Class::wireSlotOf(std::int32_t slot) { return slot < 0 ? slot + 65536 : slot; }
+
+// The target words and the start relay of one motion whose arguments were checked.
+void TKRB_Class::startMotionAt(std::int32_t slot, std::int32_t level, int relay) {
+    std::int32_t wireSlot = wireSlotOf(slot);
+    if (!(IsCascader && wireSlot == 0)) ReadBackStr(writeWord(word::kTargetSlot, wireSlot));
+    sleepMs(200);
+    // A slot of 0 or below takes the pitch of slot -s, written only when that entry is set.
+    if (UseCassetteConfTable) writePitchOf(slot > 0 ? slot : absoluteSlot(slot));
+    if (!(IsCascader && level == 0)) ReadBackStr(writeWord(word::kTargetLevel, level));
+    ReadBackStr(setRelay(relay));
 }
 
 // --- waits
@@ -135,8 +155,8 @@ void TKRB_Class::WaitForCompletion(const std::string& timeoutMs) {
 
 bool TKRB_Class::errorPollRaised() {
     sleepMs(200);
-    if (ReadBackStr("RD 1814") != "1") return false;
-    ReadBackStr("RD DM200");
+    if (ReadBackStr(readRelay(relay::kError)) != "1") return false;
+    ReadBackStr(readWord(word::kErrorCode));
     return true;
 }
 
@@ -144,9 +164,9 @@ bool TKRB_Class::errorPollRaised() {
 std::string TKRB_Class::WaitForOperation() {
     std::string result = "0";
     int silences = 0;
-    for (int poll = 1; PortOpen; ++poll) {
+    for (int poll = 1; portOpen(); ++poll) {
         sleepMs(200);
-        std::string ready = ReadBackStr("RD 1915");
+        std::string ready = ReadBackStr(readRelay(relay::kReady));
         if (ready == "1") {
             result = "1";
             break;
@@ -155,14 +175,8 @@ std::string TKRB_Class::WaitForOperation() {
         if (poll > 1 && (poll - 1) % kErrorPollEvery == 0 && errorPollRaised()) break;
         if (silences >= kSilencesBeforeGivingUp) break;
     }
-    std::lock_guard guard(TextLock);
-    WaitResult = result;
+    WaitResult.set(result);
     return result;
-}
-
-std::string TKRB_Class::waitResult() const {
-    std::lock_guard guard(TextLock);
-    return WaitResult;
 }
 
 void TKRB_Class::WaitUntilIdle() {
@@ -173,14 +187,15 @@ void TKRB_Class::WaitUntilIdle() {
 // --- composite moves
 
 void TKRB_Class::writePitchOf(std::int32_t slot) {
-    if (int pitch = cassettePitch(slot); pitch != 0) ReadBackStr("WR DM23 " + text(pitch));
+    if (int pitch = cassettePitch(slot); pitch != 0)
+        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
 }
 
 void TKRB_Class::writeTarget(std::int32_t slot, std::int32_t level, bool pause) {
-    ReadBackStr("WR DM0 " + text(slot));
+    ReadBackStr(writeWord(word::kTargetSlot, slot));
     writePitchOf(slot);
     if (pause) sleepMs(200);
-    ReadBackStr("WR DM5 " + text(level));
+    ReadBackStr(writeWord(word::kTargetLevel, level));
 }
 
 bool TKRB_Class::motionEnded(const std::string& startCommand) {
@@ -188,12 +203,12 @@ bool TKRB_Class::motionEnded(const std::string& startCommand) {
     return WaitForOperation() == "1";
 }
 
-// Relay 1808 in scan mode at the target just written.
+// The slot detector, in scan mode, at the target just written.
 TSlotDetector TKRB_Class::scanSlotDetector() {
-    ReadBackStr("ST 1910");
+    ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    std::string reply = ReadBackStr("RD 1808");
-    ReadBackStr("RS 1910");
+    std::string reply = ReadBackStr(readRelay(relay::kSlotPlate));
+    ReadBackStr(resetRelay(relay::kScanMode));
     return slotDetectorReading(reply);
 }
 
@@ -218,9 +233,9 @@ std::string TKRB_Class::ImportPlate(const std::string& slotText, const std::stri
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     if (CheckTransferStation && ReadTransferStationDetector() == "0") return "2";
     writeTarget(*slot, *level, true);
-    if (!motionEnded("ST 1907")) return "3";
-    if (targetMayBeTaken()) return motionEnded("ST 1906") ? "5" : "7";
-    return motionEnded("ST 1909") ? "1" : "4";
+    if (!motionEnded(setRelay(relay::kGet))) return "3";
+    if (targetMayBeTaken()) return motionEnded(setRelay(relay::kSet)) ? "5" : "7";
+    return motionEnded(setRelay(relay::kPlace)) ? "1" : "4";
 }
 
 std::string TKRB_Class::ExportPlate(const std::string& slotText, const std::string& levelText) {
@@ -233,8 +248,8 @@ std::string TKRB_Class::ExportPlate(const std::string& slotText, const std::stri
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     writeTarget(*slot, *level, true);
     if (sourceFoundEmpty()) return "2";
-    if (!motionEnded("ST 1908")) return "3";
-    return motionEnded("ST 1906") ? "1" : "4";
+    if (!motionEnded(setRelay(relay::kPick))) return "3";
+    return motionEnded(setRelay(relay::kSet)) ? "1" : "4";
 }
 
 std::string TKRB_Class::MovePlate(const std::string& sourceSlotText,
@@ -251,20 +266,20 @@ std::string TKRB_Class::MovePlate(const std::string& sourceSlotText,
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     writeTarget(*sourceSlot, *sourceLevel, true);
     if (sourceFoundEmpty()) return "2";
-    if (!motionEnded("ST 1908")) return "3";
+    if (!motionEnded(setRelay(relay::kPick))) return "3";
     writeTarget(*targetSlot, *targetLevel, true);
     if (targetMayBeTaken()) {
         writeTarget(*sourceSlot, *sourceLevel, false);
-        return motionEnded("ST 1909") ? "5" : "6";
+        return motionEnded(setRelay(relay::kPlace)) ? "5" : "6";
     }
-    return motionEnded("ST 1909") ? "1" : "4";
+    return motionEnded(setRelay(relay::kPlace)) ? "1" : "4";
 }
 
 // --- occupancy checks
 
 std::string TKRB_Class::finishPresenceScan() {
-    bool present = ReadDMWord("RD 1808") == "1";
-    ReadBackStr("RS 1910");
+    bool present = ReadDMWord(readRelay(relay::kSlotPlate)) == "1";
+    ReadBackStr(resetRelay(relay::kScanMode));
     sleepMs(150);
     return present ? "1" : "0";
 }
@@ -277,12 +292,12 @@ std::string TKRB_Class::IsPlateAtLocation(const std::string& slotText,
     if (!CheckSlotPlate || !slot || !level) return "0";
     TBusyToken busy(*this);
     busy.claimWithin(kBusyWaitMs);  // a motion that never ends does not keep the scan away
-    ReadBackStr("ST 1910");
+    ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    ReadBackStr("WR DM5 " + text(*level));
+    ReadBackStr(writeWord(word::kTargetLevel, *level));
     sleepMs(200);
     writePitchOf(*slot);
-    ReadBackStr("WR DM0 " + text(*slot));
+    ReadBackStr(writeWord(word::kTargetSlot, *slot));
     WaitForOperation();
     return finishPresenceScan();
 }
@@ -296,8 +311,8 @@ std::optional<std::int32_t> TKRB_Class::barcodeZOffset() {
 
 void TKRB_Class::correctBarcodeHeight(std::optional<std::int32_t> offset) {
     if (!offset) return;
-    auto height = parseInt64(ReadDM("6"));
-    if (height) WriteDM("6", text(BarcodeZReference + *height - *offset));
+    auto height = parseInt64(ReadDM(word::kBarcodeHeight));
+    if (height) WriteDM(word::kBarcodeHeight, BarcodeZReference + *height - *offset);
     sleepMs(100);
     WaitForOperation();
 }
@@ -311,14 +326,14 @@ std::string TKRB_Class::ServiceIsPlateAtLocation2(const std::string& slotText,
     auto offset = barcodeZOffset();
     TBusyToken busy(*this);
     if (!busy.claimStepped()) return "3";
-    ReadBackStr("ST 1910");
-    ReadBackStr("WR DM0 " + text(*slot));
+    ReadBackStr(setRelay(relay::kScanMode));
+    ReadBackStr(writeWord(word::kTargetSlot, *slot));
     if (UseCassetteConfTable) {
         sleepMs(150);
         writePitchOf(*slot);
     }
     sleepMs(150);
-    ReadBackStr("WR DM5 " + text(*level));
+    ReadBackStr(writeWord(word::kTargetLevel, *level));
     sleepMs(200);
     WaitForOperation();
     correctBarcodeHeight(offset);
@@ -328,45 +343,48 @@ std::string TKRB_Class::ServiceIsPlateAtLocation2(const std::string& slotText,
 // --- gate, transfer stations and swap
 
 std::string TKRB_Class::Swap() {
-    bool accepted = writeAccepted("ST 1912");
+    bool accepted = writeAccepted(setRelay(relay::kSwap));
     sleepMs(300);
     return accepted ? "1" : "0";
 }
 
 std::string TKRB_Class::SwapBack() {
-    bool accepted = writeAccepted("RS 1912");
+    bool accepted = writeAccepted(resetRelay(relay::kSwap));
     sleepMs(300);
     return accepted ? "1" : "0";
 }
 
-std::string TKRB_Class::OpenTransferGate() { return ReadBackStr("ST 1901"); }
-std::string TKRB_Class::CloseTransferGate() { return ReadBackStr("ST 1902"); }
+std::string TKRB_Class::OpenTransferGate() { return ReadBackStr(setRelay(relay::kOpenGate)); }
+std::string TKRB_Class::CloseTransferGate() { return ReadBackStr(setRelay(relay::kCloseGate)); }
 
 std::string TKRB_Class::CompleteTransferCommand(const std::string& closeGate) {
     TBusyToken busy(*this);
     busy.claimWithin(kBusyWaitMs);
-    return motionEnded(closeGate == "1" ? "ST 1902" : "ST 1903") ? "1" : "-1";
+    return motionEnded(closeGate == "1" ? setRelay(relay::kCloseGate)
+                                        : setRelay(relay::kCompleteTransfer))
+               ? "1"
+               : "-1";
 }
 
 std::string TKRB_Class::AlternateXferStation(const std::string& station) {
-    if (station == "1") return writeAccepted("RS 1607") ? "1" : "0";
-    if (station == "2") return writeAccepted("ST 1607") ? "1" : "0";
+    if (station == "1") return writeAccepted(resetRelay(relay::kTransferStationTwo)) ? "1" : "0";
+    if (station == "2") return writeAccepted(setRelay(relay::kTransferStationTwo)) ? "1" : "0";
     return "0";
 }
 
 std::string TKRB_Class::ReadTransferStationDetector() {
-    return CheckTransferStation ? ReadBackStr("RD 1813") : "0";
+    return CheckTransferStation ? ReadBackStr(readRelay(relay::kTransferStationPlate)) : "0";
 }
 
 std::string TKRB_Class::ReadTransferStation2Detector() {
-    return CheckTransferStation2 ? ReadBackStr("RD 1807") : "0";
+    return CheckTransferStation2 ? ReadBackStr(readRelay(relay::kTransferStation2Plate)) : "0";
 }
 
 std::string TKRB_Class::ReadShovelDetector() {
     if (!CheckShovel) return "0";
-    ReadBackStr("ST 1911");
+    ReadBackStr(setRelay(relay::kSenseShovel));
     sleepMs(300);
-    return ReadBackStr("RD 1812");
+    return ReadBackStr(readRelay(relay::kShovelPlate));
 }
 
 }  // namespace krb

@@ -2,42 +2,42 @@
 // bare handler motion that such transfers (and the tube moves) are built from.
 #include <cstdlib>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
+#include "KRB_Class_Busy.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
 namespace krb {
 
+using namespace controller;
+
 using platform::sleepMs;
 
 namespace {
 
-constexpr int kLoadRelay = 1904, kUnloadRelay = 1905;
 constexpr int kTubeStoreType = 5;
+constexpr std::int64_t kOtherUnitWaitMs = 500;
 
-int absoluteSlot(std::int32_t slot) {
-    std::int64_t absolute = std::llabs(static_cast<std::int64_t>(slot));
-    return absolute < TKRB_Class::kSlotTableSize ? static_cast<int>(absolute) : 0;
-}
-
-// One plate transfer: P's Busy is held, relay 1104 marks the transfer; the first
-// failed step's digit is kept.
+// One plate transfer: P's Busy is held, P's tube-transfer relay marks the transfer; the
+// first failed step's digit is kept.
 class TTubeStoreTransfer {
   public:
     TTubeStoreTransfer(TKRB_Class& plateStore, TKRB_Class& tubeStore)
         : p_(plateStore), t_(tubeStore) {}
 
     void selectPosition(std::int32_t position) {
-        t_.ReadBackStr(position == 0 ? "ST 1104" : "ST 1105");
+        t_.ReadBackStr(position == 0 ? setRelay(relay::kTubeTransfer)
+                                     : setRelay(relay::kTubeStoreSecondPosition));
     }
     // A get or set motion starts from the handler's last target: never from 0.
     void targetAtLeastOne() {
-        if (p_.ReadDM("0") == "0") p_.WriteDM("0", "1");
-        if (p_.ReadDM("5") == "0") p_.WriteDM("5", "1");
+        if (p_.ReadDM(word::kTargetSlot) == "0") p_.WriteDM(word::kTargetSlot, 1);
+        if (p_.ReadDM(word::kTargetLevel) == "0") p_.WriteDM(word::kTargetLevel, 1);
     }
-    bool motion(const std::string& start, char digit) {
+    bool motion(int startRelay, char digit) {
         if (failed()) return false;
-        p_.ReadBackStr(start);
+        p_.ReadBackStr(setRelay(startRelay));
         return waited(digit);
     }
     bool handlerMotion(std::int32_t slot, std::int32_t level, int relay, char digit) {
@@ -46,11 +46,47 @@ class TTubeStoreTransfer {
             return fail(digit);
         return waited(digit);
     }
-    void transferMark(bool on) { p_.ReadBackStr(on ? "ST 1104" : "RS 1104"); }
-    bool failed() const { return digit_ != 0; }
-    std::string result() const {
-        return failed() ? std::to_string(p_.PortNumber.load()) + digit_ : "1";
+    // Types on the plate store: 1 transfer station, 2 slot and level, 3 handler.
+    void bringIn(std::int32_t sourceType, std::int32_t slot, std::int32_t level) {
+        if (sourceType == 2) {
+            handlerMotion(slot, level, relay::kUnload, '2');
+        } else if (sourceType == 1) {
+            targetAtLeastOne();
+            transferMark(false);
+            if (motion(relay::kGet, '6')) {
+                transferMark(true);
+                motion(relay::kSet, '5');
+            }
+        } else if (sourceType == 3) {
+            motion(relay::kSet, '5');
+        }
     }
+    void takeOut(std::int32_t targetType, std::int32_t slot, std::int32_t level) {
+        if (targetType == 2) {
+            handlerMotion(slot, level, relay::kLoad, '1');
+        } else if (targetType == 1) {
+            targetAtLeastOne();
+            if (motion(relay::kGet, '6')) {
+                transferMark(false);
+                motion(relay::kSet, '5');
+            }
+        } else if (targetType == 3) {
+            motion(relay::kGet, '6');
+        }
+    }
+    void betweenPositions(std::int32_t from, std::int32_t to) {
+        targetAtLeastOne();
+        selectPosition(from);
+        if (motion(relay::kGet, '6')) {
+            selectPosition(to);
+            motion(relay::kSet, '5');
+        }
+    }
+    void transferMark(bool on) {
+        p_.ReadBackStr(on ? setRelay(relay::kTubeTransfer) : resetRelay(relay::kTubeTransfer));
+    }
+    bool failed() const { return digit_ != 0; }
+    std::string result() const { return failed() ? std::to_string(p_.portNumber()) + digit_ : "1"; }
 
   private:
     bool waited(char digit) { return p_.WaitForOperation() == "1" || fail(digit); }
@@ -64,18 +100,6 @@ class TTubeStoreTransfer {
     char digit_ = 0;
 };
 
-bool claimAfterOneWait(TKRB_Class& unit) {
-    if (unit.tryClaimBusy()) return true;
-    sleepMs(500);
-    return unit.tryClaimBusy();
-}
-
-bool idleAfterOneWait(const TKRB_Class& unit) {
-    if (!unit.Busy) return true;
-    sleepMs(500);
-    return !unit.Busy;
-}
-
 }  // namespace
 
 std::string TKRB_Class::SendHandlerMotion(const std::string& slotText, const std::string& levelText,
@@ -84,12 +108,7 @@ std::string TKRB_Class::SendHandlerMotion(const std::string& slotText, const std
     auto level = parseInt32(levelText);
     if (!slot || !level) return "2";
     if (std::string refusal = checkMotionArguments(*slot, *level); !refusal.empty()) return refusal;
-    std::int32_t wireSlot = *slot < 0 ? *slot + 65536 : *slot;
-    if (!(IsCascader && wireSlot == 0)) ReadBackStr("WR DM0 " + std::to_string(wireSlot));
-    sleepMs(200);
-    if (UseCassetteConfTable) writePitchOf(*slot > 0 ? *slot : absoluteSlot(*slot));
-    if (!(IsCascader && *level == 0)) ReadBackStr("WR DM5 " + std::to_string(*level));
-    ReadBackStr("ST " + std::to_string(relay));
+    startMotionAt(*slot, *level, relay);
     return "1";
 }
 
@@ -98,12 +117,9 @@ std::string TKRB_Class::TubeStorePlateMove(
     const std::string& sourceLevelText, const std::string& sourcePositionText,
     const std::string& targetTypeText, const std::string& targetSlotText,
     const std::string& targetLevelText, const std::string& targetPositionText) {
-    if (!claimAfterOneWait(*this)) return "-1";
-    struct BusyRelease {
-        TKRB_Class& unit;
-        ~BusyRelease() { unit.Busy = false; }
-    } release{*this};
-    if (!idleAfterOneWait(tubeStore)) return "-1";
+    TBusyToken busy(*this);
+    if (!busy.claimAfterPause(kOtherUnitWaitMs)) return "-1";
+    if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-1";
     if (!Initialized) return "-3";
     auto sourceType = parseInt32(sourceTypeText), sourceSlot = parseInt32(sourceSlotText),
          sourceLevel = parseInt32(sourceLevelText), sourcePosition = parseInt32(sourcePositionText),
@@ -118,40 +134,14 @@ std::string TKRB_Class::TubeStorePlateMove(
     if (*sourceType == *targetType && *sourcePosition == *targetPosition) {
         // nothing to move
     } else if (*sourceType == *targetType) {
-        transfer.targetAtLeastOne();
-        transfer.selectPosition(*sourcePosition);
-        if (transfer.motion("ST 1907", '6')) {
-            transfer.selectPosition(*targetPosition);
-            transfer.motion("ST 1906", '5');
-        }
+        transfer.betweenPositions(*sourcePosition, *targetPosition);
     } else if (*targetType == kTubeStoreType) {
         transfer.selectPosition(*targetPosition);
-        if (*sourceType == 2) {
-            transfer.handlerMotion(*sourceSlot, *sourceLevel, kUnloadRelay, '2');
-        } else if (*sourceType == 1) {
-            transfer.targetAtLeastOne();
-            transfer.transferMark(false);
-            if (transfer.motion("ST 1907", '6')) {
-                transfer.transferMark(true);
-                transfer.motion("ST 1906", '5');
-            }
-        } else if (*sourceType == 3) {
-            transfer.motion("ST 1906", '5');
-        }
+        transfer.bringIn(*sourceType, *sourceSlot, *sourceLevel);
     } else if (*sourceType == kTubeStoreType) {
         transfer.selectPosition(*sourcePosition);
         transfer.transferMark(true);
-        if (*targetType == 2) {
-            transfer.handlerMotion(*targetSlot, *targetLevel, kLoadRelay, '1');
-        } else if (*targetType == 1) {
-            transfer.targetAtLeastOne();
-            if (transfer.motion("ST 1907", '6')) {
-                transfer.transferMark(false);
-                transfer.motion("ST 1906", '5');
-            }
-        } else if (*targetType == 3) {
-            transfer.motion("ST 1907", '6');
-        }
+        transfer.takeOut(*targetType, *targetSlot, *targetLevel);
     }
     transfer.transferMark(false);
     return transfer.result();

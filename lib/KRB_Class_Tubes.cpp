@@ -1,11 +1,13 @@
 // Tube and vial transfers: the tube store's own moves and readings, and the plate unit's
 // operations that bring its racks to the tube store's two plate positions and back.
 //
-// Kind 0 is the tube store's first plate position (relay 1104 on the tube store), kind 1 its
-// second (relay 1105). On the plate unit relay 1104 marks a transfer to or from the tube store.
+// Kind 0 is the tube store's first plate position (relay::kTubeTransfer on the tube store),
+// kind 1 its second (relay::kTubeStoreSecondPosition). On the plate unit relay::kTubeTransfer
+// marks a transfer to or from the tube store.
 #include <cstdio>
 #include <optional>
 
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
 #include "UnitClasses.h"
@@ -15,12 +17,12 @@
 
 namespace krb {
 
+using namespace controller;
+
 using platform::sleepMs;
 
 namespace {
 
-constexpr int kLoadRelay = 1904, kUnloadRelay = 1905, kSetRelay = 1906, kGetRelay = 1907,
-              kPickRelay = 1908, kPlaceRelay = 1909;
 constexpr std::int64_t kOtherUnitWaitMs = 500;
 
 std::string text(std::int64_t value) { return std::to_string(value); }
@@ -29,13 +31,6 @@ bool allDecimal(std::initializer_list<const std::string*> texts) {
     for (const auto* entry : texts)
         if (!isDecimal(*entry)) return false;
     return true;
-}
-
-// One look, one 500 ms pause, one more look.
-bool idleWithinHalfSecond(const TKRB_Class& unit) {
-    if (!unit.Busy) return true;
-    sleepMs(kOtherUnitWaitMs);
-    return !unit.Busy;
 }
 
 // As the machine writes a fraction: up to 15 significant digits, no trailing zeros.
@@ -64,18 +59,15 @@ std::string TKRB_Class::ReadVialBarcode(const std::string& first, const std::str
     auto wordX = packed ? PackedWord(*x) : CoordinateWord(*x);
     auto wordY = packed ? PackedWord(*y) : CoordinateWord(*y);
     if (!wordX || !wordY) return "BCRError";
-    if (ReadBackStr("RD 1910") == "1") ReadBackStr("ST 1910");
-    if (!writeAccepted("WR DM0 " + text(*wordX))) return "BCRError";
+    if (ReadBackStr(readRelay(relay::kScanMode)) == "1") ReadBackStr(setRelay(relay::kScanMode));
+    if (!writeAccepted(writeWord(word::kTargetSlot, *wordX))) return "BCRError";
     sleepMs(200);
-    if (!writeAccepted("WR DM5 " + text(*wordY))) return "BCRError";
-    if (!writeAccepted("ST 1910")) return "BCRError";
+    if (!writeAccepted(writeWord(word::kTargetLevel, *wordY))) return "BCRError";
+    if (!writeAccepted(setRelay(relay::kScanMode))) return "BCRError";
     WaitForOperation();
     std::string code = ReadReaderQuick();
-    {
-        std::lock_guard guard(TextLock);
-        LastBarcode = code;
-    }
-    if (!writeAccepted("RS 1910")) return "BCRError";
+    LastBarcode.set(code);
+    if (!writeAccepted(resetRelay(relay::kScanMode))) return "BCRError";
     WaitForOperation();
     return code.empty() ? "No Barcode" : code;
 }
@@ -97,10 +89,10 @@ std::string TKRB_Class::MoveVial(const std::string& sourceKind, const std::strin
         if (!IsTubeCoordinate(coordinate)) return "-3";
 
     auto write = [this](int address, std::optional<std::int32_t> word) {
-        ReadBackStr("WR DM" + text(address) + " " + text(*word));
+        ReadBackStr(writeWord(address, *word));
         sleepMs(100);
     };
-    auto motion = [this](int relay) { return motionEnded("ST " + text(relay)); };
+    auto motion = [this](int relay) { return motionEnded(setRelay(relay)); };
     auto moveWithin = [&](int getRelay, int putRelay) -> std::string {
         write(0, CoordinateWord(source.first));
         write(5, CoordinateWord(source.second));
@@ -112,17 +104,17 @@ std::string TKRB_Class::MoveVial(const std::string& sourceKind, const std::strin
     // Between the two plates one motion carries the tube: the high byte addresses the
     // second position, the low byte the first.
     std::int32_t from = *parseInt32(sourceKind), to = *parseInt32(targetKind);
-    if (from == 0 && to == 0) return moveWithin(kGetRelay, kSetRelay);
-    if (from == 1 && to == 1) return moveWithin(kPickRelay, kPlaceRelay);
+    if (from == 0 && to == 0) return moveWithin(relay::kGet, relay::kSet);
+    if (from == 1 && to == 1) return moveWithin(relay::kPick, relay::kPlace);
     if (from == 0 && to == 1) {
         write(0, PackedWord(target.first, source.first));
         write(5, PackedWord(target.second, source.second));
-        return motion(kLoadRelay) ? "1" : "-6";
+        return motion(relay::kLoad) ? "1" : "-6";
     }
     if (from == 1 && to == 0) {
         write(0, PackedWord(source.first, target.first));
         write(5, PackedWord(source.second, target.second));
-        return motion(kUnloadRelay) ? "1" : "-6";
+        return motion(relay::kUnload) ? "1" : "-6";
     }
     return "1";
 }
@@ -134,18 +126,18 @@ std::string TKRB_Class::PlateFillTubes(const std::string& sourceKind, const std:
     if (!busy.claimStepped()) return "-2";
     if (sourceKind == targetKind) return "-3";
     int relay = 0;
-    if (sourceKind == "0" && targetKind == "1") relay = kLoadRelay;
-    if (sourceKind == "1" && targetKind == "0") relay = kUnloadRelay;
+    if (sourceKind == "0" && targetKind == "1") relay = relay::kLoad;
+    if (sourceKind == "1" && targetKind == "0") relay = relay::kUnload;
     if (relay == 0 || wholeUnit == "1") return "1";  // nothing to start
-    std::int32_t slots = parseInt32(ReadBackStr("RD DM29")).value_or(0);
-    std::int32_t levels = parseInt32(ReadBackStr("RD DM25")).value_or(0);
+    std::int32_t slots = parseInt32(ReadBackStr(readWord(word::kSlotCount))).value_or(0);
+    std::int32_t levels = parseInt32(ReadBackStr(readWord(word::kLevelCount))).value_or(0);
     for (std::int32_t slot = 1; slot <= slots; ++slot)
         for (std::int32_t level = 1; level <= levels; ++level) {
-            ReadBackStr("WR DM0 " + text(slot));
+            ReadBackStr(writeWord(word::kTargetSlot, slot));
             sleepMs(100);
-            ReadBackStr("WR DM5 " + text(level));
+            ReadBackStr(writeWord(word::kTargetLevel, level));
             sleepMs(100);
-            if (!motionEnded("ST " + text(relay))) return "-4";
+            if (!motionEnded(setRelay(relay))) return "-4";
         }
     return "1";
 }
@@ -156,24 +148,24 @@ std::string TKRB_Class::GetPlateVerify(const std::string& slot, const std::strin
     if (!ReaderOpen || !isDecimal(slot) || !isDecimal(level)) return "-3";
     TBusyToken busy(*this);
     if (!busy.claimStepped()) return "";
-    ReadBackStr("ST 1613");
+    ReadBackStr(setRelay(relay::kPlateVerify));
     if (*parseInt32(slot) != 0 && *parseInt32(level) != 0) {
-        ReadBackStr("WR DM0 " + slot);
-        ReadBackStr("WR DM5 " + level);
-        ReadBackStr("ST " + text(kLoadRelay));
+        ReadBackStr(writeWord(word::kTargetSlot, slot));
+        ReadBackStr(writeWord(word::kTargetLevel, level));
+        ReadBackStr(setRelay(relay::kLoad));
     } else {
         // A word that cannot be read counts as no position.
-        for (const char* address : {"0", "5"})
-            if (parseInt32(ReadBackStr(std::string("RD DM") + address)).value_or(0) <= 0)
-                ReadBackStr(std::string("WR DM") + address + " 1");
-        ReadBackStr("ST " + text(kGetRelay));
+        for (int address : {word::kTargetSlot, word::kTargetLevel})
+            if (parseInt32(ReadBackStr(readWord(address))).value_or(0) <= 0)
+                ReadBackStr(writeWord(address, 1));
+        ReadBackStr(setRelay(relay::kGet));
     }
     if (WaitForOperation() != "1") {
         busy.release();
-        ReadBackStr("RS 1613");
+        ReadBackStr(resetRelay(relay::kPlateVerify));
         return "-3";
     }
-    if (mode == "1" && ReadBackStr("RD 1808") != "1") return "No Plate";
+    if (mode == "1" && ReadBackStr(readRelay(relay::kSlotPlate)) != "1") return "No Plate";
     return ReadReaderQuick();
 }
 
@@ -181,10 +173,7 @@ std::string TKRB_Class::VialsInventory(const std::string& fileName, const std::s
                                        const std::string& /*number*/) {
     if (!Initialized) return "-1";
     std::string name = InventoryFileNameFor(fileName);
-    {
-        std::lock_guard guard(TextLock);
-        InventoryFile = name;
-    }
+    InventoryFile.set(name);
     if (!ReaderOpen) return "-3";
     if (!claimBusyStepped()) return "-2";
     // Busy is set before "1" goes back: a caller polling at once sees the scan running.
@@ -192,15 +181,8 @@ std::string TKRB_Class::VialsInventory(const std::string& fileName, const std::s
     return "1";
 }
 
-std::string TKRB_Class::GetTubeProgress() const {
-    std::lock_guard guard(TextLock);
-    return TubeProgress;
-}
-
-void TKRB_Class::SetTubeProgress(const std::string& progress) {
-    std::lock_guard guard(TextLock);
-    TubeProgress = progress;
-}
+std::string TKRB_Class::GetTubeProgress() const { return TubeProgress.get(); }
+void TKRB_Class::SetTubeProgress(const std::string& progress) { TubeProgress.set(progress); }
 
 // --- plate unit with the tube store
 
@@ -214,7 +196,7 @@ std::string tubeInventoryOn(TKRB_Class& tubeStore, const std::string& fileName,
     if (started == "-2") return "-4";
     if (started != "1") return "-7";
     while (tubeStore.Busy) sleepMs(200);
-    return tubeStore.ReadBackStr("RD 1814") == "0" ? "1" : "-8";
+    return tubeStore.ReadBackStr(readRelay(relay::kError)) == "0" ? "1" : "-8";
 }
 
 }  // namespace
@@ -226,22 +208,22 @@ std::string TKRB_Class::VialInventory2(TKRB_Class& tubeStore, const std::string&
     TBusyToken busy(*this);
     if (!busy.claimWithin(kOtherUnitWaitMs)) return "-2";
     if (!tubeStore.Initialized) return "-3";
-    if (!idleWithinHalfSecond(tubeStore)) return "-4";
+    if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-4";
     if (!allDecimal({&slot, &level, &mode, &number})) return "-5";
     auto plateMotion = [&](int relay) {
-        ReadBackStr("ST 1104");
-        ReadBackStr("WR DM0 " + slot);
+        ReadBackStr(setRelay(relay::kTubeTransfer));
+        ReadBackStr(writeWord(word::kTargetSlot, slot));
         sleepMs(100);
-        ReadBackStr("WR DM5 " + level);
+        ReadBackStr(writeWord(word::kTargetLevel, level));
         sleepMs(100);
-        return motionEnded("ST " + text(relay));
+        return motionEnded(setRelay(relay));
     };
-    bool broughtOut = plateMotion(kUnloadRelay);
-    ReadBackStr("RS 1104");
+    bool broughtOut = plateMotion(relay::kUnload);
+    ReadBackStr(resetRelay(relay::kTubeTransfer));
     if (!broughtOut) return "-6";
     std::string interim = tubeInventoryOn(tubeStore, fileName, mode, number);
-    bool takenBack = plateMotion(kLoadRelay);
-    ReadBackStr("RS 1104");
+    bool takenBack = plateMotion(relay::kLoad);
+    ReadBackStr(resetRelay(relay::kTubeTransfer));
     if (!takenBack) return interim == "-8" ? "-9" : "-10";
     // A tube inventory that did not run or ended in an error is not reported as success.
     return interim;
@@ -251,7 +233,7 @@ std::string TKRB_Class::MoveTubeExt(TKRB_Class& tubeStore,
                                     const std::vector<std::string>& arguments) {
     TBusyToken busy(*this);
     if (!busy.claimWithin(kOtherUnitWaitMs)) return "-1";
-    if (!idleWithinHalfSecond(tubeStore)) return "-1";
+    if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-1";
     if (!Initialized) return "-3";
     if (arguments.size() != 11) return "-5";
     for (const auto& argument : arguments)
@@ -264,7 +246,7 @@ std::string TKRB_Class::MoveTubeExt(TKRB_Class& tubeStore,
 
     auto failed = [&](const std::string& code) {
         busy.release();
-        ReadBackStr("RS 1104");
+        ReadBackStr(resetRelay(relay::kTubeTransfer));
         return "-" + GetId() + ";" + code;
     };
     // "" when the plate moved, else the failure digit.
@@ -273,29 +255,30 @@ std::string TKRB_Class::MoveTubeExt(TKRB_Class& tubeStore,
         return WaitForOperation() == "1" ? std::string() : std::string("1");
     };
     bool twoPlates = a[1] != a[6] || a[2] != a[7];
-    ReadBackStr("ST 1104");
-    tubeStore.ReadBackStr("ST 1104");
-    if (auto digit = plateStep(a[1], a[2], kUnloadRelay); !digit.empty()) return failed(digit);
+    ReadBackStr(setRelay(relay::kTubeTransfer));
+    tubeStore.ReadBackStr(setRelay(relay::kTubeTransfer));
+    if (auto digit = plateStep(a[1], a[2], relay::kUnload); !digit.empty()) return failed(digit);
     if (twoPlates) {
-        tubeStore.ReadBackStr("ST 1105");
-        if (auto digit = plateStep(a[6], a[7], kUnloadRelay); !digit.empty()) return failed(digit);
+        tubeStore.ReadBackStr(setRelay(relay::kTubeStoreSecondPosition));
+        if (auto digit = plateStep(a[6], a[7], relay::kUnload); !digit.empty())
+            return failed(digit);
     }
     std::string moved =
         tubeStore.MoveVial("0", a[3], a[4], twoPlates ? "1" : "0", a[8], a[9], a[10]);
     if (moved != "1") {
         busy.release();
-        ReadBackStr("RS 1104");
+        ReadBackStr(resetRelay(relay::kTubeTransfer));
         return "-" + tubeStore.GetId() + ";" + moved;
     }
-    tubeStore.ReadBackStr("ST 1104");
+    tubeStore.ReadBackStr(setRelay(relay::kTubeTransfer));
     sleepMs(200);
-    if (auto digit = plateStep(a[1], a[2], kLoadRelay); !digit.empty()) return failed(digit);
+    if (auto digit = plateStep(a[1], a[2], relay::kLoad); !digit.empty()) return failed(digit);
     if (twoPlates) {
-        tubeStore.ReadBackStr("ST 1105");
+        tubeStore.ReadBackStr(setRelay(relay::kTubeStoreSecondPosition));
         sleepMs(200);
-        if (auto digit = plateStep(a[6], a[7], kLoadRelay); !digit.empty()) return failed(digit);
+        if (auto digit = plateStep(a[6], a[7], relay::kLoad); !digit.empty()) return failed(digit);
     }
-    ReadBackStr("RS 1104");
+    ReadBackStr(resetRelay(relay::kTubeTransfer));
     return "1";
 }
 
@@ -361,21 +344,21 @@ class TubeStorePositions {
 
     std::string CarryToFirstPosition() {
         Rack rack = *at_[1];
-        if (!PlateStep(1, rack, kGetRelay)) return "12";
+        if (!PlateStep(1, rack, relay::kGet)) return "12";
         at_[1].reset();
-        if (!PlateStep(0, rack, kSetRelay)) return "11";
+        if (!PlateStep(0, rack, relay::kSet)) return "11";
         at_[0] = rack;
         return "";
     }
 
     bool BringOut(int position, const Rack& rack) {
-        if (!PlateStep(position, rack, kUnloadRelay)) return false;
+        if (!PlateStep(position, rack, relay::kUnload)) return false;
         at_[position] = Rack{rack.Slot, rack.Level, {}};
         return true;
     }
 
     bool TakeBack(int position) {
-        if (!PlateStep(position, *at_[position], kLoadRelay)) return false;
+        if (!PlateStep(position, *at_[position], relay::kLoad)) return false;
         at_[position].reset();
         return true;
     }
@@ -387,13 +370,14 @@ class TubeStorePositions {
     }
 
     bool PlateStep(int position, const Rack& rack, int relay) {
-        tubeStore_.ReadBackStr(position == 0 ? "ST 1104" : "ST 1105");
-        plateUnit_.WriteDM("0", text(rack.Slot));
+        tubeStore_.ReadBackStr(position == 0 ? setRelay(relay::kTubeTransfer)
+                                             : setRelay(relay::kTubeStoreSecondPosition));
+        plateUnit_.WriteDM(word::kTargetSlot, rack.Slot);
         sleepMs(150);
-        plateUnit_.WriteDM("5", text(rack.Level));
+        plateUnit_.WriteDM(word::kTargetLevel, rack.Level);
         sleepMs(150);
-        plateUnit_.ReadBackStr("ST 1104");
-        plateUnit_.ReadBackStr("ST " + text(relay));
+        plateUnit_.ReadBackStr(setRelay(relay::kTubeTransfer));
+        plateUnit_.ReadBackStr(setRelay(relay));
         return plateUnit_.WaitForOperation() == "1";
     }
 
@@ -430,7 +414,7 @@ std::string TKRB_Class::MoveVialWithFile(TKRB_Class& tubeStore, const std::strin
     if (std::string refused = ReadMoveListFile(fileName, list); !refused.empty()) return refused;
     TBusyToken busy(*this);
     if (!busy.claimWithin(kOtherUnitWaitMs)) return "-1";
-    if (!idleWithinHalfSecond(tubeStore)) return "-1";
+    if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-1";
     if (!Initialized) return "-3";
 
     auto finish = [&](const std::string& code) {
@@ -442,13 +426,13 @@ std::string TKRB_Class::MoveVialWithFile(TKRB_Class& tubeStore, const std::strin
         SetTubeProgress(progressText(index, list.size()));
         const TMoveTubeFileCommand& command = list[index];
         if (std::string failed = positions.Prepare(command); !failed.empty()) return finish(failed);
-        ReadBackStr("RS 1104");
+        ReadBackStr(resetRelay(relay::kTubeTransfer));
         if (std::string failed = moveTubesOf(tubeStore, command, positions.Kinds(command));
             !failed.empty())
             return finish(failed);
     }
     if (std::string failed = positions.TakeAllBack(); !failed.empty()) return finish(failed);
-    ReadBackStr("RS 1104");
+    ReadBackStr(resetRelay(relay::kTubeTransfer));
     return finish("1");
 }
 

@@ -2,6 +2,7 @@
 #include "KRB_lib.h"
 
 #include "CascaderOper.h"
+#include "ControllerRegisters.h"
 #include "ExportFrame.h"
 
 using namespace krb;
@@ -35,7 +36,7 @@ void KRBWriteTimer(KRBText id, KRBText t, KRBText v) { act(id, [&](Unit& u) { u.
 void KRBSetTimer(KRBText id, KRBText t, KRBText v) { act(id, [&](Unit& u) { u.SetTimer(arg(t), arg(v)); }); }
 KRBText KRBReadTimer(KRBText id, KRBText t) { return result(id, [&](Unit& u) { return u.ReadTimer(arg(t)); }); }
 KRBText KRB2GetSysStatus(KRBText id) {
-    return answerIn(&TResultSlots::SysStatusText, id, "", [](Unit& u) { return u.ReadBackStr("RD DM202"); });
+    return answerIn(&TResultSlots::SysStatusText, id, "", [](Unit& u) { return u.ReadBackStr(controller::readWord(controller::word::kSystemStatus)); });
 }
 
 // --- Unit state, initialisation and errors

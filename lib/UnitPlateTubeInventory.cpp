@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "ControllerRegisters.h"
 #include "Inv_thread.h"
 #include "KRB_Class.h"
 #include "UnitClasses.h"
@@ -9,6 +10,8 @@
 #include "text_numbers.h"
 
 namespace krb {
+
+using namespace controller;
 
 using platform::sleepMs;
 
@@ -33,11 +36,12 @@ std::int32_t TKVLPlateTubeInventory::CoordinateInMode(std::int32_t mode, std::in
 
 void TKVLPlateTubeInventory::Execute() {
     sleepMs(150);
-    RowCount = parseInt32(Unit->ReadBackStr("RD DM29")).value_or(0);
-    ColumnCount = parseInt32(Unit->ReadBackStr("RD DM25")).value_or(0);
-    if (Unit->ReadBackStr("RD 1910") == "1") Unit->ReadBackStr("RS 1910");
+    RowCount = parseInt32(Unit->ReadBackStr(readWord(word::kSlotCount))).value_or(0);
+    ColumnCount = parseInt32(Unit->ReadBackStr(readWord(word::kLevelCount))).value_or(0);
+    if (Unit->ReadBackStr(readRelay(relay::kScanMode)) == "1")
+        Unit->ReadBackStr(resetRelay(relay::kScanMode));
     if (!inventory::writeInventoryFile(FileName, ScanRows())) inventory::reportWriteFailure();
-    Unit->Busy = false;
+    Unit->releaseBusy();
 }
 
 std::vector<std::string> TKVLPlateTubeInventory::ScanRows() {
@@ -51,17 +55,17 @@ std::vector<std::string> TKVLPlateTubeInventory::ScanRows() {
 }
 
 void TKVLPlateTubeInventory::ScanRow(std::int32_t row, std::vector<std::string>& lines) {
-    Unit->ReadBackStr("WR DM0 " + std::to_string(CoordinateInMode(Mode, row)));
+    Unit->ReadBackStr(writeWord(word::kTargetSlot, CoordinateInMode(Mode, row)));
     for (std::int32_t column = 1; column <= ColumnCount; ++column) {
-        std::int32_t word = CoordinateInMode(Mode, column);
-        if (word < 0) break;
+        std::int32_t coordinate = CoordinateInMode(Mode, column);
+        if (coordinate < 0) break;
         sleepMs(150);
-        Unit->ReadBackStr("WR DM5 " + std::to_string(word));
-        if (column == 1) Unit->ReadBackStr("ST 1910");
+        Unit->ReadBackStr(writeWord(word::kTargetLevel, coordinate));
+        if (column == 1) Unit->ReadBackStr(setRelay(relay::kScanMode));
         Unit->WaitForOperation();
         lines.push_back(Line(Mode, row, column, Unit->ReadReaderQuick()));
     }
-    Unit->ReadBackStr("RS 1910");
+    Unit->ReadBackStr(resetRelay(relay::kScanMode));
     Unit->WaitForOperation();
 }
 

@@ -2,6 +2,7 @@
 // service move operations that shape their reply.
 #include <string>
 
+#include "ControllerRegisters.h"
 #include "TextNumbers.h"
 #include "UnitId.h"
 #include "UnitTCPKRBBrowser.h"
@@ -41,8 +42,8 @@ std::string TKRBId::SoftReset() { return UnderDeviceLock([&] { return Decimal(Dl
 std::string TKRBId::Lock() { return UnderDeviceLock([&] { Dll.Lock(ComPort); return std::string(); }); }
 std::string TKRBId::Unlock() { return UnderDeviceLock([&] { Dll.Unlock(ComPort); return std::string(); }); }
 std::string TKRBId::DefineSector2(std::int32_t first, std::int32_t last, const std::string& name) { return UnderDeviceLock([&] { Dll.DefineSector2(ComPort, first, last, name); return std::string(); }); }
-void TKRBId::AbandonAccess() { UnderDeviceLock([&] { Dll.ReadBackStr(ComPort, "ST 1903"); }); }
-void TKRBId::ContinueAccess() { UnderDeviceLock([&] { Dll.ReadBackStr(ComPort, "ST 1902"); }); }
+void TKRBId::AbandonAccess() { UnderDeviceLock([&] { Dll.ReadBackStr(ComPort, controller::setRelay(controller::relay::kCompleteTransfer)); }); }
+void TKRBId::ContinueAccess() { UnderDeviceLock([&] { Dll.ReadBackStr(ComPort, controller::setRelay(controller::relay::kCloseGate)); }); }
 std::string TKRBId::ReadBackStr(const std::string& command) { return UnderDeviceLock([&] { return Dll.ReadBackStr(ComPort, command); }); }
 std::string TKRBId::AlternateXferStation(std::int32_t station) { return UnderDeviceLock([&] { return Dll.AlternateXferStation(ComPort, station); }); }
 std::string TKRBId::ReadReadyFlag() { return UnderDeviceLock([&] { return Decimal(Dll.ReadReadyFlag(ComPort)); }); }
@@ -83,12 +84,14 @@ std::string TKRBId::GetSysStatus2() {
     });
 }
 
-// Relays 1814, 1811, 1801, 1815 and 1915 weigh 128, 32, 4, 2 and 1.
+// Error, door closed, initialisation, 1815 and ready weigh 128, 32, 4, 2 and 1.
 std::string TKRBId::RelayStatus() {
     std::string relays[5];
-    const char* commands[5] = {"RD 1814", "RD 1811", "RD 1801", "RD 1815", "RD 1915"};
+    namespace relay = controller::relay;
+    const int read[5] = {relay::kError, relay::kDoorClosed, relay::kStartInitialization,
+                         relay::kStatusBit1815, relay::kReady};
     for (int i = 0; i < 5; ++i) {
-        relays[i] = Dll.ReadBackStr(ComPort, commands[i]);
+        relays[i] = Dll.ReadBackStr(ComPort, controller::readRelay(read[i]));
         if (relays[i] != "0" && relays[i] != "1") return "-1";
     }
     std::string bits = relays[0] + "0" + relays[1] + "00" + relays[2] + relays[3] + relays[4];

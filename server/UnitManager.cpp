@@ -4,6 +4,7 @@
 #include <set>
 
 #include "ConfigPath.h"
+#include "ControllerRegisters.h"
 #include "TextNumbers.h"
 #include "UnitPlate.h"
 #include "platform/operator_message.h"
@@ -192,7 +193,8 @@ void ReadParameters(TKRBId& unit, const UnitFileReader& file) {
     }
     const std::int32_t largest = unit.LargestLevels();
     if (!dm25Given && largest > 0)
-        unit.InitCommands.push_back("WR DM25 " + std::to_string(largest));
+        unit.InitCommands.push_back(
+            controller::writeWord(controller::word::kLevelCount, std::int64_t{largest}));
 }
 
 }  // namespace

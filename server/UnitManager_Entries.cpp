@@ -1,4 +1,5 @@
 // Entries of the unit files: cassettes, partitions and parameter file lines.
+#include "ControllerRegisters.h"
 #include "TextNumbers.h"
 #include "UnitManager.h"
 
@@ -95,10 +96,11 @@ std::optional<ParameterCommand> ParseParameterLine(std::string_view line) {
     const std::string value = Trimmed(line.substr(split + 1));
     if (name.empty() || value.empty()) return std::nullopt;
     if (name.front() == 'D') {
-        return ParameterCommand{"WR " + name + " " + value,
+        return ParameterCommand{controller::writeNamedWord(name + " " + value),
                                 UpperCased(name.substr(0, 4)) == "DM25"};
     }
-    if (name.front() == 'T') return ParameterCommand{"WS " + name + " " + value, false};
+    if (name.front() == 'T')
+        return ParameterCommand{controller::setNamedTimerPreset(name + " " + value), false};
     return std::nullopt;
 }
 

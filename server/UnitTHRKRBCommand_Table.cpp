@@ -3,6 +3,7 @@
 #include <array>
 
 #include "ClientFiles.h"
+#include "ControllerRegisters.h"
 #include "UnitId.h"
 #include "UnitTHRKRBCommand.h"
 
@@ -23,12 +24,13 @@ const std::vector<F> kSector{F::Integer, F::Integer, F::Text};
 const std::vector<F> kMove(11, F::Integer);
 
 std::string TransferStationPosition(TKRBId& unit, Fields f) {
-    static constexpr std::array<const char*, 3> kCommands{"WR DM1778 72", "WR DM1778 79",
-                                                          "WR DM1778 75"};
+    // The word's value for positions 0, 1 and 2.
+    static constexpr std::array<std::int64_t, 3> kPositionValues{72, 79, 75};
     const std::string& position = f.Text(0);
-    for (std::size_t i = 0; i < kCommands.size(); ++i) {
+    for (std::size_t i = 0; i < kPositionValues.size(); ++i) {
         if (position == std::to_string(i)) {
-            unit.ReadBackStr(kCommands[i]);
+            unit.ReadBackStr(controller::writeWord(controller::word::kTransferStationPosition,
+                                                   kPositionValues[i]));
             return "";
         }
     }

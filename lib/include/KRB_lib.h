@@ -2,7 +2,14 @@
  * Every function takes the unit ID (the controller's serial port number as decimal text)
  * first; every further argument is a zero-terminated text. A returned text belongs to the
  * library and stays valid until the next call of the same thread that writes the same result
- * slot: copy it at once and never free it. */
+ * slot: copy it at once and never free it.
+ *
+ * Argument texts, for every family: numbers (slot, level, cassette, address, set point, speed,
+ * delay) are decimal texts; slots and levels count from 1. A flag is true exactly for "1",
+ * except the role setters KRBSetCascader, KRBSetBase and KRBSetExt, which are false exactly
+ * for "0". An empty file name asks the library to make one up.
+ * An ID that is not registered gives the empty text, unless a family says otherwise below;
+ * functions without a result then do nothing. */
 #ifndef KRB_LIB_H
 #define KRB_LIB_H
 
@@ -18,7 +25,16 @@ extern "C" {
 
 typedef const char* KRBText;
 
-/* Connection and communication */
+/* Connection and communication
+ * KRBConnect: "1" port opened and the unit registered, "2" already open, "0" the port cannot
+ *   be opened (the unit is not registered), "3" the ID is not a number.
+ * KRB2Activate (connect, open, initialise): "1" ready; "0" not opened; "3" ID not a number or
+ *   the link answered 0; "4" the link answered 2; "5", "6", "7" initialisation answered 2, 3, 4
+ *   (any other answer: "7").
+ * KRBOpenCommunication: "1" link open, "2" reopened after "E1" without success, "0" any
+ *   other reply.
+ * KRBCloseCommunication: "1" closed, "0" not confirmed.
+ * KRBSetWriteTimeout: the pause before each command in ms (not a number: 250). */
 KRB_API KRBText KRBConnect(KRBText id);
 KRB_API void KRBDisconnect(KRBText id);
 KRB_API KRBText KRB2Activate(KRBText id);
@@ -29,7 +45,11 @@ KRB_API void KRBSetWriteTimeout(KRBText id, KRBText delayMs);
 KRB_API void KRBCloseBCRSerial(KRBText id);
 KRB_API void KRB2CloseBCRSerial(KRBText id);
 
-/* Register access */
+/* Register access
+ * KRBReadBackStr sends the text as one command and gives the controller's reply as it came.
+ * KRBReadDM: the word in decimal without leading zeros, empty when the address or the reply is
+ *   not a number. Writes with an address or value that is not a number send nothing.
+ * KRB2GetSysStatus: the reply to the system status word, unchanged. */
 KRB_API KRBText KRBReadBackStr(KRBText id, KRBText command);
 KRB_API KRBText KRBReadDM(KRBText id, KRBText address);
 KRB_API void KRBWriteDM(KRBText id, KRBText address, KRBText value);
@@ -38,7 +58,16 @@ KRB_API void KRBSetTimer(KRBText id, KRBText timer, KRBText value);
 KRB_API KRBText KRBReadTimer(KRBText id, KRBText timer);
 KRB_API KRBText KRB2GetSysStatus(KRBText id);
 
-/* Unit state, initialisation and errors */
+/* Unit state, initialisation and errors
+ * KRBInitialize: "1" initialised, "2" error again during recovery, "3" door not locked and
+ *   unit not ready, "4" the door lock did not engage.
+ * KRB2Reset, KRBSoftReset: "1" accepted, "0" not (not registered: empty).
+ * KRBReadReadyFlag, KRBReadErrorFlag: the relay's reply ("1" set, "0" clear).
+ * KRBReadErrorCode: "0" without an error, else KRBReadStatus ("0" for "00000", else the reply).
+ * KRBReadErrorMessage: "No Error", the decoded message, or empty when the code is unreadable.
+ * KRBIsInitialized, KRBIsOperationRunning: "1" or "0".
+ * KRBWaitForCompletion: waits in 10 ms steps while a motion runs, at most the time-out.
+ * KRBWaitForOperation: "1" the motion ended, "0" controller error or no answer. */
 KRB_API KRBText KRBInitialize(KRBText id);
 KRB_API void KRBReset(KRBText id);
 KRB_API KRBText KRB2Reset(KRBText id);
@@ -55,7 +84,11 @@ KRB_API KRBText KRBIsOperationRunning(KRBText id);
 KRB_API void KRBWaitForCompletion(KRBText id, KRBText timeoutMs);
 KRB_API KRBText KRBWaitForOperation(KRBText id);
 
-/* Climate and gassing */
+/* Climate and gassing
+ * Values are "000.00" texts (at least three integer digits, two decimals, "-" when negative);
+ * "0" for zero or an unreadable word. Set points take a decimal text with "." or ",".
+ * KRB2ReadActualClimate, KRB2ReadSetClimate: temperature;humidity;CO2;N2 (no O2).
+ * KRB2WriteSetClimate writes the four set points in that order. */
 KRB_API KRBText KRBReadActualTemperature(KRBText id);
 KRB_API KRBText KRBReadActualHumidity(KRBText id);
 KRB_API KRBText KRBReadActualCO2(KRBText id);
@@ -76,7 +109,9 @@ KRB_API KRBText KRB2ReadSetClimate(KRBText id);
 KRB_API void KRB2WriteSetClimate(KRBText id, KRBText temperature, KRBText humidity, KRBText co2,
                                  KRBText n2);
 
-/* Shaker */
+/* Shaker
+ * KRBWriteShakerSpeed: an integer text (anything else sends nothing); KRBReadShakerSpeed: the
+ * speed in decimal, empty when unreadable. */
 KRB_API void KRBWriteShakerSpeed(KRBText id, KRBText speed);
 KRB_API void KRBActivateShaker(KRBText id);
 KRB_API void KRBDeactivateShaker(KRBText id);
@@ -85,7 +120,13 @@ KRB_API void KRB2ActivateShaker(KRBText id, KRBText speed);
 KRB_API KRBText KRB2ReadSetShakerSpeed(KRBText id);
 KRB_API void KRB2DeactivateShaker(KRBText id);
 
-/* Transfer station, gate and swap */
+/* Transfer station, gate and swap
+ * KRBSwap, KRBSwapBack, KRB2Swap ("1" swaps, other texts swap back): "1" accepted, "0" not.
+ * Detector reads: the relay's reply, "0" when that detector is not fitted.
+ * KRBAlternateXferStation: station "1" or "2"; "1" accepted, "0" not or another argument
+ *   (not registered: "0").
+ * KRBCompleteTransferCommand: "1" closes the gate, other texts only complete; "1" the motion
+ *   ended, "-1" not. */
 KRB_API KRBText KRBSwap(KRBText id);
 KRB_API KRBText KRBSwapBack(KRBText id);
 KRB_API KRBText KRB2Swap(KRBText id, KRBText direction);
@@ -97,7 +138,19 @@ KRB_API KRBText KRBReadShovelDetector(KRBText id);
 KRB_API KRBText KRBAlternateXferStation(KRBText id, KRBText station);
 KRB_API KRBText KRBCompleteTransferCommand(KRBText id, KRBText closeGate);
 
-/* Plate transport */
+/* Plate transport
+ * Load, Unload, Pick, Place, Set and Get start a motion and return at once: "1" started,
+ *   "0" not initialised, "2" bad slot or level, "3" door not closed and locked, "4" still busy
+ *   after 180 s. Set and Get use the last slot and level.
+ * KRBImportPlate (transfer station to slot): "1" done, "0" not initialised, "2" bad slot or
+ *   level or nothing on the station, "3" get failed, "4" place failed, "5" slot occupied and
+ *   the plate set back, "6" busy, "7" setting it back failed.
+ * KRBExportPlate (slot to transfer station): "1", "0", "2" bad slot or level or no plate in
+ *   the slot, "3" pick failed, "4" set failed, "5" station occupied, "6" busy.
+ * KRBMovePlate: "1", "0", "2" bad position or no plate at the source, "3" pick failed, "4"
+ *   place failed, "5" target occupied and the plate put back, "6" busy or putting it back failed.
+ * KRBIsPlateAtLocation: "1" plate there, "0" none or no slot detector, "2" not initialised.
+ * KRB2ServiceIsPlateAtLocation: the same, and "3" busy. */
 KRB_API KRBText KRBLoadPlate(KRBText id, KRBText slot, KRBText level);
 KRB_API KRBText KRBUnloadPlate(KRBText id, KRBText slot, KRBText level);
 KRB_API KRBText KRBSetPlate(KRBText id);
@@ -111,7 +164,13 @@ KRB_API KRBText KRBMovePlate(KRBText id, KRBText sourceSlot, KRBText sourceLevel
 KRB_API KRBText KRBIsPlateAtLocation(KRBText id, KRBText slot, KRBText level);
 KRB_API KRBText KRB2ServiceIsPlateAtLocation(KRBText id, KRBText slot, KRBText level);
 /* id is the source unit; types: 1 transfer station, 2 slot and level, 3 handler,
- * 4 cascade transfer position (cascade slot and code), 5 tube store. */
+ * 4 cascade transfer position (cascade slot and code), 5 tube store.
+ * "1" delivered; "0" a unit stayed busy; "2" an argument is not a number; "3" a unit ID is 0 or
+ * not registered; "4" no complete cascade for the move; "5" a cascade slot is 0; "6", "7" the
+ * source or target cascade slot has the wrong parity; "8", "9" the source or target position
+ * lacks slot or level; a failed step gives the unit's port number followed by the step's digit.
+ * Tube store moves: "-4" source not registered or no tube store, "-3" tube store not
+ * initialised. */
 KRB_API KRBText KRBMovePlate2(KRBText id, KRBText sourceType, KRBText sourceSlot,
                               KRBText sourceLevel, KRBText sourceCascadeSlot,
                               KRBText sourceCascadeCode, KRBText targetUnit, KRBText targetType,
@@ -123,7 +182,11 @@ KRB_API KRBText KRB2ServiceMovePlate(KRBText id, KRBText sourceType, KRBText sou
                                      KRBText targetType, KRBText targetSlot, KRBText targetLevel,
                                      KRBText targetCascadeSlot, KRBText targetCascadeCode);
 
-/* Barcode reader */
+/* Barcode reader
+ * KRBBCRPath: "1" opened, "0" cannot open, "2" not a number, "3" already open.
+ * KRBReadBarcode, KRB2ServiceReadBarcode, KRBReadBCR: the code, or "No Barcode", "No Plate",
+ *   "BCRError", "InitError", "TSET Error", "Synchronization Error", "Error" (bad slot or level).
+ * KRBGetIsBCR: "1" or "0". */
 KRB_API KRBText KRBBCRPath(KRBText id, KRBText readerPort);
 KRB_API KRBText KRBReadBarcode(KRBText id, KRBText slot, KRBText level);
 KRB_API KRBText KRB2ServiceReadBarcode(KRBText id, KRBText slot, KRBText level);
@@ -132,7 +195,16 @@ KRB_API void KRBSetIsBCR(KRBText id, KRBText flag);
 KRB_API KRBText KRBGetIsBCR(KRBText id);
 KRB_API void KRBSetIsCompSv(KRBText id, KRBText flag);
 
-/* Unit parameters and sensors */
+/* Unit parameters and sensors
+ * Word reads give the decimal value, empty when unreadable; writes of a text that is not an
+ *   integer send nothing.
+ * KRBReadConfFile: "1" sent, "2" the file cannot be read, "0" port not open.
+ * KRBReadCassetteConfig: levels and pitch joined by ","; empty when the slot is not a number.
+ * KRBLock: "1" locked, "0" not, "-1" refused or unreadable; KRBUnlock: "1" accepted, "0" not.
+ * KRBSetPlateTraceOn/Off: "1" accepted, "0" not; KRBIslocked, KRBReadPlateTrace: the reply.
+ * KRBManualAccess: "1" at the door, "0" not initialised, "-1" failed (not registered: "-1"),
+ *   "-2" bad slot, "-3" door not closed and locked, "-4" busy.
+ * KRBSetDoors: a text that is not a number sets one door. */
 KRB_API KRBText KRBReadActualSlotPosition(KRBText id);
 KRB_API KRBText KRBReadUserDoorFlag(KRBText id);
 KRB_API KRBText KRBSetPlateTraceOn(KRBText id);
@@ -162,7 +234,9 @@ KRB_API void KRBBeeperOn(KRBText id);
 KRB_API void KRBBeeperOff(KRBText id);
 KRB_API void KRBSetDoors(KRBText id, KRBText doors);
 
-/* Unit roles */
+/* Unit roles (cascade)
+ * Setting the cascader role, or the tube store (KRBSetKVL), also sets the door count to 0;
+ * KRBSetKVL also sets a 50 ms pause before each command. KRBIs*: "1" or "0". */
 KRB_API void KRBSetCascader(KRBText id, KRBText flag);
 KRB_API void KRBSetBase(KRBText id, KRBText flag);
 KRB_API void KRBSetExt(KRBText id, KRBText flag);
@@ -171,7 +245,9 @@ KRB_API KRBText KRBIsBase(KRBText id);
 KRB_API KRBText KRBIsExt(KRBText id);
 KRB_API void KRBSetKVL(KRBText id, KRBText flag);
 
-/* Sectors and unit identity */
+/* Sectors and unit identity
+ * Sector slots that are not numbers store nothing. KRBReadSectorName: the name or empty.
+ * KRBReadSectorSlot: first and last slot joined by ",", "0,0" for an unknown name. */
 KRB_API void KRBSetSector(KRBText id, KRBText firstSlot, KRBText lastSlot, KRBText name);
 KRB_API void KRB2DefineSector(KRBText id, KRBText firstSlot, KRBText lastSlot, KRBText name);
 KRB_API void KRBDeleteSectors(KRBText id);
@@ -182,7 +258,14 @@ KRB_API KRBText KRBGetId(KRBText id);
 KRB_API void KRBSetIdSys(KRBText id, KRBText identity);
 KRB_API KRBText KRBGetIdSys(KRBText id);
 
-/* Inventory */
+/* Inventory: scans run in the background and write the file named (or made up).
+ * KRBInventoryCassets: "1" started, "2" busy, "0" neither initialised nor a reader open.
+ * KRBInventoryCassets2, KRB2Inventory: "1", "2", "0" not initialised, "3" barcodes asked
+ *   without a reader.
+ * KRB2PartitionInventory: as above, and "4" no sector of that name, "5" its first or last
+ *   slot is 0.
+ * KRBInventorySlot (the caller waits): "1" written, "3" not written, "2" busy, "4" last level
+ *   beyond the cassette, "0" neither initialised nor a reader open. */
 KRB_API KRBText KRBInventoryCassets(KRBText id, KRBText fileName, KRBText detect, KRBText barcodes);
 KRB_API KRBText KRBInventoryCassets2(KRBText id, KRBText fileName, KRBText detect,
                                      KRBText barcodes);
@@ -192,7 +275,21 @@ KRB_API KRBText KRB2PartitionInventory(KRBText id, KRBText fileName, KRBText sec
 KRB_API KRBText KRBInventorySlot(KRBText id, KRBText slot, KRBText firstLevel, KRBText lastLevel,
                                  KRBText fileName, KRBText detect, KRBText barcodes);
 
-/* Tubes and vials */
+/* Tubes and vials (results are the unit's own texts; not registered: empty, except
+ * KVLReadVialBarcode: "BCRError")
+ * KVLReadVialBarcode: the code, "No Barcode", "BCRError", "InitError".
+ * KVLVialsInventory: "1" started, "-1" not initialised, "-2" busy, "-3" no reader.
+ * KRBPlateFillTubes: "1", "-1" not initialised, "-2" busy, "-3" same kinds, "-4" motion failed.
+ * KVLMoveVial: "1", "-1" not initialised, "-2" busy, "-3" bad argument, "-4" get failed,
+ *   "-5" put failed, "-6" transfer between the plates failed.
+ * KRBGetPlateVerify: the code, "No Plate", "-1" not initialised, "-3" no reader, bad argument
+ *   or motion failed, empty when busy.
+ * KVL2Inventory: "1", "-1" .. "-10" ("-5" also: no tube store).
+ * KVLMoveVialWithFile: "1", "-1", "-3", "-5", "-6", "11", "12", "55", "56", "57",
+ *   "-13" .. "-16"; "-2" no tube store, "-4" tube store not initialised.
+ * KRBMoveTubeExt: "1", "-1", "-3", "-5", or "-" + unit identity + ";" + failure; "-2" no tube
+ *   store, "-4" tube store not initialised.
+ * KVLGetTubeProgress: the percentage of a move list done, empty when none runs. */
 KRB_API KRBText KVLReadVialBarcode(KRBText id, KRBText first, KRBText second, KRBText mode,
                                    KRBText unused);
 KRB_API KRBText KVLVialsInventory(KRBText id, KRBText fileName, KRBText mode, KRBText unused);

@@ -121,7 +121,7 @@ TEST_F(Barcode, ReadingAtASlotPositionsCorrectsTheHeightAndLeavesScanMode) {
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadBarcode("3", "4"), "P-0042"); });
     EXPECT_EQ(lines, (Lines{"RD DM27", "ST 1910", "WR DM0 3", "WR DM23 17", "WR DM5 4", "RD 1915",
                             "RD DM6", "WR DM6 700", "RD 1915", "RS 1910"}));
-    EXPECT_EQ(unit->LastBarcode, "P-0042");
+    EXPECT_EQ(unit->LastBarcode.get(), "P-0042");
 
     controller.registers().setDm(27, 450);
     lines = linesAfter([&] { unit->ReadBarcode("3", "4"); });

@@ -411,11 +411,11 @@ TEST_F(InventoryNames, SerialNumberLosesOneLeadingZero) {
     ASSERT_EQ(unit->OpenCommunication(), "1");
     unit->Initialized = true;
     ASSERT_EQ(unit->Inventory2("", "0", "0"), "1");
-    EXPECT_EQ(unit->InventoryFile.rfind("123_A", 0), 0u) << unit->InventoryFile;
+    EXPECT_EQ(unit->InventoryFile.get().rfind("123_A", 0), 0u) << unit->InventoryFile.get();
     while (unit->Busy) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(fs::exists(unit->InventoryFile));
+    EXPECT_TRUE(fs::exists(unit->InventoryFile.get()));
     ASSERT_EQ(unit->Inventory2("", "0", "0"), "1");
-    std::string second = unit->InventoryFile;
+    std::string second = unit->InventoryFile.get();
     while (unit->Busy) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(second.substr(second.size() - 6), "01.inv");
     unit->Disconnect();

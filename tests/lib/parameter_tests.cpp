@@ -70,10 +70,10 @@ TEST_F(Parameters, RolesChangeDoorsAndExchangeDelay) {
     unit->SetDoors(2);
     unit->SetKVL(false);
     EXPECT_EQ(unit->DoorCount, 2);
-    EXPECT_EQ(unit->ExchangeDelay, 200);
+    EXPECT_EQ(unit->exchangeDelay(), 200);
     unit->SetKVL(true);
     EXPECT_EQ(unit->DoorCount, 0);
-    EXPECT_EQ(unit->ExchangeDelay, 50);
+    EXPECT_EQ(unit->exchangeDelay(), 50);
     unit->SetCarsOffSet("7");
     unit->SetCarsOffSet("seven");
     EXPECT_EQ(unit->CarouselOffset, 7);

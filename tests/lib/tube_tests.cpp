@@ -164,7 +164,7 @@ TEST_F(TubeStore, TubeInventoryIsRunningBeforeItsStartAnswers) {
     std::string content = read(file);
     EXPECT_EQ(content.substr(0, 9), "1,1,1,T\r\n");
     EXPECT_NE(content.find("1,10,1,T\r\n"), std::string::npos);
-    EXPECT_EQ(unit->InventoryFile, file.string());
+    EXPECT_EQ(unit->InventoryFile.get(), file.string());
 }
 
 TEST_F(TubeStore, TubeInventoryInModeZeroWritesTheDigitsAndNullForNoCode) {
@@ -187,7 +187,7 @@ TEST_F(TubeStore, TubeInventoryInModeZeroWritesTheDigitsAndNullForNoCode) {
 
 TEST_F(TubeStore, TubeInventoryStartIsRefusedWithoutReaderOrWhileBusy) {
     EXPECT_EQ(unit->VialsInventory((folder / "a.txt").string(), "0", "0"), "-3");
-    EXPECT_EQ(unit->InventoryFile, (folder / "a.txt").string()) << "the name is kept even so";
+    EXPECT_EQ(unit->InventoryFile.get(), (folder / "a.txt").string()) << "the name is kept even so";
     openReader();
     unit->Busy = true;
     EXPECT_EQ(unit->VialsInventory((folder / "a.txt").string(), "0", "0"), "-2");

@@ -84,7 +84,7 @@ TEST_P(FirmwareDecides, WhetherTheCassetteTableIsLoaded) {
         EXPECT_EQ(unit->cassetteLevels(2), 5);
         EXPECT_EQ(unit->cassettePitch(2), 37);
     }
-    EXPECT_EQ(unit->ExchangeDelay, 200) << "the delay is restored after the load";
+    EXPECT_EQ(unit->exchangeDelay(), 200) << "the delay is restored after the load";
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, FirmwareDecides,

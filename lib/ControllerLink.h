@@ -1,0 +1,67 @@
+#pragma once
+// The serial link to one controller: the port, the two locks and the exchange of one
+// command for one reply. A unit holds one link; nothing else touches the port.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "Guarded.h"
+#include "platform/serial_port.h"
+
+namespace krb {
+
+class ControllerLink {
+  public:
+    ControllerLink() = default;
+    ~ControllerLink();
+    ControllerLink(const ControllerLink&) = delete;
+    ControllerLink& operator=(const ControllerLink&) = delete;
+
+    // Both locks at once: no command and no reply read of another thread falls in between.
+    struct Hold {
+        std::unique_lock<std::recursive_mutex> commands;
+        std::unique_lock<std::recursive_mutex> exchanges;
+    };
+
+    // Five-character names ("COM12") get the device prefix; other lengths than 4, 5 and 12
+    // leave the name as it was.
+    void setPortName(const std::string& name);
+    // "1" opened, "2" already open, "0" the port cannot be opened.
+    std::string open();
+    void close();
+    bool isOpen() const { return PortOpen.load(); }
+
+    // One command out, one reply back, under CommandLock.
+    std::string ReadBackStr(const std::string& command);
+    // One more reply read without a command (the controller's barcode text comes in parts).
+    std::string readFollowingReply();
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> holdCommands();
+    [[nodiscard]] Hold holdAll();
+
+    bool linkIdle() const { return LinkIdle.load(); }
+    bool replyPending() const { return ReplyPending.load(); }
+    std::int32_t exchangeDelay() const { return ExchangeDelay.load(); }
+    void setExchangeDelay(std::int32_t ms) { ExchangeDelay = ms; }
+    // Sets the delay and gives the one it replaced.
+    std::int32_t swapExchangeDelay(std::int32_t ms) { return ExchangeDelay.exchange(ms); }
+
+  private:
+    std::string Exchange(const std::string& command);
+    void SendLine(const std::string& command);
+    std::string ReadReply();
+
+    std::unique_ptr<platform::SerialPort> PortHandle;
+    Guarded<std::string> PortName;
+    std::atomic<bool> PortOpen{false};
+    std::atomic<bool> LinkIdle{false};
+    std::atomic<bool> ReplyPending{false};
+    std::atomic<std::int32_t> ExchangeDelay{200};
+    Guarded<std::string> PendingCommand;
+    Guarded<std::string> ExchangeReply;
+    std::recursive_mutex ExchangeLock;
+    std::recursive_mutex CommandLock;
+};
+
+}  // namespace krb
