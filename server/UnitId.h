@@ -175,7 +175,6 @@ class TKRBId {
     void ReadFirmwareState();
     std::string OpenReaderPath();
     std::string RelayStatus();
-    std::string MoveReply(std::int32_t result) const;
     std::string RunInventoryExport(const std::string& file, int startResult, bool barcodes);
     std::string AwaitInventory(const std::string& file, bool barcodes);
     bool RefreshLines(std::vector<std::string>& lines) const;

@@ -78,10 +78,10 @@ TEST(CommandFieldsTest, SplitsFieldsAfterTheUnitIdAndTheLastTakesTheRest) {
 }
 
 TEST(CommandFieldsTest, ArgumentListEndsAtTheFirstClosingParenthesis) {
-    EXPECT_EQ(TCommandFields::ArgumentList("KRB2X(U,a)b)\r"), "U,a");
-    EXPECT_EQ(TCommandFields::ArgumentList("KRB2X(U,a\r"), "");   // no ")"
-    EXPECT_EQ(TCommandFields::ArgumentList("KRB2X)U,a(\r"), "");  // ")" before "("
-    EXPECT_EQ(TCommandFields::ArgumentList("U,a)\r"), "U,a");     // no "(": from the start
+    EXPECT_EQ(ArgumentList("KRB2X(U,a)b)\r"), "U,a");
+    EXPECT_EQ(ArgumentList("KRB2X(U,a\r"), "");   // no ")"
+    EXPECT_EQ(ArgumentList("KRB2X)U,a(\r"), "");  // ")" before "("
+    EXPECT_EQ(ArgumentList("U,a)\r"), "U,a");     // no "(": from the start
 }
 
 TEST(CommandFieldsTest, MissingOrMalformedIntegersAreRefused) {
