@@ -54,18 +54,21 @@ bool ClientConnection::TextIsComplete() {
     return socket_.available(error) == 0 || error;
 }
 
-void ClientConnection::Send(const std::string& text) { Send(std::string(text)); }
-
-void ClientConnection::Send(std::string&& text) {
+void ClientConnection::Send(std::string text) {
     if (!open_ || text.empty()) return;
     sendQueue_.push_back(std::move(text));
     if (!writing_) WriteNext();
 }
 
 void ClientConnection::PostReply(std::string text) {
-    asio::post(socket_.get_executor(), [self = shared_from_this(), text = std::move(text)] {
-        self->Send(text);  // nothing is sent once the connection has closed
-    });
+    asio::post(socket_.get_executor(),
+               [self = shared_from_this(), text = std::move(text)]() mutable {
+                   self->Send(std::move(text));  // nothing is sent once the connection has closed
+               });
+}
+
+std::string ClientConnection::RemoteDetails() const {
+    return "RH=" + remoteHost_ + ";RA=" + remoteAddress_ + ";RP=" + std::to_string(remotePort_);
 }
 
 void ClientConnection::WhenSent(std::function<void()> done) {

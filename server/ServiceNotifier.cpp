@@ -1,10 +1,6 @@
 #include "ServiceNotifier.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <typeinfo>
 
 #include "ServiceLines.h"
 #include "UnitId.h"
@@ -17,28 +13,10 @@ namespace {
 constexpr std::string_view kRegistration = "KRBServiceSocket";
 constexpr int kTicksPerDoorAndErrorPoll = 4;
 
-std::string ClassNameOf(const std::exception& error) {
-    const char* mangled = typeid(error).name();
-    int status = 0;
-    char* readable = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-    std::string name = status == 0 && readable ? readable : mangled;
-    std::free(readable);
-    return name;
-}
-
-std::string ErrorEvent(const std::string& className, const std::string& message) {
-    return "Error=" + className + ",Message=" + message;
-}
-
 std::size_t HeldLinesOf(const auto& queue) {
     std::size_t lines = 0;
     for (const auto& chunk : queue) lines += chunk->Lines.size();
     return lines;
-}
-
-std::string RemoteDetails(const ClientConnection& connection) {
-    return "RH=" + connection.RemoteHost() + ";RA=" + connection.RemoteAddress() +
-           ";RP=" + std::to_string(connection.RemotePort());
 }
 
 }  // namespace
@@ -61,7 +39,7 @@ void ServiceNotifier::OffTheLoop(Work work) {
 
 // --- registration ------------------------------------------------------------------------------
 
-void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                             const std::string& text) {
     if (!text.starts_with(kRegistration)) return;
     core_.ServiceSockets().push_back(connection);
@@ -81,7 +59,7 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnecti
     });
 }
 
-void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientLink>& connection,
                                      const std::shared_ptr<HeldChunk>& chunk,
                                      std::vector<std::string> lines) {
     chunk->Lines = std::move(lines);  // later lines went to chunks of their own
@@ -89,7 +67,7 @@ void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientConnection>& co
     FlushHeld(connection);
 }
 
-void ServiceNotifier::FlushHeld(const std::shared_ptr<ClientConnection>& connection) {
+void ServiceNotifier::FlushHeld(const std::shared_ptr<ClientLink>& connection) {
     const auto held = held_.find(connection);
     if (held == held_.end()) return;
     HeldQueue& queue = held->second;
@@ -173,7 +151,7 @@ ServiceNotifier::PollResult ServiceNotifier::Run(Poll poll) {
         poll(result.Lines);
         result.Done = true;
     } catch (const std::exception& error) {
-        result.Error = ErrorEvent(ClassNameOf(error), error.what());
+        result.Error = ErrorEvent(error);
     } catch (...) {
         result.Error = ErrorEvent("unknown", "");
     }
@@ -218,7 +196,7 @@ void ServiceNotifier::PruneClosedEntries() {
     std::erase_if(entries, [](const auto& connection) { return !connection->IsOpen(); });
 }
 
-void ServiceNotifier::SendToEntry(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::SendToEntry(const std::shared_ptr<ClientLink>& connection,
                                   const std::string& line) {
     const auto held = held_.find(connection);
     if (held == held_.end()) {
@@ -242,7 +220,7 @@ void ServiceNotifier::SendToEntry(const std::shared_ptr<ClientConnection>& conne
     }
 }
 
-void ServiceNotifier::Deliver(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::Deliver(const std::shared_ptr<ClientLink>& connection,
                               const std::string& line) {
     if (!connection->IsOpen()) return;
     const std::size_t pending = connection->PendingSends();
@@ -253,11 +231,11 @@ void ServiceNotifier::Deliver(const std::shared_ptr<ClientConnection>& connectio
     connection->Send(line);
 }
 
-void ServiceNotifier::DropSlowListener(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::DropSlowListener(const std::shared_ptr<ClientLink>& connection,
                                        std::size_t pending) {
     core_.WriteLog(
         ErrorEvent("SlowServiceListener", std::to_string(pending) + " notification lines pending"),
-        RemoteDetails(*connection));
+        connection->RemoteDetails());
     connection->Close(true);  // its disconnect handling removes its entry
 }
 
@@ -267,7 +245,7 @@ std::shared_ptr<ServiceNotifier> InstallServiceNotifier(ServerCore& core,
                                                         TServiceNotifierOptions options) {
     auto notifier = std::make_shared<ServiceNotifier>(core, options);
     core.SetServiceRegistration(
-        [notifier](const std::shared_ptr<ClientConnection>& connection, const std::string& text) {
+        [notifier](const std::shared_ptr<ClientLink>& connection, const std::string& text) {
             notifier->RegisterServiceSocket(connection, text);
         });
     core.AddStateObserver([weak = std::weak_ptr(notifier)](const TServerState& state) {

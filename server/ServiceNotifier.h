@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "ClientConnection.h"
+#include "ClientLink.h"
 
 namespace krb::server {
 
@@ -39,7 +39,7 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     ServiceNotifier& operator=(const ServiceNotifier&) = delete;
 
     // All on the loop.
-    void RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+    void RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                const std::string& text);
     void FollowListener(bool listening);  // the timer runs while the listener does
     void ServerTimerTimer();              // one tick
@@ -71,13 +71,13 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     static PollResult Run(Poll poll);
     void PostResult(TKRBId& unit, bool doorAndErrorPoll, PollResult result);
     void FinishPoll(const TKRBId& unit, bool doorAndErrorPoll, const PollResult& result);
-    void FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
+    void FinishSnapshot(const std::shared_ptr<ClientLink>& connection,
                         const std::shared_ptr<HeldChunk>& chunk, std::vector<std::string> lines);
     void SendToEveryEntry(const std::vector<std::string>& lines);
-    void SendToEntry(const std::shared_ptr<ClientConnection>& connection, const std::string& line);
-    void Deliver(const std::shared_ptr<ClientConnection>& connection, const std::string& line);
-    void FlushHeld(const std::shared_ptr<ClientConnection>& connection);
-    void DropSlowListener(const std::shared_ptr<ClientConnection>& connection, std::size_t pending);
+    void SendToEntry(const std::shared_ptr<ClientLink>& connection, const std::string& line);
+    void Deliver(const std::shared_ptr<ClientLink>& connection, const std::string& line);
+    void FlushHeld(const std::shared_ptr<ClientLink>& connection);
+    void DropSlowListener(const std::shared_ptr<ClientLink>& connection, std::size_t pending);
     void PruneClosedEntries();
     template <class Work>
     void OffTheLoop(Work work);
@@ -89,7 +89,7 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     std::uint64_t timerGeneration_ = 0;
     int TimerTicks = 0;
     std::map<const TKRBId*, UnitPoll> polls_;
-    std::map<std::shared_ptr<ClientConnection>, HeldQueue> held_;
+    std::map<std::shared_ptr<ClientLink>, HeldQueue> held_;
     asio::thread_pool workers_;
 };
 
