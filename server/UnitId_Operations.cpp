@@ -97,7 +97,7 @@ std::string TKRBId::RelayStatus() {
 std::string TKRBId::ServiceMovePlate2(const std::array<std::int32_t, 11>& a) {
     const FlagClaim moving(MoveBusy);
     if (!moving.Claimed()) return "-1";
-    std::lock_guard lock(OperationLock);
+    const auto held = Hold(OperationLock);
     std::int32_t result = Dll.ServiceMovePlate2(ComPort, a[0], a[1], a[2], a[3], a[4], a[5], a[6],
                                                 a[7], a[8], a[9], a[10]);
     return ServiceMoveReply(result, TcpBrowser);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "UnitDLLClass.h"
+#include "UnitId.h"
 
 namespace krb::server::testing {
 
@@ -49,6 +50,8 @@ const KRBExports& FakeExports();
 // True when another thread cannot take the lock right now.
 bool BindingLockHeld(int port);
 bool IsHeld(std::recursive_mutex& mutex);
+// Whether another thread than the caller holds one of the unit's locks.
+bool IsHeld(TKRBId& unit, TKRBId::UnitLock lock);
 
 // A fresh folder under the test temp folder, removed by the destructor.
 class TempFolder {
