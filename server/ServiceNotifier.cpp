@@ -47,15 +47,19 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientLink>& c
     held_[connection].push_back(chunk);
     const std::vector<TKRBId*> units = core_.TcpBrowser().Units();
     OffTheLoop([this, weak = weak_from_this(), connection, chunk, units] {
-        std::vector<std::string> lines;
-        try {
+        // Like any failed dispatch, a failed snapshot is logged; the listener gets what was
+        // gathered.
+        auto snapshot = Run([&](std::vector<std::string>& lines) {
             for (TKRBId* unit : units) SnapshotOf(*unit, lines);
-        } catch (...) {
-            // Like any failed dispatch: the listener gets what was gathered.
-        }
-        asio::post(core_.Loop(), [weak, connection, chunk, lines = std::move(lines)]() mutable {
-            if (auto self = weak.lock()) self->FinishSnapshot(connection, chunk, std::move(lines));
         });
+        asio::post(core_.Loop(),
+                   [weak, connection, chunk, snapshot = std::move(snapshot)]() mutable {
+                       auto self = weak.lock();
+                       if (!self) return;
+                       if (snapshot.Error)
+                           self->core_.WriteLog(*snapshot.Error, connection->RemoteDetails());
+                       self->FinishSnapshot(connection, chunk, std::move(snapshot.Lines));
+                   });
     });
 }
 
