@@ -59,9 +59,7 @@ bool ClientConnection::TextIsComplete(bool roomLeft) {
     return socket_.available(error) == 0 || error;
 }
 
-void ClientConnection::Send(const std::string& text) { Send(std::string(text)); }
-
-void ClientConnection::Send(std::string&& text) {
+void ClientConnection::Send(std::string text) {
     if (!open_ || text.empty()) return;
     sendQueue_.push_back(std::move(text));
     if (!writing_) WriteNext();
@@ -72,6 +70,10 @@ void ClientConnection::PostReply(std::string text) {
                [self = shared_from_this(), text = std::move(text)]() mutable {
                    self->Send(std::move(text));  // nothing is sent once the connection has closed
                });
+}
+
+std::string ClientConnection::RemoteDetails() const {
+    return "RH=" + remoteHost_ + ";RA=" + remoteAddress_ + ";RP=" + std::to_string(remotePort_);
 }
 
 void ClientConnection::WhenSent(std::function<void()> done) {

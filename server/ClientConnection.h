@@ -37,17 +37,13 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     ClientConnection(asio::ip::tcp::socket socket, ConnectionEvents& events);
 
     void Start();  // begins reading
-    void Send(const std::string& text) override;
-    void Send(std::string&& text);  // a large document is queued without a copy
+    void Send(std::string text) override;
     void PostReply(std::string text) override;
-    // Runs the disconnect handling at once. Sends already queued are still written before
-    // the socket closes, unless `discardPending`.
-    void Close(bool discardPending = false);
-    // Runs `done` on the loop once everything queued so far has been written; dropped when
-    // the connection fails first.
-    void WhenSent(std::function<void()> done);
-    bool IsOpen() const { return open_; }
-    std::size_t PendingSends() const { return sendQueue_.size(); }  // texts not yet written
+    void Close(bool discardPending = false) override;
+    void WhenSent(std::function<void()> done) override;
+    bool IsOpen() const override { return open_; }
+    std::size_t PendingSends() const override { return sendQueue_.size(); }
+    std::string RemoteDetails() const override;
 
     const std::string& RemoteAddress() const { return remoteAddress_; }
     int RemotePort() const { return remotePort_; }

@@ -1,7 +1,9 @@
 #pragma once
-// What the protocol needs of a client connection, without the socket layer: the routing and
-// the unit command threads are written against this, the listener's connections implement it.
-#include <memory>
+// What the protocol needs of a client connection, without the socket layer: dispatch, the
+// update and view handlers, the routing, the unit command threads and the service listeners
+// are written against this; the listener's connections implement it.
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace krb::server {
@@ -9,10 +11,22 @@ namespace krb::server {
 class ClientLink {
   public:
     virtual ~ClientLink() = default;
+
     // On the event loop only.
-    virtual void Send(const std::string& text) = 0;
-    // From any thread: the text is sent from the event loop, or dropped when the connection
-    // has closed by then.
+    virtual void Send(std::string text) = 0;  // queued in order; nothing once closed
+    // Runs the disconnect handling at once. Sends already queued are still written before
+    // the link closes, unless `discardPending`.
+    virtual void Close(bool discardPending) = 0;
+    // Runs `done` on the loop once everything queued so far has been written; dropped when
+    // the link fails first.
+    virtual void WhenSent(std::function<void()> done) = 0;
+    virtual bool IsOpen() const = 0;
+    virtual std::size_t PendingSends() const = 0;  // texts not yet written
+    // The peer as the log names it: "RH=" host ";RA=" address ";RP=" port.
+    virtual std::string RemoteDetails() const = 0;
+
+    // From any thread: the text is sent from the event loop, or dropped when the link has
+    // closed by then.
     virtual void PostReply(std::string text) = 0;
 };
 

@@ -1,7 +1,5 @@
 #include "ServiceNotifier.h"
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -18,28 +16,10 @@ namespace {
 constexpr std::string_view kRegistration = "KRBServiceSocket";
 constexpr int kTicksPerDoorAndErrorPoll = 4;
 
-std::string ClassNameOf(const std::exception& error) {
-    const char* mangled = typeid(error).name();
-    int status = 0;
-    char* readable = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
-    std::string name = status == 0 && readable ? readable : mangled;
-    std::free(readable);
-    return name;
-}
-
-std::string ErrorEvent(const std::string& className, const std::string& message) {
-    return "Error=" + className + ",Message=" + message;
-}
-
 std::size_t HeldLinesOf(const auto& queue) {
     std::size_t lines = 0;
     for (const auto& chunk : queue) lines += chunk->Lines.size();
     return lines;
-}
-
-std::string RemoteDetails(const ClientConnection& connection) {
-    return "RH=" + connection.RemoteHost() + ";RA=" + connection.RemoteAddress() +
-           ";RP=" + std::to_string(connection.RemotePort());
 }
 
 }  // namespace
@@ -60,7 +40,7 @@ bool ServiceNotifier::OffTheLoop(Work work) {
 
 // --- registration ------------------------------------------------------------------------------
 
-void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                             const std::string& text) {
     if (!text.starts_with(kRegistration)) return;
     core_.ServiceSockets().push_back(connection);
@@ -71,11 +51,11 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnecti
     if (units.empty()) SnapshotPartDone(connection, chunk, snapshot);
     for (std::size_t i = 0; i < units.size(); ++i) {
         const bool started = OffTheLoop([this, connection, chunk, snapshot, unit = units[i], i] {
-            try {
-                SnapshotOf(*unit, snapshot->Parts[i]);
-            } catch (...) {
-                // Like any failed dispatch: the listener gets what was gathered.
-            }
+            // Like any failed dispatch, a failed part is logged; the listener gets what was
+            // gathered.
+            auto part = Run([&](std::vector<std::string>& lines) { SnapshotOf(*unit, lines); });
+            snapshot->Parts[i] = std::move(part.Lines);
+            snapshot->Errors[i] = std::move(part.Error);
             SnapshotPartDone(connection, chunk, snapshot);
         });
         if (!started) SnapshotPartDone(connection, chunk, snapshot);  // no worker: no lines
@@ -83,7 +63,7 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientConnecti
 }
 
 // Each unit's part is taken on its own worker; the lines go out in the order of the units.
-void ServiceNotifier::SnapshotPartDone(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::SnapshotPartDone(const std::shared_ptr<ClientLink>& connection,
                                        const std::shared_ptr<HeldChunk>& chunk,
                                        const std::shared_ptr<Snapshot>& snapshot) {
     if (snapshot->PartsLeft.fetch_sub(1) > 1) return;
@@ -91,15 +71,17 @@ void ServiceNotifier::SnapshotPartDone(const std::shared_ptr<ClientConnection>& 
     for (auto& part : snapshot->Parts) {
         for (auto& line : part) lines.push_back(std::move(line));
     }
-    asio::post(core_.Loop(),
-               [weak = weak_from_this(), connection, chunk, lines = std::move(lines)]() mutable {
-                   if (auto self = weak.lock()) {
-                       self->FinishSnapshot(connection, chunk, std::move(lines));
-                   }
-               });
+    asio::post(core_.Loop(), [weak = weak_from_this(), connection, chunk, snapshot,
+                              lines = std::move(lines)]() mutable {
+        auto self = weak.lock();
+        if (!self) return;
+        for (const auto& error : snapshot->Errors)
+            if (error) self->core_.WriteLog(*error, connection->RemoteDetails());
+        self->FinishSnapshot(connection, chunk, std::move(lines));
+    });
 }
 
-void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientLink>& connection,
                                      const std::shared_ptr<HeldChunk>& chunk,
                                      std::vector<std::string> lines) {
     chunk->Lines = std::move(lines);  // later lines went to chunks of their own
@@ -107,7 +89,7 @@ void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientConnection>& co
     FlushHeld(connection);
 }
 
-void ServiceNotifier::FlushHeld(const std::shared_ptr<ClientConnection>& connection) {
+void ServiceNotifier::FlushHeld(const std::shared_ptr<ClientLink>& connection) {
     const auto held = held_.find(connection);
     if (held == held_.end()) return;
     HeldQueue& queue = held->second;
@@ -205,7 +187,7 @@ ServiceNotifier::PollResult ServiceNotifier::Run(Poll poll) {
         poll(result.Lines);
         result.Done = true;
     } catch (const std::exception& error) {
-        result.Error = ErrorEvent(ClassNameOf(error), error.what());
+        result.Error = ErrorEvent(error);
     } catch (...) {
         result.Error = ErrorEvent("unknown", "");
     }
@@ -250,7 +232,7 @@ void ServiceNotifier::PruneClosedEntries() {
     std::erase_if(entries, [](const auto& connection) { return !connection->IsOpen(); });
 }
 
-void ServiceNotifier::SendToEntry(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::SendToEntry(const std::shared_ptr<ClientLink>& connection,
                                   const std::string& line) {
     const auto held = held_.find(connection);
     if (held == held_.end()) {
@@ -274,7 +256,7 @@ void ServiceNotifier::SendToEntry(const std::shared_ptr<ClientConnection>& conne
     }
 }
 
-void ServiceNotifier::Deliver(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::Deliver(const std::shared_ptr<ClientLink>& connection,
                               const std::string& line) {
     if (!connection->IsOpen()) return;
     const std::size_t pending = connection->PendingSends();
@@ -285,11 +267,11 @@ void ServiceNotifier::Deliver(const std::shared_ptr<ClientConnection>& connectio
     connection->Send(line);
 }
 
-void ServiceNotifier::DropSlowListener(const std::shared_ptr<ClientConnection>& connection,
+void ServiceNotifier::DropSlowListener(const std::shared_ptr<ClientLink>& connection,
                                        std::size_t pending) {
     core_.WriteLog(
         ErrorEvent("SlowServiceListener", std::to_string(pending) + " notification lines pending"),
-        RemoteDetails(*connection));
+        connection->RemoteDetails());
     connection->Close(true);  // its disconnect handling removes its entry
 }
 
@@ -299,7 +281,7 @@ std::shared_ptr<ServiceNotifier> InstallServiceNotifier(ServerCore& core,
                                                         TServiceNotifierOptions options) {
     auto notifier = std::make_shared<ServiceNotifier>(core, options);
     core.SetServiceRegistration(
-        [notifier](const std::shared_ptr<ClientConnection>& connection, const std::string& text) {
+        [notifier](const std::shared_ptr<ClientLink>& connection, const std::string& text) {
             notifier->RegisterServiceSocket(connection, text);
         });
     core.AddStateObserver([weak = std::weak_ptr(notifier)](const TServerState& state) {

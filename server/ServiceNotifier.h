@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "ClientConnection.h"
+#include "ClientLink.h"
 #include "CommandWorkers.h"
 
 namespace krb::server {
@@ -44,7 +44,7 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     ServiceNotifier& operator=(const ServiceNotifier&) = delete;
 
     // All on the loop.
-    void RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+    void RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                const std::string& text);
     void FollowListener(bool listening);  // the timer runs while the listener does
     void ServerTimerTimer();              // one tick
@@ -70,8 +70,9 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     };
     using HeldQueue = std::deque<std::shared_ptr<HeldChunk>>;
     struct Snapshot {
-        explicit Snapshot(std::size_t units) : Parts(units), PartsLeft(units) {}
+        explicit Snapshot(std::size_t units) : Parts(units), Errors(units), PartsLeft(units) {}
         std::vector<std::vector<std::string>> Parts;  // one per unit, in the order of the units
+        std::vector<std::optional<std::string>> Errors;  // the log event of a part that raised
         std::atomic<std::size_t> PartsLeft;
     };
 
@@ -82,16 +83,16 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     static PollResult Run(Poll poll);
     void PostResult(TKRBId& unit, bool doorAndErrorPoll, PollResult result);
     void FinishPoll(const TKRBId& unit, bool doorAndErrorPoll, const PollResult& result);
-    void SnapshotPartDone(const std::shared_ptr<ClientConnection>& connection,
+    void SnapshotPartDone(const std::shared_ptr<ClientLink>& connection,
                           const std::shared_ptr<HeldChunk>& chunk,
                           const std::shared_ptr<Snapshot>& snapshot);
-    void FinishSnapshot(const std::shared_ptr<ClientConnection>& connection,
+    void FinishSnapshot(const std::shared_ptr<ClientLink>& connection,
                         const std::shared_ptr<HeldChunk>& chunk, std::vector<std::string> lines);
     void SendToEveryEntry(const std::vector<std::string>& lines);
-    void SendToEntry(const std::shared_ptr<ClientConnection>& connection, const std::string& line);
-    void Deliver(const std::shared_ptr<ClientConnection>& connection, const std::string& line);
-    void FlushHeld(const std::shared_ptr<ClientConnection>& connection);
-    void DropSlowListener(const std::shared_ptr<ClientConnection>& connection, std::size_t pending);
+    void SendToEntry(const std::shared_ptr<ClientLink>& connection, const std::string& line);
+    void Deliver(const std::shared_ptr<ClientLink>& connection, const std::string& line);
+    void FlushHeld(const std::shared_ptr<ClientLink>& connection);
+    void DropSlowListener(const std::shared_ptr<ClientLink>& connection, std::size_t pending);
     void PruneClosedEntries();
     template <class Work>
     bool OffTheLoop(Work work);
@@ -104,7 +105,7 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     std::uint64_t timerGeneration_ = 0;
     int TimerTicks = 0;
     std::map<const TKRBId*, UnitPoll> polls_;
-    std::map<std::shared_ptr<ClientConnection>, HeldQueue> held_;
+    std::map<std::shared_ptr<ClientLink>, HeldQueue> held_;
     CommandWorkers workers_;  // last: polls still running end before the rest goes
 };
 

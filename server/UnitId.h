@@ -38,6 +38,9 @@ std::uint64_t DecodeBitText(std::string_view text);
 
 class TKRBId {
   public:
+    enum UnitLock { DeviceLock, OperationLock, ContentsLock };
+    using LockGuard = std::unique_lock<std::recursive_mutex>;
+
     TKRBId(std::string unitId, std::int32_t comPort, std::string systemName, std::string configFile,
            TKRBDLL& dll);
     TKRBId(const TKRBId&) = delete;
@@ -111,14 +114,19 @@ class TKRBId {
     // "ddhhnnsszzz_<port>_<count>".
     std::string NewInventoryFileName() const;
 
+    // The unit's locks are held through guards only; recursive, so an operation may call
+    // another under the same lock.
+    [[nodiscard]] LockGuard Hold(UnitLock lock) { return LockGuard(locks_[lock]); }
+    // Does not wait: the guard owns nothing when another thread holds the lock.
+    [[nodiscard]] LockGuard TryHold(UnitLock lock) {
+        return LockGuard(locks_[lock], std::try_to_lock);
+    }
+
     // --- fields ------------------------------------------------------------------------
     std::string UnitId;
     std::int32_t ComPort;
     std::int32_t BCRPort = 0;
     TKRBDLL& Dll;
-    std::recursive_mutex DeviceLock;
-    std::recursive_mutex OperationLock;
-    std::recursive_mutex ContentsLock;
     std::atomic<bool> MoveBusy{false};
     TKRBTCPBrowser* TcpBrowser = nullptr;
     bool UseCassConfTable = false;
@@ -161,12 +169,12 @@ class TKRBId {
   private:
     template <class Operation>
     auto UnderDeviceLock(Operation operation) {
-        std::lock_guard lock(DeviceLock);
+        const auto held = Hold(DeviceLock);
         return operation();
     }
     template <class Operation>
     auto UnderOperationLock(Operation operation) {
-        std::lock_guard lock(OperationLock);
+        const auto held = Hold(OperationLock);
         return operation();
     }
 
@@ -175,11 +183,11 @@ class TKRBId {
     void ReadFirmwareState();
     std::string OpenReaderPath();
     std::string RelayStatus();
-    std::string MoveReply(std::int32_t result) const;
     std::string RunInventoryExport(const std::string& file, int startResult, bool barcodes);
     std::string AwaitInventory(const std::string& file, bool barcodes);
     bool RefreshLines(std::vector<std::string>& lines) const;
 
+    std::array<std::recursive_mutex, 3> locks_;
     mutable std::mutex identityTexts_;  // SerialNumber and FirmwareVersion
     std::string serialNumber_;
     std::string firmwareVersion_;

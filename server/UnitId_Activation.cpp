@@ -9,7 +9,7 @@
 namespace krb::server {
 
 std::string TKRBId::ActivateUnit() {
-    std::lock_guard lock(OperationLock);
+    const auto held = Hold(OperationLock);
     std::string result = OpenAndInitialize();
     if (result != "1") {
         Activated = false;

@@ -76,14 +76,14 @@ std::string TKRBId::NewInventoryFileName() const {
 }
 
 std::string TKRBId::InventoryPlateExport(bool detect, bool barcodes) {
-    std::lock_guard lock(OperationLock);
+    const auto held = Hold(OperationLock);
     const std::string file = NewInventoryFileName();
     return RunInventoryExport(file, Dll.Inventory2(ComPort, file, detect, barcodes), barcodes);
 }
 
 std::string TKRBId::PartitionInventoryPlateExport(const std::string& partition, bool detect,
                                                   bool barcodes) {
-    std::lock_guard lock(OperationLock);
+    const auto held = Hold(OperationLock);
     const std::string file = NewInventoryFileName();
     return RunInventoryExport(
         file, Dll.PartitionInventory2(ComPort, file, partition, detect, barcodes), barcodes);
@@ -121,7 +121,7 @@ std::string TKRBId::AwaitInventory(const std::string& file, bool barcodes) {
 
 std::string TKRBId::MergeInventory(const std::string& inventoryFile, bool barcodes) {
     if (!IsExistingFile(inventoryFile)) return kNoInventoryFile;
-    std::lock_guard lock(ContentsLock);
+    const auto held = Hold(ContentsLock);
     auto contents = LoadTextLines(ContentsFile);
     if (ContentsFile.empty() || !contents) {
         throw TContentsFileError("contents file cannot be read: " + ContentsFile);
@@ -195,7 +195,7 @@ bool TKRBId::RefreshLines(std::vector<std::string>& lines) const {
 
 void TKRBId::RefreshContents() {
     if (ContentsFile.empty()) return;
-    std::lock_guard lock(ContentsLock);
+    const auto held = Hold(ContentsLock);
     auto lines = LoadTextLines(ContentsFile);
     if (lines && RefreshLines(*lines)) SaveTextLines(ContentsFile, *lines);
 }
@@ -203,7 +203,7 @@ void TKRBId::RefreshContents() {
 std::int32_t TKRBId::ClearHistory() {
     if (ContentsFile.empty()) return -1;
     try {
-        std::lock_guard lock(ContentsLock);
+        const auto held = Hold(ContentsLock);
         std::vector<std::string> lines;
         int slot = 1;
         for (const auto& cassette : Cassettes) {

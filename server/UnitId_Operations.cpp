@@ -3,7 +3,6 @@
 #include <string>
 
 #include "ControllerRegisters.h"
-#include "TextNumbers.h"
 #include "UnitId.h"
 #include "UnitTCPKRBBrowser.h"
 
@@ -101,21 +100,10 @@ std::string TKRBId::RelayStatus() {
 std::string TKRBId::ServiceMovePlate2(const std::array<std::int32_t, 11>& a) {
     const FlagClaim moving(MoveBusy);
     if (!moving.Claimed()) return "-1";
-    std::lock_guard lock(OperationLock);
+    const auto held = Hold(OperationLock);
     std::int32_t result = Dll.ServiceMovePlate2(ComPort, a[0], a[1], a[2], a[3], a[4], a[5], a[6],
                                                 a[7], a[8], a[9], a[10]);
-    return MoveReply(result);
-}
-
-// A long move result names the unit in the way: its controller port, then one digit.
-std::string TKRBId::MoveReply(std::int32_t result) const {
-    if (result == 1) return "1";
-    const std::string text = std::to_string(result);
-    if (text.size() == 1) return result == 0 ? "-1" : "-" + text;
-    const char digit = text.back();
-    auto port = ParseInt32(std::string_view(text).substr(0, text.size() - 1));
-    const TKRBId* blocking = (port && TcpBrowser) ? TcpBrowser->FindUnitByPort(*port) : nullptr;
-    return "-" + (blocking ? blocking->UnitId : std::string("null")) + ";" + digit;
+    return ServiceMoveReply(result, TcpBrowser);
 }
 
 }  // namespace krb::server

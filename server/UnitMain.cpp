@@ -97,7 +97,7 @@ bool ServerCore::FormShow(const std::vector<std::string>& arguments) {
     }
     if (arguments.size() != 2) return false;
     LoadConfiguration(arguments[0]);
-    if (arguments[1] == "start" && State().StartCaption == "Start") BtnStartClick();
+    if (arguments[1] == "start" && !State().Running) BtnStartClick();
     return true;
 }
 
@@ -154,7 +154,7 @@ void ServerCore::BtnStartClick() {
                                    : "The TCP port \"" + text + "\" is not a number");
         return;
     }
-    if (State().StartCaption == "Start") {
+    if (!State().Running) {
         StartListener(*port);
     } else {
         StopListener();
@@ -185,7 +185,7 @@ void ServerCore::StartListener(int port) {
     asio::error_code error;
     const auto local = acceptor_->local_endpoint(error);
     UpdateState([&](TServerState& state) {
-        state.StartCaption = "Stop";
+        state.Running = true;
         state.Listening = true;
         state.Problem.clear();
         state.LocalPort = error ? -1 : local.port();
@@ -202,7 +202,7 @@ void ServerCore::StopListener() {
         acceptor_.reset();
     }
     UpdateState([](TServerState& state) {
-        state.StartCaption = "Start";
+        state.Running = false;
         state.Listening = false;
         state.LocalPort = -1;
     });
@@ -305,35 +305,37 @@ void ServerCore::LookUpRemoteHost(const std::shared_ptr<ClientConnection>& conne
 
 void ServerCore::LogConnect(const std::shared_ptr<ClientConnection>& connection) {
     connection->SetConnectLogged();
-    WriteLog("Connect", RemoteDetails(*connection));
-}
-
-std::string ServerCore::RemoteDetails(const ClientConnection& connection) {
-    return "RH=" + connection.RemoteHost() + ";RA=" + connection.RemoteAddress() +
-           ";RP=" + std::to_string(connection.RemotePort());
+    WriteLog("Connect", connection->RemoteDetails());
 }
 
 void ServerCore::ClientRead(const std::shared_ptr<ClientConnection>& connection,
                             const std::string& text) {
+    ReceiveText(connection, text);
+}
+
+void ServerCore::ReceiveText(const std::shared_ptr<ClientLink>& connection,
+                             const std::string& text) {
     if (text.find('\r') == std::string::npos) {
         connection->Send("E1\r\n");
         return;
     }
     try {
         DispatchCommand(connection, text);
+    } catch (const std::exception& error) {
+        WriteLog(ErrorEvent(error), connection->RemoteDetails());
     } catch (...) {
-        // A failed dispatch leaves the connection as it is; the client may get nothing.
+        WriteLog(ErrorEvent("unknown", ""), connection->RemoteDetails());
     }
 }
 
 void ServerCore::ClientError(const std::shared_ptr<ClientConnection>& connection, int code) {
     if (!connection->ConnectLogged()) LogConnect(connection);
-    WriteLog("Error=" + std::to_string(code), RemoteDetails(*connection));
+    WriteLog("Error=" + std::to_string(code), connection->RemoteDetails());
 }
 
 void ServerCore::ClientDisconnect(const std::shared_ptr<ClientConnection>& connection) {
     if (!connection->ConnectLogged()) LogConnect(connection);
-    WriteLog("Disconnect", RemoteDetails(*connection));
+    WriteLog("Disconnect", connection->RemoteDetails());
     for (auto it = serviceSockets_.begin(); it != serviceSockets_.end(); ++it) {
         if (*it == connection) {
             serviceSockets_.erase(it);

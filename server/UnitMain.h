@@ -5,6 +5,7 @@
 // shows the state it reports.
 #include <asio.hpp>
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <future>
 #include <list>
@@ -24,14 +25,18 @@ namespace krb::server {
 
 // What the main window shows.
 struct TServerState {
-    std::string ConfFile;               // EditConfFile
-    std::string Port;                   // EditPort
-    std::string StartCaption{"Start"};  // BtnStart: "Start" while stopped, "Stop" while running
-    bool Listening = false;
+    std::string ConfFile;  // EditConfFile
+    std::string Port;      // EditPort
+    // Started by the operator (or "start"); stays set through the window's close, which ends
+    // the program. BtnStart shows "Stop" while it is set.
+    bool Running = false;
+    bool Listening = false;  // the socket listens
     int LocalPort = -1;  // the port actually bound (the configured one, or the system's pick for 0)
     bool LogEnabled = false;
     std::string LogFileName;
     std::string Problem;  // on one line: why the configuration or the listener failed last
+
+    std::string StartCaption() const { return Running ? "Stop" : "Start"; }
 };
 
 // Where DispatchCommand sends a text, by its first characters.
@@ -54,6 +59,9 @@ std::optional<std::string> ViewRequestOf(std::string_view text);
 std::string LogTimeStamp(std::chrono::system_clock::time_point time);
 std::string FormatLogLine(std::chrono::system_clock::time_point time, const std::string& event,
                           const std::string& details);
+// The log event of an error: "Error=" + class name + ",Message=" + message.
+std::string ErrorEvent(const std::string& className, const std::string& message);
+std::string ErrorEvent(const std::exception& error);
 
 // An XML view as sent: the header (may be empty when the document carries its own) and the
 // document, sent one after the other.
@@ -68,7 +76,7 @@ enum class TSlotUpdate { ZPitch, Levels };
 using TPlateUpdater = std::function<int(TPlateUpdate form, const std::string& text)>;
 using TSlotUpdater = std::function<int(TSlotUpdate form, const std::string& text)>;
 using TServiceRegistration =
-    std::function<void(const std::shared_ptr<ClientConnection>& connection, const std::string&)>;
+    std::function<void(const std::shared_ptr<ClientLink>& connection, const std::string&)>;
 
 class ServerCore : private ConnectionEvents {
   public:
@@ -101,16 +109,15 @@ class ServerCore : private ConnectionEvents {
     void WriteLog(const std::string& event, const std::string& details);
 
     // --- protocol (on the loop) ---------------------------------------------------------------
-    void DispatchCommand(const std::shared_ptr<ClientConnection>& connection,
-                         const std::string& text);
-    void HandleGetRequest(const std::shared_ptr<ClientConnection>& connection,
-                          const std::string& text);
-    void SendView(const std::shared_ptr<ClientConnection>& connection, const std::string& text);
-    void HandleUpdatePlate(const std::shared_ptr<ClientConnection>& connection,
-                           const std::string& text);
-    void HandleUpdateSlot(const std::shared_ptr<ClientConnection>& connection,
-                          const std::string& text);
-    void RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+    // One read event's text: "E1" without a CR, else dispatched. A failing dispatch is
+    // logged and leaves the connection as it is.
+    void ReceiveText(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void DispatchCommand(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void HandleGetRequest(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void SendView(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void HandleUpdatePlate(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void HandleUpdateSlot(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                const std::string& text);
 
     // --- seams for the views, the plate and slot updates and the service notifications -----
@@ -120,7 +127,7 @@ class ServerCore : private ConnectionEvents {
     void SetServiceRegistration(TServiceRegistration handler) {
         serviceRegistration_ = std::move(handler);
     }
-    std::vector<std::shared_ptr<ClientConnection>>& ServiceSockets() { return serviceSockets_; }
+    std::vector<std::shared_ptr<ClientLink>>& ServiceSockets() { return serviceSockets_; }
     // Called on the loop after every change of the state (listener started or stopped,
     // configuration loaded).
     void AddStateObserver(std::function<void(const TServerState&)> observer);
@@ -151,8 +158,7 @@ class ServerCore : private ConnectionEvents {
     void OnAccepted(asio::ip::tcp::socket socket);
     void LookUpRemoteHost(const std::shared_ptr<ClientConnection>& connection);
     void LogConnect(const std::shared_ptr<ClientConnection>& connection);
-    static std::string RemoteDetails(const ClientConnection& connection);
-    void SendAndClose(const std::shared_ptr<ClientConnection>& connection, const std::string& text);
+    void SendAndClose(const std::shared_ptr<ClientLink>& connection, const std::string& text);
     void UpdateState(const std::function<void(TServerState&)>& change);
     void ReportProblem(const std::string& problem);
 
@@ -162,7 +168,7 @@ class ServerCore : private ConnectionEvents {
     TKRBManager manager_;
     std::optional<asio::ip::tcp::acceptor> acceptor_;
     std::list<std::shared_ptr<ClientConnection>> connections_;
-    std::vector<std::shared_ptr<ClientConnection>> serviceSockets_;
+    std::vector<std::shared_ptr<ClientLink>> serviceSockets_;
     std::vector<ViewRow> views_;
     TPlateUpdater plateUpdater_;
     TSlotUpdater slotUpdater_;

@@ -68,7 +68,7 @@ std::optional<std::string> ViewRequestOf(std::string_view text) {
     return std::string(path.substr(slash + 1));
 }
 
-void ServerCore::DispatchCommand(const std::shared_ptr<ClientConnection>& connection,
+void ServerCore::DispatchCommand(const std::shared_ptr<ClientLink>& connection,
                                  const std::string& text) {
     switch (SelectDispatchTarget(text)) {
         case TDispatchTarget::GetRequest:
@@ -94,7 +94,7 @@ void ServerCore::DispatchCommand(const std::shared_ptr<ClientConnection>& connec
     }
 }
 
-void ServerCore::HandleGetRequest(const std::shared_ptr<ClientConnection>& connection,
+void ServerCore::HandleGetRequest(const std::shared_ptr<ClientLink>& connection,
                                   const std::string& text) {
     if (auto view = ViewRequestOf(text)) SendView(connection, *view);
 }
@@ -103,8 +103,7 @@ void ServerCore::AddView(std::string name, TViewBuilder builder) {
     views_.push_back({std::move(name), std::move(builder)});
 }
 
-void ServerCore::SendView(const std::shared_ptr<ClientConnection>& connection,
-                          const std::string& text) {
+void ServerCore::SendView(const std::shared_ptr<ClientLink>& connection, const std::string& text) {
     for (const auto& view : views_) {
         if (!text.starts_with(view.Name)) continue;
         TViewReply reply = view.Builder(text);  // built whole before anything is sent
@@ -116,17 +115,18 @@ void ServerCore::SendView(const std::shared_ptr<ClientConnection>& connection,
     connection->WhenSent([this, connection] {
         auto pause =
             std::make_shared<asio::steady_timer>(loop_, platform::scaled(kViewClosePauseMs));
-        pause->async_wait([connection, pause](const asio::error_code&) { connection->Close(); });
+        pause->async_wait(
+            [connection, pause](const asio::error_code&) { connection->Close(false); });
     });
 }
 
-void ServerCore::SendAndClose(const std::shared_ptr<ClientConnection>& connection,
+void ServerCore::SendAndClose(const std::shared_ptr<ClientLink>& connection,
                               const std::string& text) {
     connection->Send(text);
-    connection->Close();
+    connection->Close(false);
 }
 
-void ServerCore::HandleUpdatePlate(const std::shared_ptr<ClientConnection>& connection,
+void ServerCore::HandleUpdatePlate(const std::shared_ptr<ClientLink>& connection,
                                    const std::string& text) {
     auto apply = [&](TPlateUpdate form) {
         return plateUpdater_ ? plateUpdater_(form, text) : kUpdateNotApplied;
@@ -142,7 +142,7 @@ void ServerCore::HandleUpdatePlate(const std::shared_ptr<ClientConnection>& conn
     SendAndClose(connection, std::to_string(result) + "\r\n");
 }
 
-void ServerCore::HandleUpdateSlot(const std::shared_ptr<ClientConnection>& connection,
+void ServerCore::HandleUpdateSlot(const std::shared_ptr<ClientLink>& connection,
                                   const std::string& text) {
     int result = 0;
     for (const auto& form : kSlotForms) {
@@ -156,7 +156,7 @@ void ServerCore::HandleUpdateSlot(const std::shared_ptr<ClientConnection>& conne
 
 // The registration itself (snapshot and notifications) is installed by the service notifier;
 // until then a registration is ignored and the connection stays open.
-void ServerCore::RegisterServiceSocket(const std::shared_ptr<ClientConnection>& connection,
+void ServerCore::RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                        const std::string& text) {
     if (serviceRegistration_) serviceRegistration_(connection, text);
 }

@@ -1,8 +1,12 @@
 // The log file: one line per event, appended in place (same content as rewriting the whole
 // file with the new line at its end).
+#include <cxxabi.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <typeinfo>
 
 #include "UnitMain.h"
 #include "web/DashboardFeed.h"
@@ -40,6 +44,19 @@ std::string LogTimeStamp(std::chrono::system_clock::time_point time) {
 std::string FormatLogLine(std::chrono::system_clock::time_point time, const std::string& event,
                           const std::string& details) {
     return LogTimeStamp(time) + ";" + event + ";" + details;
+}
+
+std::string ErrorEvent(const std::string& className, const std::string& message) {
+    return "Error=" + className + ",Message=" + message;
+}
+
+std::string ErrorEvent(const std::exception& error) {
+    const char* mangled = typeid(error).name();
+    int status = 0;
+    char* readable = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    const std::string className = status == 0 && readable ? readable : mangled;
+    std::free(readable);
+    return ErrorEvent(className, error.what());
 }
 
 void ServerCore::WriteLog(const std::string& event, const std::string& details) {

@@ -176,7 +176,7 @@ void TfrmMain::FormShow(const std::vector<std::string>& arguments) {
 void TfrmMain::ShowState(const TServerState& state) {
     editConfFile_->setText(FromLocal(state.ConfFile));
     editPort_->setText(FromLocal(state.Port));
-    btnStart_->setText(FromLocal(state.StartCaption));
+    btnStart_->setText(FromLocal(state.StartCaption()));
     emit StateShown();
 }
 

@@ -56,7 +56,7 @@ std::int32_t TKRBModifyPlate::Update(ContentsField field, const std::string& tex
     if (unit == nullptr) return kFailed;
     if (unit->ContentsFile.empty() || !IsExistingFile(unit->ContentsFile)) return kNoContentsFile;
 
-    std::lock_guard lock(unit->ContentsLock);
+    const auto held = unit->Hold(TKRBId::ContentsLock);
     auto lines = LoadTextLines(unit->ContentsFile);
     if (!lines) return kFailed;
     if (!edit->KeepsField) {

@@ -136,7 +136,7 @@ std::int32_t ResizeContentsFile(TKRBId& unit, const TKRBCassette& cassette) {
     if (unit.ContentsFile.empty() || !IsExistingFile(unit.ContentsFile)) {
         return TKRBModifySlot::kNoContentsFile;
     }
-    std::lock_guard lock(unit.ContentsLock);
+    const auto held = unit.Hold(TKRBId::ContentsLock);
     auto lines = LoadTextLines(unit.ContentsFile);
     if (!lines) return TKRBModifySlot::kContentsFileFailed;
     const TKRBSector* sector = unit.FindSectorOfCassette(cassette.Number);

@@ -1,6 +1,7 @@
 #pragma once
 // The flat list of every unit of the lab, in load order, for lookups by UnitId and by
-// controller port. The command routing of the front end lives beside it.
+// controller port, and the translation between the two that the service move needs. The
+// command routing of the front end lives beside it.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,10 +13,6 @@ namespace krb::server {
 class ClientLink;
 class TKRBId;
 
-// The unit ID of a unit command: between the first "(" and the first "," when the text has a
-// ",", else between the first "(" and the first ")".
-std::string UnitIdOfCommand(std::string_view text);
-
 class TKRBTCPBrowser {
   public:
     void AddUnit(TKRBId* unit);
@@ -26,11 +23,19 @@ class TKRBTCPBrowser {
     // Front end (UnitTCPKRBBrowser_Route.cpp, on the event loop): "E2" for an unknown unit,
     // else one command thread for the unit ("E3" when it cannot be started).
     void RouteCommand(const std::shared_ptr<ClientLink>& connection, const std::string& text);
-    // The service move names units by UnitId; the library wants controller ports.
+    // The text as the unit's command thread gets it: a service move rewritten, else unchanged.
+    std::string CommandForUnit(const std::string& text) const;
+    // The service move names units by UnitId; the library wants controller ports. Fields 1
+    // and 7 become ports ("0" for an unknown ID); the result has no CR.
     std::string RewriteServiceMove(std::string_view text) const;
 
   private:
     std::vector<TKRBId*> units_;
 };
+
+// The service move's reply, back from controller ports to unit IDs: "1"; "-1" for 0; "-n" for
+// another one-digit result; else "-" + the UnitId on the port that the result names without
+// its last digit ("null" when none) + ";" + that digit.
+std::string ServiceMoveReply(std::int32_t result, const TKRBTCPBrowser* browser);
 
 }  // namespace krb::server

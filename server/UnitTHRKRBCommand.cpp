@@ -4,7 +4,6 @@
 
 #include "ClientLink.h"
 #include "CommandWorkers.h"
-#include "TextNumbers.h"
 #include "web/CommandMetrics.h"
 
 namespace krb::server {
@@ -24,55 +23,6 @@ void CommandEnded() {
 bool StartThread(std::function<void()> body) { return UnitCommandWorkers().Run(std::move(body)); }
 
 }  // namespace
-
-// --- fields ---------------------------------------------------------------------------------
-
-std::string_view TCommandFields::ArgumentList(std::string_view command) {
-    const auto open = command.find('(');
-    const std::size_t start = open == std::string_view::npos ? 0 : open + 1;
-    const auto close = command.find(')');
-    if (close == std::string_view::npos || close < start) return {};
-    return command.substr(start, close - start);
-}
-
-TCommandFields::TCommandFields(std::string_view command, std::span<const FieldKind> shape)
-    : fields_(shape.size()), integers_(shape.size()) {
-    const std::string_view list = ArgumentList(command);
-    const auto afterId = list.find(',');
-    bool moreFields = afterId != std::string_view::npos;
-    std::string_view rest = moreFields ? list.substr(afterId + 1) : std::string_view();
-    for (std::size_t i = 0; i < shape.size() && moreFields; ++i) {
-        const auto comma = rest.find(',');
-        if (i + 1 == shape.size() || comma == std::string_view::npos) {
-            fields_[i] = std::string(rest);
-            moreFields = false;
-        } else {
-            fields_[i] = std::string(rest.substr(0, comma));
-            rest = rest.substr(comma + 1);
-        }
-    }
-    for (std::size_t i = 0; i < shape.size(); ++i) {
-        if (shape[i] != FieldKind::Integer) continue;
-        if (fields_[i]) integers_[i] = ParseInt32(*fields_[i]);
-        if (!integers_[i]) {
-            throw TCommandArgumentError("field " + std::to_string(i + 1) + " is not an integer");
-        }
-    }
-}
-
-std::int32_t TCommandFields::Integer(std::size_t index) const {
-    if (index >= integers_.size() || !integers_[index]) {
-        throw TCommandArgumentError("no integer field " + std::to_string(index + 1));
-    }
-    return *integers_[index];
-}
-
-const std::string& TCommandFields::Text(std::size_t index) const {
-    static const std::string kMissing;
-    return index < fields_.size() && fields_[index] ? *fields_[index] : kMissing;
-}
-
-bool TCommandFields::Flag(std::size_t index) const { return Text(index) == "1"; }
 
 // --- table lookup ---------------------------------------------------------------------------
 

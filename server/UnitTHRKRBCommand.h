@@ -3,48 +3,18 @@
 // command name against the unit command table, reads the row's arguments, runs the unit operation
 // and posts one reply line to the client connection (dropped when the connection has gone).
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "CommandSyntax.h"
 
 namespace krb::server {
 
 class ClientLink;
 class TKRBId;
-
-// A unit command that cannot run as given (a missing or non-numeric integer field); its
-// reply is "E3".
-class TCommandArgumentError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
-enum class FieldKind { Integer, Text, Flag };
-
-// The fields of a unit command after its unit ID. The argument list is the text between the
-// first "(" and the first ")"; field 0, the unit ID, ends at the first ",". A row reading n
-// fields splits them off one by one at the next ","; the last one is all that remains after
-// the comma before it, commas included.
-class TCommandFields {
-  public:
-    TCommandFields(std::string_view command, std::span<const FieldKind> shape);
-
-    std::int32_t Integer(std::size_t index) const;  // throws TCommandArgumentError
-    const std::string& Text(std::size_t index) const;
-    bool Flag(std::size_t index) const;  // on only for exactly "1"
-
-    static std::string_view ArgumentList(std::string_view command);
-
-  private:
-    std::vector<std::optional<std::string>> fields_;
-    std::vector<std::optional<std::int32_t>> integers_;
-};
 
 // One row of the unit command table.
 struct TUnitCommandRow {

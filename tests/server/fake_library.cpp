@@ -35,6 +35,10 @@ bool HeldElsewhere(Mutex& mutex) {
 bool BindingLockHeld(int port) { return HeldElsewhere(BindingLock(port)); }
 bool IsHeld(std::recursive_mutex& mutex) { return HeldElsewhere(mutex); }
 
+bool IsHeld(TKRBId& unit, TKRBId::UnitLock lock) {
+    return !std::async(std::launch::async, [&] { return unit.TryHold(lock).owns_lock(); }).get();
+}
+
 FakeLibrary& Fake() {
     static FakeLibrary fake;
     return fake;

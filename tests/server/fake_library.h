@@ -11,6 +11,7 @@
 
 #include "UnitDLLClass.h"
 #include "support/temp_dir.h"
+#include "UnitId.h"
 
 namespace krb::server::testing {
 
@@ -50,6 +51,8 @@ const KRBExports& FakeExports();
 // True when another thread cannot take the lock right now.
 bool BindingLockHeld(int port);
 bool IsHeld(std::recursive_mutex& mutex);
+// Whether another thread than the caller holds one of the unit's locks.
+bool IsHeld(TKRBId& unit, TKRBId::UnitLock lock);
 
 // A fresh folder under the test temp folder, removed by the destructor.
 class TempFolder : public test_support::TempDir {

@@ -45,7 +45,7 @@ TEST_F(ContentsUpkeepTest, ClearHistoryRebuildsEveryLocation) {
               "5,2,2,,,Location 5,Top,,,\r\n"
               "6,3,1,,,Location 6,,,,\r\n"
               "7,3,2,,,Location 7,,,,\r\n");
-    EXPECT_FALSE(IsHeld(unit.ContentsLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::ContentsLock));
 }
 
 TEST_F(ContentsUpkeepTest, ClearHistoryFailsWithoutAWritableFile) {
@@ -138,7 +138,7 @@ TEST_F(ContentsUpkeepTest, UnreadableContentsKeepsTheInventoryAndReleasesLocks) 
     auto file = Inventory("<null>,,,1,1,S,U,1,1,0\r\n");
     EXPECT_THROW(unit.MergeInventory(file, true), TContentsFileError);
     EXPECT_TRUE(fs::exists(file));
-    EXPECT_FALSE(IsHeld(unit.ContentsLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::ContentsLock));
 }
 
 class InventoryExportTest : public ContentsUpkeepTest {
@@ -181,7 +181,7 @@ TEST_F(InventoryExportTest, WaitsForTheScanThenMerges) {
     EXPECT_TRUE(name.substr(11).starts_with("_4_")) << name;
     EXPECT_FALSE(fs::exists(scanFile));
     EXPECT_EQ(SplitContentsLine(Contents()[4])[kPresentField], "1");
-    EXPECT_FALSE(IsHeld(unit.OperationLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::OperationLock));
 }
 
 TEST_F(InventoryExportTest, ReportsTheStartResultOrTheUnitError) {
@@ -208,7 +208,7 @@ TEST_F(InventoryExportTest, FailedMergeReleasesTheOperationLock) {
     Fake().Reply("KRBIsOperationRunning", {"0"});
     fs::remove(unit.ContentsFile);
     EXPECT_THROW(unit.InventoryPlateExport(true, true), TContentsFileError);
-    EXPECT_FALSE(IsHeld(unit.OperationLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::OperationLock));
     EXPECT_TRUE(fs::exists(scanFile));
 }
 

@@ -33,8 +33,8 @@ TEST(RealLibrary, UnregisteredUnitGivesFailureValuesAndReleasesLocks) {
     EXPECT_EQ(unit.IsOperationRunning(), "-1");
     EXPECT_EQ(unit.GetSysStatus2(), "-1");
     EXPECT_EQ(unit.Swap(), "-1");
-    EXPECT_FALSE(IsHeld(unit.OperationLock));
-    EXPECT_FALSE(IsHeld(unit.DeviceLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::OperationLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::DeviceLock));
     EXPECT_FALSE(BindingLockHeld(250));
     ::unsetenv("KRB_PORT_DIR");
 }

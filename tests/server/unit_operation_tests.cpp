@@ -97,7 +97,7 @@ TEST_F(UnitOperationTest, ActivationCodes) {
         EXPECT_FALSE(unit.Activated);
         EXPECT_TRUE(unit.Error);
         EXPECT_FALSE(unit.BCRInit);
-        EXPECT_FALSE(IsHeld(unit.OperationLock));
+        EXPECT_FALSE(IsHeld(unit, TKRBId::OperationLock));
     }
 }
 
@@ -132,11 +132,11 @@ TEST_F(UnitOperationTest, FirmwareDecidesNewFirmware) {
 TEST_F(UnitOperationTest, OperationLockIsHeldDuringActivation) {
     bool heldDuringConnect = false;
     Fake().OnCall([&](const RecordedCall& call) {
-        if (call.name == "KRBConnect") heldDuringConnect = IsHeld(unit.OperationLock);
+        if (call.name == "KRBConnect") heldDuringConnect = IsHeld(unit, TKRBId::OperationLock);
     });
     unit.ActivateUnit();
     EXPECT_TRUE(heldDuringConnect);
-    EXPECT_FALSE(IsHeld(unit.OperationLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::OperationLock));
 }
 
 TEST_F(UnitOperationTest, RelayStatusAndDecodeBitText) {
@@ -148,7 +148,7 @@ TEST_F(UnitOperationTest, RelayStatusAndDecodeBitText) {
     unit.Compatibility = true;
     Fake().Reply("KRB2GetSysStatus", {"007"});
     EXPECT_EQ(unit.GetSysStatus2(), "7");
-    EXPECT_FALSE(IsHeld(unit.DeviceLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::DeviceLock));
 
     EXPECT_EQ(DecodeBitText("10100101"), 165u);
     EXPECT_EQ(DecodeBitText("101b"), 5u);
@@ -193,7 +193,7 @@ TEST_F(UnitOperationTest, SecondServiceMoveIsRefusedAtOnce) {
 // Two moves that both wait for the unit (another operation holds it) must not both run.
 TEST_F(UnitOperationTest, ServiceMoveClaimsTheUnitBeforeWaitingForIt) {
     Fake().Reply("KRB2ServiceMovePlate", {"1"});
-    std::unique_lock operation(unit.OperationLock);
+    auto operation = unit.Hold(TKRBId::OperationLock);
     std::thread first([&] { EXPECT_EQ(unit.ServiceMovePlate2({}), "1"); });
     const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!unit.MoveBusy && std::chrono::steady_clock::now() < guard) std::this_thread::yield();
@@ -211,8 +211,8 @@ TEST_F(UnitOperationTest, DeviceCallsHoldTheDeviceLockThenTheBindingLock) {
     bool deviceHeld = false;
     bool operationHeld = true;
     Fake().OnCall([&](const RecordedCall& call) {
-        deviceHeld = IsHeld(unit.DeviceLock);
-        operationHeld = IsHeld(unit.OperationLock);
+        deviceHeld = IsHeld(unit, TKRBId::DeviceLock);
+        operationHeld = IsHeld(unit, TKRBId::OperationLock);
         EXPECT_TRUE(call.bindingLockHeld);
     });
     Fake().Reply("KRBReadReadyFlag", {"1"});
@@ -222,7 +222,7 @@ TEST_F(UnitOperationTest, DeviceCallsHoldTheDeviceLockThenTheBindingLock) {
     Fake().Reply("KRBReadUserDoorFlag", {"1"});
     EXPECT_EQ(unit.ReadUserDoorFlag(), "1");
     EXPECT_FALSE(deviceHeld);
-    EXPECT_FALSE(IsHeld(unit.DeviceLock));
+    EXPECT_FALSE(IsHeld(unit, TKRBId::DeviceLock));
 }
 
 TEST_F(UnitOperationTest, DeactivateResetAndAccessCommands) {
@@ -252,8 +252,8 @@ TEST_F(UnitOperationTest, UnboundLibraryAnswersFailureValues) {
     EXPECT_EQ(lonely.GetSysStatus2(), "-1");
     EXPECT_EQ(lonely.Swap(), "-1");
     EXPECT_EQ(lonely.ServiceMovePlate2({}), "-1");
-    EXPECT_FALSE(IsHeld(lonely.OperationLock));
-    EXPECT_FALSE(IsHeld(lonely.DeviceLock));
+    EXPECT_FALSE(IsHeld(lonely, TKRBId::OperationLock));
+    EXPECT_FALSE(IsHeld(lonely, TKRBId::DeviceLock));
 }
 
 }  // namespace

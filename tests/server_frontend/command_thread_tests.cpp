@@ -1,9 +1,7 @@
 // The unit command table, argument splitting and routing, against a stand-in library.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 
 #include "ClientLink.h"
@@ -12,42 +10,15 @@
 #include "UnitTCPKRBBrowser.h"
 #include "UnitTHRKRBCommand.h"
 #include "fake_library.h"
+#include "recording_link.h"
 
 namespace krb::server {
 namespace {
 
 using testing::Fake;
 using testing::FakeExports;
+using testing::RecordingLink;
 namespace fs = std::filesystem;
-
-// Records what the routing sends at once and the replies the command threads post.
-class RecordingLink : public ClientLink {
-  public:
-    void Send(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        sent_.push_back(text);
-    }
-    void PostReply(std::string text) override {
-        std::lock_guard lock(mutex_);
-        replies_.push_back(std::move(text));
-        posted_.notify_all();
-    }
-    std::vector<std::string> Sent() {
-        std::lock_guard lock(mutex_);
-        return sent_;
-    }
-    std::string WaitForReply() {
-        std::unique_lock lock(mutex_);
-        posted_.wait(lock, [&] { return !replies_.empty(); });
-        return replies_.front();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::vector<std::string> sent_;
-    std::vector<std::string> replies_;
-};
 
 class UnitCommandTest : public ::testing::Test {
   protected:
@@ -79,10 +50,10 @@ TEST(CommandFieldsTest, SplitsFieldsAfterTheUnitIdAndTheLastTakesTheRest) {
 }
 
 TEST(CommandFieldsTest, ArgumentListEndsAtTheFirstClosingParenthesis) {
-    EXPECT_EQ(TCommandFields::ArgumentList("KRB2X(U,a)b)\r"), "U,a");
-    EXPECT_EQ(TCommandFields::ArgumentList("KRB2X(U,a\r"), "");   // no ")"
-    EXPECT_EQ(TCommandFields::ArgumentList("KRB2X)U,a(\r"), "");  // ")" before "("
-    EXPECT_EQ(TCommandFields::ArgumentList("U,a)\r"), "U,a");     // no "(": from the start
+    EXPECT_EQ(ArgumentList("KRB2X(U,a)b)\r"), "U,a");
+    EXPECT_EQ(ArgumentList("KRB2X(U,a\r"), "");   // no ")"
+    EXPECT_EQ(ArgumentList("KRB2X)U,a(\r"), "");  // ")" before "("
+    EXPECT_EQ(ArgumentList("U,a)\r"), "U,a");     // no "(": from the start
 }
 
 TEST(CommandFieldsTest, MissingOrMalformedIntegersAreRefused) {

@@ -194,7 +194,7 @@ TEST_F(ServerEndToEndTest, StoppingClosesEveryClientBeforeLoggingStop) {
     TestClient second(server_.Port());
     WaitForLogLines(lab_.LogPath(), 3);
     server_.Core().Invoke([&] { server_.Core().BtnStartClick(); });
-    EXPECT_EQ(server_.Core().State().StartCaption, "Start");
+    EXPECT_EQ(server_.Core().State().StartCaption(), "Start");
     EXPECT_TRUE(first.ClosedByServer());
     EXPECT_TRUE(second.ClosedByServer());
     const auto lines = readLines(lab_.LogPath());
@@ -266,7 +266,7 @@ TEST_F(ServerLifecycleTest, StartDoesNothingWithoutANumericPort) {
         core.LoadConfiguration(config);
         core.BtnStartClick();
     });
-    EXPECT_EQ(core.State().StartCaption, "Start");
+    EXPECT_EQ(core.State().StartCaption(), "Start");
     EXPECT_FALSE(core.State().Listening);
     EXPECT_TRUE(core.State().LogEnabled);
 }

@@ -286,6 +286,21 @@ TEST_F(ServiceNotificationTest, SnapshotListsEveryUnitInOrderAndChangesNoFlag) {
     }
 }
 
+TEST_F(ServiceNotificationTest, ASnapshotThatRaisesIsLoggedAndSendsWhatWasGathered) {
+    Answers(2, [](UnitAnswers& a) { a.Throws = true; });
+    Listener listener(Port());
+    listener.Send("KRBServiceSocket\r\n");
+    EXPECT_EQ(listener.Lines(2), (std::vector<std::string>{Line("I_DeviceNotBisy(U1)"),
+                                                           Line("I_DeviceDeactivated(U1)")}));
+    EXPECT_EQ(Entries(), 1u);
+    // The connect line may follow it: it waits for the reverse lookup.
+    const auto log = Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find(";Error=std::runtime_error,Message=controller gone;RH=") !=
+               std::string::npos;
+    }));
+}
+
 TEST_F(ServiceNotificationTest, OtherServiceTextsAreIgnored) {
     Listener listener(Port());
     for (const char* text : {"KRBServiceSocke\r\n", "KRBService\r\n", "KRBServicesocket\r\n"}) {
