@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ReplyForm.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 
@@ -14,6 +15,24 @@ using platform::sleepMs;
 namespace {
 constexpr std::size_t kReplyBufferSize = 32;
 constexpr int kReplyReadMs = 55;
+constexpr int kMaxDrainReads = 20;
+
+// Reads until one read window passes without a byte (bounded: a babbling line ends it too).
+void drainUntilQuiet(platform::SerialPort& port) {
+    char buffer[kReplyBufferSize];
+    for (int read = 0; read < kMaxDrainReads; ++read)
+        if (port.read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs)) <= 0) return;
+}
+
+// A reply that cannot belong to the command is a late or doubled one: it is dropped with
+// whatever follows it, and the exchange goes on as if nothing had come.
+std::string withoutStrayReply(platform::SerialPort& port, const std::string& command,
+                              std::string reply) {
+    if (reply.empty() || replyFitsCommand(command, reply)) return reply;
+    drainUntilQuiet(port);
+    return "";
+}
+
 }  // namespace
 
 TKRB_Class::~TKRB_Class() = default;
@@ -73,16 +92,16 @@ std::string TKRB_Class::Exchange(const std::string& command) {
     if (PortHandle) {
         SendLine(command);
         sleepMs(60);
-        reply = ReadReply();
+        reply = withoutStrayReply(*PortHandle, command, ReadReply());
         if (reply.empty()) {
             sleepMs(30);
-            reply = ReadReply();
+            reply = withoutStrayReply(*PortHandle, command, ReadReply());
         }
         if (reply.empty()) {
             sleepMs(250);
             SendLine(command);
             sleepMs(250);
-            reply = ReadReply();
+            reply = withoutStrayReply(*PortHandle, command, ReadReply());
         }
     }
     ExchangeReply = reply;

@@ -1,52 +1,74 @@
 #include "ReplyForm.h"
 
-#include <algorithm>
 #include <cctype>
+#include <optional>
+#include <vector>
 
 namespace krb {
 namespace {
 
-enum class Expected { Acknowledgement, RelayState, Word, LinkOpened, LinkClosed, Anything };
+enum class Form { Acknowledgement, LinkOpened, LinkClosed, RelayState, Word };
+
+bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
 bool isDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [](unsigned char c) { return std::isdigit(c) != 0; });
+    if (text.empty()) return false;
+    for (char c : text)
+        if (!isDigit(c)) return false;
+    return true;
 }
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-Expected expectedFor(std::string_view command) {
-    if (command == "CR") return Expected::LinkOpened;
-    if (command == "CQ") return Expected::LinkClosed;
-    if (startsWith(command, "ST ") || startsWith(command, "RS ")) return Expected::Acknowledgement;
-    if (startsWith(command, "WR DM")) return Expected::Acknowledgement;
-    if (startsWith(command, "RD DM") || startsWith(command, "RD T")) return Expected::Word;
-    if (startsWith(command, "RD ") && isDigits(command.substr(3))) return Expected::RelayState;
-    return Expected::Anything;
+// The form the controller answers a command with; nullopt where it is not judged.
+std::optional<Form> expectedFor(std::string_view command) {
+    if (command == "CR") return Form::LinkOpened;
+    if (command == "CQ") return Form::LinkClosed;
+    if (startsWith(command, "ST ") || startsWith(command, "RS ")) return Form::Acknowledgement;
+    if (startsWith(command, "WR DM")) return Form::Acknowledgement;
+    if (startsWith(command, "RD DM") || startsWith(command, "RD T")) return Form::Word;
+    if (startsWith(command, "RD ") && isDigits(command.substr(3))) return Form::RelayState;
+    return std::nullopt;
 }
 
-bool isLinkWord(std::string_view reply) { return reply == "CC" || reply == "CF"; }
+// The reply as a sequence of known forms ("OK1" is an "OK" and a relay state read at once);
+// nullopt when it holds anything else (an error word, a barcode, line noise).
+std::optional<std::vector<Form>> formsOf(std::string_view reply) {
+    std::vector<Form> forms;
+    while (!reply.empty()) {
+        if (startsWith(reply, "OK")) {
+            forms.push_back(Form::Acknowledgement);
+            reply.remove_prefix(2);
+        } else if (startsWith(reply, "CC")) {
+            forms.push_back(Form::LinkOpened);
+            reply.remove_prefix(2);
+        } else if (startsWith(reply, "CF")) {
+            forms.push_back(Form::LinkClosed);
+            reply.remove_prefix(2);
+        } else if (isDigit(reply.front())) {
+            std::size_t digits = 1;
+            while (digits < reply.size() && isDigit(reply[digits])) ++digits;
+            // A relay state is one digit, a word five; more digits are several replies.
+            forms.push_back(digits == 1 ? Form::RelayState : Form::Word);
+            if (digits > 5) forms.push_back(Form::Word);
+            reply.remove_prefix(digits);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return forms;
+}
 
 }  // namespace
 
 bool replyFitsCommand(std::string_view command, std::string_view reply) {
-    switch (expectedFor(command)) {
-        case Expected::Acknowledgement:
-            // A relayed barcode may follow the "OK" in the same read.
-            return !isDigits(reply) && !isLinkWord(reply);
-        case Expected::RelayState:
-            return !(isDigits(reply) && reply.size() > 1) && reply != "OK" && !isLinkWord(reply);
-        case Expected::Word:
-            return !(isDigits(reply) && reply.size() == 1) && reply != "OK" && !isLinkWord(reply);
-        case Expected::LinkOpened:
-        case Expected::LinkClosed:
-            return !isDigits(reply) && reply != "OK";
-        case Expected::Anything:
-            return true;
-    }
-    return true;
+    const auto expected = expectedFor(command);
+    if (!expected || reply.empty()) return true;
+    const auto forms = formsOf(reply);
+    if (!forms) return true;
+    return forms->size() == 1 && forms->front() == *expected;
 }
 
 }  // namespace krb
