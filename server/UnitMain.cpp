@@ -2,6 +2,7 @@
 #include "UnitMain.h"
 
 #include "ConfigPath.h"
+#include "ContentsLeftovers.h"
 #include "ServiceNotifier.h"
 #include "TextNumbers.h"
 #include "UnitMain_Views.h"
@@ -132,6 +133,9 @@ void ServerCore::ApplyConfiguration(const std::string& path) {
         if (state.LogEnabled) state.LogFileName = ResolveConfigPath(logFile, FolderOf(path));
     });
     manager_.LoadSystems(path);
+    TidyContentsFolders(
+        manager_.Lab(),
+        [this](const std::string& event, const std::string& details) { WriteLog(event, details); });
 }
 
 void ServerCore::ReportProblem(const std::string& problem) {
