@@ -3,6 +3,7 @@
 
 #include "ConfigPath.h"
 #include "ContentsLeftovers.h"
+#include "FailureLog.h"
 #include "ServiceNotifier.h"
 #include "TextNumbers.h"
 #include "UnitMain_Views.h"
@@ -38,12 +39,16 @@ ServerCore::ServerCore(const KRBExports& exports)
     platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
         WriteLog(caption, OnOneLine(text));
     });
+    SetResourceFailureSink([this](const std::string& where, const std::string& what) {
+        WriteLog("Resource failure", where + ": " + what);
+    });
     InstallUpdateCommands(*this);
     InstallViews(*this);
     InstallServiceNotifier(*this);
 }
 
 ServerCore::~ServerCore() {
+    SetResourceFailureSink({});
     platform::setOperatorMessageSink({});
     loop_.stop();
     // Command threads use the model and post to the loop: both must outlive them.
@@ -54,7 +59,19 @@ ServerCore::~ServerCore() {
 
 // --- event loop --------------------------------------------------------------------------------
 
-void ServerCore::Run() { loop_.run(); }
+// A handler that runs out of memory or threads ends only its own work; the loop goes on.
+void ServerCore::Run() {
+    while (true) {
+        try {
+            loop_.run();
+            return;
+        } catch (const std::bad_alloc& failure) {
+            LogResourceFailure("event loop", failure);
+        } catch (const std::system_error& failure) {
+            LogResourceFailure("event loop", failure);
+        }
+    }
+}
 
 void ServerCore::Quit() {
     asio::post(loop_, [this] {
@@ -260,12 +277,19 @@ void ServerCore::Accept() {
     });
 }
 
+// Without memory for the connection the socket is closed at once (it goes out of scope).
 void ServerCore::OnAccepted(asio::ip::tcp::socket socket) {
-    ConnectionEvents& events = *this;
-    auto connection = std::make_shared<ClientConnection>(std::move(socket), events);
-    connections_.push_back(connection);
-    LookUpRemoteHost(connection);
-    connection->Start();
+    try {
+        ConnectionEvents& events = *this;
+        auto connection = std::make_shared<ClientConnection>(std::move(socket), events);
+        connections_.push_back(connection);
+        LookUpRemoteHost(connection);
+        connection->Start();
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("accept", failure);
+    } catch (const std::system_error& failure) {
+        LogResourceFailure("accept", failure);
+    }
 }
 
 // --- client events -----------------------------------------------------------------------------
@@ -323,6 +347,12 @@ void ServerCore::ClientRead(const std::shared_ptr<ClientConnection>& connection,
     }
     try {
         DispatchCommand(connection, text);
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command", failure);
+        connection->Close(true);
+    } catch (const std::system_error& failure) {
+        LogResourceFailure("command", failure);
+        connection->Close(true);
     } catch (...) {
         // A failed dispatch leaves the connection as it is; the client may get nothing.
     }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "ClientLink.h"
+#include "FailureLog.h"
 #include "TextNumbers.h"
 
 namespace krb::server {
@@ -113,8 +114,14 @@ TTHRUnitCommand::TTHRUnitCommand(TKRBId& unit, std::string command,
 
 bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
                              std::shared_ptr<ClientLink> connection) {
-    auto thread = std::shared_ptr<TTHRUnitCommand>(
-        new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
+    std::shared_ptr<TTHRUnitCommand> thread;
+    try {
+        thread = std::shared_ptr<TTHRUnitCommand>(
+            new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command thread", failure);
+        return false;
+    }
     auto& running = Running();
     {
         std::lock_guard lock(running.mutex);
@@ -123,7 +130,8 @@ bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
     try {
         StartThread([thread] { thread->Execute(); });
         return true;
-    } catch (const std::system_error&) {
+    } catch (const std::exception& failure) {  // no thread (system_error) or no memory
+        LogResourceFailure("command thread", failure);
         std::lock_guard lock(running.mutex);
         --running.count;
         running.ended.notify_all();
@@ -137,14 +145,27 @@ std::string TTHRUnitCommand::Reply(TKRBId& unit, const std::string& command) {
     try {
         const TCommandFields fields(command, row->Shape);
         return row->Run(unit, fields);
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command", failure);
+        return "E3";
     } catch (...) {
         return "E3";
     }
 }
 
+// Nothing may escape a thread body: out of memory the command answers "E3", and when even
+// that cannot be posted the client gets nothing, but the server goes on.
 void TTHRUnitCommand::Execute() {
-    std::string reply = Reply(unit_, command_) + "\r\n";
-    if (connection_) connection_->PostReply(std::move(reply));
+    try {
+        std::string reply = Reply(unit_, command_) + "\r\n";
+        if (connection_) connection_->PostReply(std::move(reply));
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command thread", failure);
+        try {
+            if (connection_) connection_->PostReply("E3\r\n");
+        } catch (const std::bad_alloc&) {  // already logged; the client gets nothing
+        }
+    }
     connection_.reset();
     auto& running = Running();
     std::lock_guard lock(running.mutex);
