@@ -1,6 +1,8 @@
 // Program lifecycle, configuration, the listener and its client connections.
 #include "UnitMain.h"
 
+#include <thread>
+
 #include "ConfigPath.h"
 #include "ContentsLeftovers.h"
 #include "FailureLog.h"
@@ -16,6 +18,7 @@ namespace {
 
 constexpr auto kHostLookupLimit = std::chrono::seconds(2);
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+constexpr int kAcceptRearmAttempts = 50;
 
 // Message texts break their lines with CR; a log line must stay one line.
 std::string OnOneLine(const std::string& text) {
@@ -69,6 +72,21 @@ void ServerCore::Run() {
             LogResourceFailure("event loop", failure);
         } catch (const std::system_error& failure) {
             LogResourceFailure("event loop", failure);
+        }
+        KeepAccepting();
+    }
+}
+
+// A failed handler may have been the accept handler, whose next accept then never started:
+// the listener would hold its port and take no one. Memory comes back as command threads end.
+void ServerCore::KeepAccepting() {
+    for (int attempt = 0; attempt < kAcceptRearmAttempts && acceptor_ && !acceptPending_;
+         ++attempt) {
+        try {
+            Accept();
+        } catch (const std::exception& failure) {
+            LogResourceFailure("accept", failure);
+            std::this_thread::sleep_for(kAcceptRetryPause);
         }
     }
 }
@@ -263,6 +281,7 @@ std::string ServerCore::LocalDetails() const {
 
 void ServerCore::Accept() {
     acceptor_->async_accept([this](const asio::error_code& error, asio::ip::tcp::socket socket) {
+        acceptPending_ = false;
         if (!acceptor_ || error == asio::error::operation_aborted) return;
         if (!error) {
             OnAccepted(std::move(socket));
@@ -272,9 +291,12 @@ void ServerCore::Accept() {
         // Out of descriptors and the like: try again shortly instead of spinning.
         auto pause = std::make_shared<asio::steady_timer>(loop_, kAcceptRetryPause);
         pause->async_wait([this, pause](const asio::error_code&) {
+            acceptPending_ = false;
             if (acceptor_) Accept();
         });
+        acceptPending_ = true;  // the pause stands for the next accept
     });
+    acceptPending_ = true;
 }
 
 // Without memory for the connection the socket is closed at once (it goes out of scope).
