@@ -1,6 +1,8 @@
 // The port and the exchange: pause, purge, write, two reads, then one resend.
 #include "ControllerLink.h"
 
+#include "ReplyForm.h"
+
 #include <chrono>
 
 #include "platform/clock.h"
@@ -14,6 +16,24 @@ using platform::sleepMs;
 namespace {
 constexpr std::size_t kReplyBufferSize = 32;
 constexpr int kReplyReadMs = 55;
+constexpr int kMaxDrainReads = 20;
+
+// Reads until one read window passes without a byte (bounded: a babbling line ends it too).
+void drainUntilQuiet(platform::SerialPort& port) {
+    char buffer[kReplyBufferSize];
+    for (int read = 0; read < kMaxDrainReads; ++read)
+        if (port.read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs)) <= 0) return;
+}
+
+// A reply that cannot belong to the command is a late or doubled one: it is dropped with
+// whatever follows it, and the exchange goes on as if nothing had come.
+std::string withoutStrayReply(platform::SerialPort& port, const std::string& command,
+                              std::string reply) {
+    if (reply.empty() || replyFitsCommand(command, reply)) return reply;
+    drainUntilQuiet(port);
+    return "";
+}
+
 }  // namespace
 
 ControllerLink::~ControllerLink() = default;
@@ -68,17 +88,17 @@ std::string ControllerLink::Exchange(const std::string& command) {
         const auto started = std::chrono::steady_clock::now();
         SendLine(command);
         sleepMs(60);
-        reply = ReadReply();
+        reply = withoutStrayReply(*PortHandle, command, ReadReply());
         if (reply.empty()) {
             sleepMs(30);
-            reply = ReadReply();
+            reply = withoutStrayReply(*PortHandle, command, ReadReply());
         }
         const bool resend = reply.empty();
         if (resend) {
             sleepMs(250);
             SendLine(command);
             sleepMs(250);
-            reply = ReadReply();
+            reply = withoutStrayReply(*PortHandle, command, ReadReply());
         }
         platform::recordLinkExchange(PortName.get(), std::chrono::steady_clock::now() - started,
                                      resend, reply.empty());

@@ -1,6 +1,7 @@
 // Barcode reader: its own serial port ("LON"/"LOFF"), or relayed by the controller
 // between the start-of-text and end-of-text bytes.
 #include "ControllerRegisters.h"
+#include "BarcodeText.h"
 #include "KRB_Class.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
@@ -9,6 +10,9 @@ namespace krb {
 
 using namespace controller;
 
+using barcode::codeBetweenMarkers;
+using barcode::hasMarker;
+using barcode::withoutAcknowledgement;
 using platform::sleepMs;
 
 namespace {
@@ -16,30 +20,6 @@ namespace {
 constexpr std::size_t kReaderBufferSize = 65;
 constexpr int kReaderReadMs = 200;
 constexpr int kDefaultReadingMs = 200;
-constexpr char kStartOfText = 2;
-constexpr char kEndOfText = 3;
-
-// Between the first start-of-text and the first end-of-text; all before the end-of-text
-// when there is no start; nothing without an end.
-std::string codeBetweenMarkers(const std::string& text) {
-    auto end = text.find(kEndOfText);
-    if (end == std::string::npos) return "";
-    auto start = text.find(kStartOfText);
-    if (start == std::string::npos) return text.substr(0, end);
-    if (start > end) return "";
-    return text.substr(start + 1, end - start - 1);
-}
-
-// The controller acknowledges a relay command with "OK"; a relayed text may follow it in the
-// same read, and only that text may hold the code.
-std::string withoutAcknowledgement(const std::string& reply) {
-    return reply.rfind("OK", 0) == 0 ? reply.substr(2) : reply;
-}
-
-bool hasMarker(const std::string& text) {
-    return text.find(kStartOfText) != std::string::npos ||
-           text.find(kEndOfText) != std::string::npos;
-}
 
 }  // namespace
 

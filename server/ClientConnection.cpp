@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "FailureLog.h"
+
 namespace krb::server {
 
 ClientConnection::ClientConnection(asio::ip::tcp::socket socket, ConnectionEvents& events)
@@ -39,14 +41,19 @@ void ClientConnection::OnRead(const asio::error_code& error, std::size_t count) 
         Fail(error);
         return;
     }
-    const bool roomLeft = count < ReadRoom();
-    pendingText_.append(readBuffer_.data(), count);
-    if (TextIsComplete(roomLeft)) {
-        std::string text;
-        text.swap(pendingText_);
-        events_.ClientRead(shared_from_this(), text);
+    try {
+        const bool roomLeft = count < ReadRoom();
+        pendingText_.append(readBuffer_.data(), count);
+        if (TextIsComplete(roomLeft)) {
+            std::string text;
+            text.swap(pendingText_);
+            events_.ClientRead(shared_from_this(), text);
+        }
+        if (open_) ReadNext();
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("client read", failure);
+        Close(true);
     }
-    if (open_) ReadNext();
 }
 
 // A text is every byte received so far, as one read event of the socket layer sees it; it

@@ -1,7 +1,11 @@
 // Program lifecycle, configuration, the listener and its client connections.
 #include "UnitMain.h"
 
+#include <thread>
+
 #include "ConfigPath.h"
+#include "ContentsLeftovers.h"
+#include "FailureLog.h"
 #include "ServiceNotifier.h"
 #include "TextNumbers.h"
 #include "UnitMain_Views.h"
@@ -15,6 +19,7 @@ namespace {
 
 constexpr auto kHostLookupLimit = std::chrono::seconds(2);
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+constexpr int kAcceptRearmAttempts = 50;
 
 // Message texts break their lines with CR; a log line must stay one line.
 std::string OnOneLine(const std::string& text) {
@@ -38,6 +43,9 @@ ServerCore::ServerCore(const KRBExports& exports)
     platform::setOperatorMessageSink([this](const std::string& caption, const std::string& text) {
         WriteLog(caption, OnOneLine(text));
     });
+    SetResourceFailureSink([this](const std::string& where, const std::string& what) {
+        WriteLog("Resource failure", where + ": " + what);
+    });
     InstallUpdateCommands(*this);
     InstallViews(*this);
     InstallServiceNotifier(*this);
@@ -45,6 +53,7 @@ ServerCore::ServerCore(const KRBExports& exports)
 }
 
 ServerCore::~ServerCore() {
+    SetResourceFailureSink({});
     platform::setOperatorMessageSink({});
     loop_.stop();
     // Command threads use the model and post to the loop: both must outlive them.
@@ -55,7 +64,34 @@ ServerCore::~ServerCore() {
 
 // --- event loop --------------------------------------------------------------------------------
 
-void ServerCore::Run() { loop_.run(); }
+// A handler that runs out of memory or threads ends only its own work; the loop goes on.
+void ServerCore::Run() {
+    while (true) {
+        try {
+            loop_.run();
+            return;
+        } catch (const std::bad_alloc& failure) {
+            LogResourceFailure("event loop", failure);
+        } catch (const std::system_error& failure) {
+            LogResourceFailure("event loop", failure);
+        }
+        KeepAccepting();
+    }
+}
+
+// A failed handler may have been the accept handler, whose next accept then never started:
+// the listener would hold its port and take no one. Memory comes back as command threads end.
+void ServerCore::KeepAccepting() {
+    for (int attempt = 0; attempt < kAcceptRearmAttempts && acceptor_ && !acceptPending_;
+         ++attempt) {
+        try {
+            Accept();
+        } catch (const std::exception& failure) {
+            LogResourceFailure("accept", failure);
+            std::this_thread::sleep_for(kAcceptRetryPause);
+        }
+    }
+}
 
 void ServerCore::Quit() {
     asio::post(loop_, [this] {
@@ -134,6 +170,9 @@ void ServerCore::ApplyConfiguration(const std::string& path) {
         if (state.LogEnabled) state.LogFileName = ResolveConfigPath(logFile, FolderOf(path));
     });
     manager_.LoadSystems(path);
+    TidyContentsFolders(
+        manager_.Lab(),
+        [this](const std::string& event, const std::string& details) { WriteLog(event, details); });
 }
 
 void ServerCore::ReportProblem(const std::string& problem) {
@@ -244,6 +283,7 @@ std::string ServerCore::LocalDetails() const {
 
 void ServerCore::Accept() {
     acceptor_->async_accept([this](const asio::error_code& error, asio::ip::tcp::socket socket) {
+        acceptPending_ = false;
         if (!acceptor_ || error == asio::error::operation_aborted) return;
         if (!error) {
             OnAccepted(std::move(socket));
@@ -253,17 +293,27 @@ void ServerCore::Accept() {
         // Out of descriptors and the like: try again shortly instead of spinning.
         auto pause = std::make_shared<asio::steady_timer>(loop_, kAcceptRetryPause);
         pause->async_wait([this, pause](const asio::error_code&) {
+            acceptPending_ = false;
             if (acceptor_) Accept();
         });
+        acceptPending_ = true;  // the pause stands for the next accept
     });
+    acceptPending_ = true;
 }
 
+// Without memory for the connection the socket is closed at once (it goes out of scope).
 void ServerCore::OnAccepted(asio::ip::tcp::socket socket) {
-    ConnectionEvents& events = *this;
-    auto connection = std::make_shared<ClientConnection>(std::move(socket), events);
-    connections_.push_back(connection);
-    LookUpRemoteHost(connection);
-    connection->Start();
+    try {
+        ConnectionEvents& events = *this;
+        auto connection = std::make_shared<ClientConnection>(std::move(socket), events);
+        connections_.push_back(connection);
+        LookUpRemoteHost(connection);
+        connection->Start();
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("accept", failure);
+    } catch (const std::system_error& failure) {
+        LogResourceFailure("accept", failure);
+    }
 }
 
 // --- client events -----------------------------------------------------------------------------
@@ -321,6 +371,12 @@ void ServerCore::ReceiveText(const std::shared_ptr<ClientLink>& connection,
     }
     try {
         DispatchCommand(connection, text);
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command", failure);
+        connection->Close(true);
+    } catch (const std::system_error& failure) {
+        LogResourceFailure("command", failure);
+        connection->Close(true);
     } catch (const std::exception& error) {
         WriteLog(ErrorEvent(error), connection->RemoteDetails());
     } catch (...) {

@@ -155,6 +155,7 @@ class ServerCore : private ConnectionEvents {
     void CloseAllClients();
     std::string LocalDetails() const;
     void Accept();
+    void KeepAccepting();
     void OnAccepted(asio::ip::tcp::socket socket);
     void LookUpRemoteHost(const std::shared_ptr<ClientConnection>& connection);
     void LogConnect(const std::shared_ptr<ClientConnection>& connection);
@@ -167,6 +168,7 @@ class ServerCore : private ConnectionEvents {
     TKRBTCPBrowser browser_;
     TKRBManager manager_;
     std::optional<asio::ip::tcp::acceptor> acceptor_;
+    bool acceptPending_ = false;  // an accept (or its retry pause) is on its way
     std::list<std::shared_ptr<ClientConnection>> connections_;
     std::vector<std::shared_ptr<ClientLink>> serviceSockets_;
     std::vector<ViewRow> views_;

@@ -21,7 +21,8 @@ std::optional<std::vector<std::int32_t>> CassetteNumbers(std::string_view key) {
     if (!first || !last) return std::nullopt;
     if (static_cast<std::int64_t>(*last) - *first >= kMaxCassettesPerEntry) return std::nullopt;
     std::vector<std::int32_t> numbers;
-    for (std::int32_t n = *first; n <= *last; ++n) numbers.push_back(n);
+    // Counted in 64 bits: a range ending at the largest number must not wrap round.
+    for (std::int64_t n = *first; n <= *last; ++n) numbers.push_back(static_cast<std::int32_t>(n));
     return numbers;
 }
 

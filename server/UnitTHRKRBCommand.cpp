@@ -4,6 +4,7 @@
 
 #include "ClientLink.h"
 #include "CommandWorkers.h"
+#include "FailureLog.h"
 #include "web/CommandMetrics.h"
 
 namespace krb::server {
@@ -41,10 +42,20 @@ TTHRUnitCommand::TTHRUnitCommand(TKRBId& unit, std::string command,
 
 bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
                              std::shared_ptr<ClientLink> connection) {
-    auto thread = std::shared_ptr<TTHRUnitCommand>(
-        new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
+    std::shared_ptr<TTHRUnitCommand> thread;
+    try {
+        thread = std::shared_ptr<TTHRUnitCommand>(
+            new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command thread", failure);
+        return false;
+    }
     ++Running();
-    if (StartThread([thread] { thread->Execute(); })) return true;
+    try {
+        if (StartThread([thread] { thread->Execute(); })) return true;
+    } catch (const std::exception& failure) {  // no thread (system_error) or no memory
+        LogResourceFailure("command thread", failure);
+    }
     CommandEnded();
     return false;
 }
@@ -55,14 +66,27 @@ std::string TTHRUnitCommand::Reply(TKRBId& unit, const std::string& command) {
     try {
         const TCommandFields fields(command, row->Shape);
         return row->Run(unit, fields);
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command", failure);
+        return "E3";
     } catch (...) {
         return "E3";
     }
 }
 
+// Nothing may escape a thread body: out of memory the command answers "E3", and when even
+// that cannot be posted the client gets nothing, but the server goes on.
 void TTHRUnitCommand::Execute() {
-    std::string reply = web::MeasuredUnitReply(unit_, command_) + "\r\n";
-    if (connection_) connection_->PostReply(std::move(reply));
+    try {
+        std::string reply = web::MeasuredUnitReply(unit_, command_) + "\r\n";
+        if (connection_) connection_->PostReply(std::move(reply));
+    } catch (const std::bad_alloc& failure) {
+        LogResourceFailure("command thread", failure);
+        try {
+            if (connection_) connection_->PostReply("E3\r\n");
+        } catch (const std::bad_alloc&) {  // already logged; the client gets nothing
+        }
+    }
     connection_.reset();
     CommandEnded();
 }

@@ -323,12 +323,14 @@ TEST_F(Inventory, UnreadableDetectorRecordsNoPlateAndTellsTheOperatorOnce) {
         {"long", "RD 1808", [&](auto& file) { return unit->Inventory2(file, "1", "0"); },
          longLines}};
     for (const Scan& scan : scans) {
-        for (const char* fault : {"silence", "noise"}) {
+        for (const char* fault : {"silence", "noise", "stray"}) {
             SCOPED_TRACE(std::string(scan.name) + " scan, " + fault);
             if (fault == std::string("silence"))
                 controller.silenceCommand(scan.detector);
-            else
+            else if (fault == std::string("noise"))
                 controller.setFixedReply(scan.detector, "?\xb1");
+            else
+                controller.setFixedReply(scan.detector, "OK");  // a late reply to a write
             {
                 std::lock_guard guard(messageMutex);
                 messages.clear();

@@ -17,6 +17,9 @@ TEST(CassetteEntry, KeyIsANumberOrARange) {
     EXPECT_EQ(ParseCassetteEntry("5=8")->Numbers, Numbers{5});
     EXPECT_TRUE(ParseCassetteEntry("5-3=8")->Numbers.empty());
     EXPECT_EQ(ParseCassetteEntry(" 1 - 2 =1")->Numbers, (Numbers{1, 2}));
+    EXPECT_EQ(ParseCassetteEntry("2147483646-2147483647=1")->Numbers,
+              (Numbers{2147483646, 2147483647}))
+        << "a range ending at the largest number ends there";
 }
 
 TEST(CassetteEntry, MalformedKeysAreRejected) {

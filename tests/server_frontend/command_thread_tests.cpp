@@ -1,11 +1,14 @@
 // The unit command table, argument splitting and routing, against a stand-in library.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <system_error>
 
 #include "ClientLink.h"
 #include "CommandWorkers.h"
+#include "FailureLog.h"
 #include "UnitId.h"
 #include "UnitTCPKRBBrowser.h"
 #include "UnitTHRKRBCommand.h"
@@ -210,15 +213,53 @@ TEST_F(UnitCommandTest, RoutedCommandRepliesFromItsThread) {
 }
 
 TEST_F(UnitCommandTest, ACommandThreadThatCannotBeCreatedAnswersE3) {
-    TTHRUnitCommand::SetThreadStarter([](std::function<void()>) {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    });
-    auto link = std::make_shared<RecordingLink>();
+    const std::function<void()> failures[] = {
+        [] {
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        },
+        [] { throw std::bad_alloc(); },
+    };
+    for (const auto& fail : failures) {
+        std::vector<std::string> logged;
+        SetResourceFailureSink(
+            [&](const std::string& where, const std::string&) { logged.push_back(where); });
+        TTHRUnitCommand::SetThreadStarter([&](std::function<void()>) { fail(); });
+        auto link = std::make_shared<RecordingLink>();
+        browser_.RouteCommand(link, "KRB2ReadReadyFlag(U)\r");
+        TTHRUnitCommand::SetThreadStarter({});
+        SetResourceFailureSink({});
+        EXPECT_EQ(link->Sent(), std::vector<std::string>{"E3\r\n"});
+        EXPECT_EQ(logged, std::vector<std::string>{"command thread"});
+        EXPECT_EQ(TTHRUnitCommand::RunningCommands(), 0u);
+        EXPECT_TRUE(Fake().Calls().empty());
+    }
+}
+
+// A link whose first reply cannot be posted for want of memory.
+class OutOfMemoryOnceLink : public RecordingLink {
+  public:
+    void PostReply(std::string text) override {
+        if (!failed_.exchange(true)) throw std::bad_alloc();
+        RecordingLink::PostReply(std::move(text));
+    }
+
+  private:
+    std::atomic<bool> failed_{false};
+};
+
+TEST_F(UnitCommandTest, ACommandThreadOutOfMemoryAnswersE3AndEnds) {
+    std::vector<std::string> logged;
+    SetResourceFailureSink(
+        [&](const std::string& where, const std::string&) { logged.push_back(where); });
+    TTHRUnitCommand::SetThreadStarter([](std::function<void()> body) { body(); });
+    auto link = std::make_shared<OutOfMemoryOnceLink>();
     browser_.RouteCommand(link, "KRB2ReadReadyFlag(U)\r");
     TTHRUnitCommand::SetThreadStarter({});
-    EXPECT_EQ(link->Sent(), std::vector<std::string>{"E3\r\n"});
+    SetResourceFailureSink({});
+    EXPECT_EQ(link->WaitForReply(), "E3\r\n");
+    EXPECT_EQ(logged, std::vector<std::string>{"command thread"});
     EXPECT_EQ(TTHRUnitCommand::RunningCommands(), 0u);
-    EXPECT_TRUE(Fake().Calls().empty());
 }
 
 // Commands beyond the bound on workers are answered "E3" at once; the running ones go on.
