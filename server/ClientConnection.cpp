@@ -42,9 +42,8 @@ void ClientConnection::OnRead(const asio::error_code& error, std::size_t count) 
         return;
     }
     try {
-        const bool roomLeft = count < ReadRoom();
         pendingText_.append(readBuffer_.data(), count);
-        if (TextIsComplete(roomLeft)) {
+        if (TextIsComplete()) {
             std::string text;
             text.swap(pendingText_);
             events_.ClientRead(shared_from_this(), text);
@@ -58,10 +57,9 @@ void ClientConnection::OnRead(const asio::error_code& error, std::size_t count) 
 
 // A text is every byte received so far, as one read event of the socket layer sees it; it
 // is taken one bounded read per turn of the loop, so other clients are served in between,
-// and it never holds more than kMaxPendingText. A read that left room in the buffer took every
-// byte there was, which spares asking the socket.
-bool ClientConnection::TextIsComplete(bool roomLeft) {
-    if (roomLeft || pendingText_.size() >= kMaxPendingText) return true;
+// and it never holds more than kMaxPendingText.
+bool ClientConnection::TextIsComplete() {
+    if (pendingText_.size() >= kMaxPendingText) return true;
     asio::error_code error;
     return socket_.available(error) == 0 || error;
 }

@@ -56,7 +56,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     void ReadNext();
     void OnRead(const asio::error_code& error, std::size_t count);
     std::size_t ReadRoom() const;
-    bool TextIsComplete(bool roomLeft);
+    bool TextIsComplete();
     void WriteNext();
     void OnWritten(const asio::error_code& error);
     void RunSentWaiters();

@@ -1,5 +1,7 @@
 #include "CommandWorkers.h"
 
+#include "platform/clock.h"
+
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -132,8 +134,14 @@ void CommandWorkers::SetThreadStarter(ThreadStarter starter) {
     state_->RetireIdle();
 }
 
+std::chrono::milliseconds ScaledIdleEnd() {
+    constexpr std::int64_t kIdleEndMs = 30000;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(platform::scaled(kIdleEndMs));
+}
+
 CommandWorkers& UnitCommandWorkers() {
-    static auto* workers = new CommandWorkers;  // never destroyed: workers may still end at exit
+    // Never destroyed: workers may still end at exit.
+    static auto* workers = new CommandWorkers({.IdleEnd = ScaledIdleEnd()});
     return *workers;
 }
 

@@ -45,5 +45,8 @@ class CommandWorkers {
 
 // The workers of the unit commands, one per process.
 CommandWorkers& UnitCommandWorkers();
+// The idle end of the server's pools in nominal time: shorter with KRB_TIME_SCALE, like
+// every other pause of the system.
+std::chrono::milliseconds ScaledIdleEnd();
 
 }  // namespace krb::server

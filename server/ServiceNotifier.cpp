@@ -28,7 +28,7 @@ ServiceNotifier::ServiceNotifier(ServerCore& core, TServiceNotifierOptions optio
     : core_(core),
       options_(options),
       timer_(core.Loop()),
-      workers_({.MaxWorkers = std::max<std::size_t>(options.MaxWorkers, 1)}) {}
+      workers_({.MaxWorkers = std::max<std::size_t>(options.MaxWorkers, 1), .IdleEnd = ScaledIdleEnd()}) {}
 
 // Polls use the units and this object; the workers (destroyed first) wait for them.
 ServiceNotifier::~ServiceNotifier() = default;

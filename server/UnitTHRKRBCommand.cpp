@@ -1,6 +1,7 @@
 #include "UnitTHRKRBCommand.h"
 
 #include <atomic>
+#include <system_error>
 
 #include "ClientLink.h"
 #include "CommandWorkers.h"
@@ -53,7 +54,10 @@ bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
     ++Running();
     try {
         if (StartThread([thread] { thread->Execute(); })) return true;
-    } catch (const std::exception& failure) {  // no thread (system_error) or no memory
+        // No idle worker, and none could be started (the bound, or no thread from the system).
+        LogResourceFailure("command thread", std::system_error(std::make_error_code(
+                                                 std::errc::resource_unavailable_try_again)));
+    } catch (const std::exception& failure) {  // no memory
         LogResourceFailure("command thread", failure);
     }
     CommandEnded();
