@@ -1,10 +1,9 @@
 // The port and the exchange: pause, purge, write, two reads, then one resend.
 #include "ControllerLink.h"
 
-#include "ReplyForm.h"
-
 #include <chrono>
 
+#include "ReplyForm.h"
 #include "platform/clock.h"
 #include "platform/link_metrics.h"
 #include "text_numbers.h"
@@ -36,7 +35,12 @@ std::string withoutStrayReply(platform::SerialPort& port, const std::string& com
 
 }  // namespace
 
-ControllerLink::~ControllerLink() = default;
+ControllerLink::ControllerLink()
+    : supervisor_(std::make_unique<LinkSupervisor>(
+          [this] { return openConfigured(); },
+          [this](std::unique_ptr<platform::SerialPort> port) { restore(std::move(port)); })) {}
+
+ControllerLink::~ControllerLink() { supervisor_->stop(); }
 
 void ControllerLink::setPortName(const std::string& name) {
     if (name.size() == 5)
@@ -45,20 +49,41 @@ void ControllerLink::setPortName(const std::string& name) {
         PortName.set(name);
 }
 
-std::string ControllerLink::open() {
-    auto held = holdAll();
-    if (PortOpen) return "2";
+std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured() {
     auto port = platform::openSerialPort(PortName.get());
-    if (!port) return "0";
+    if (!port) return nullptr;
     port->configure(platform::kControllerLine);  // a pty reports other settings back: not an error
     port->setQueueSizes(300, 0);
     port->purgeInput();
+    return port;
+}
+
+std::string ControllerLink::open() {
+    auto held = holdAll();
+    if (PortOpen) return "2";
+    auto port = openConfigured();
+    if (!port) return "0";
     PortHandle = std::move(port);
     PortOpen = true;
     return "1";
 }
 
+void ControllerLink::restore(std::unique_ptr<platform::SerialPort> port) {
+    auto held = holdAll();
+    if (!PortOpen) return;  // closed on purpose meanwhile
+    PortHandle = std::move(port);
+    if (restored_) restored_();
+}
+
+// The port is let go, so that the device can be opened again when it is back.
+void ControllerLink::lineFailed(const char* cause) {
+    if (LineFailed) return;
+    LineFailed = true;
+    supervisor_->linkLost(PortName.get(), cause);
+}
+
 void ControllerLink::close() {
+    supervisor_->stop();
     auto held = holdAll();
     PortHandle.reset();
     PortOpen = false;
@@ -84,7 +109,8 @@ std::string ControllerLink::Exchange(const std::string& command) {
     ReplyPending = true;
     ExchangeReply.set("");
     std::string reply;
-    if (PortHandle) {
+    LineFailed = false;
+    if (PortHandle && !supervisor_->isDown()) {
         const auto started = std::chrono::steady_clock::now();
         SendLine(command);
         sleepMs(60);
@@ -102,6 +128,7 @@ std::string ControllerLink::Exchange(const std::string& command) {
         }
         platform::recordLinkExchange(PortName.get(), std::chrono::steady_clock::now() - started,
                                      resend, reply.empty());
+        if (LineFailed) PortHandle.reset();
     }
     ExchangeReply.set(reply);
     ReplyPending = false;
@@ -111,7 +138,7 @@ std::string ControllerLink::Exchange(const std::string& command) {
 
 std::string ControllerLink::readFollowingReply() {
     std::lock_guard guard(ExchangeLock);
-    if (!PortHandle) return "";
+    if (!PortHandle || supervisor_->isDown()) return "";
     LinkIdle = false;
     std::string reply = ReadReply();
     LinkIdle = true;
@@ -120,14 +147,17 @@ std::string ControllerLink::readFollowingReply() {
 
 void ControllerLink::SendLine(const std::string& command) {
     sleepMs(ExchangeDelay.load());
+    if (LineFailed) return;
     PortHandle->purgeInput();
     std::string line = command + '\r';
-    PortHandle->write(line.data(), line.size());
+    if (!PortHandle->write(line.data(), line.size())) lineFailed("write failed");
 }
 
 std::string ControllerLink::ReadReply() {
+    if (LineFailed) return "";
     char buffer[kReplyBufferSize];
     long count = PortHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs));
+    if (count < 0) lineFailed("read failed: device gone or connection closed");
     return withoutLineEnds(buffer, count);
 }
 

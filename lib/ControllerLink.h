@@ -8,13 +8,14 @@
 #include <string>
 
 #include "Guarded.h"
+#include "LinkSupervisor.h"
 #include "platform/serial_port.h"
 
 namespace krb {
 
 class ControllerLink {
   public:
-    ControllerLink() = default;
+    ControllerLink();
     ~ControllerLink();
     ControllerLink(const ControllerLink&) = delete;
     ControllerLink& operator=(const ControllerLink&) = delete;
@@ -32,6 +33,10 @@ class ControllerLink {
     std::string open();
     void close();
     bool isOpen() const { return PortOpen.load(); }
+    // A line found gone is reopened in the background; meanwhile every exchange fails at once.
+    bool isDown() const { return supervisor_->isDown(); }
+    // Called on the supervisor's thread, with the link held, once a lost line is back.
+    void onRestored(std::function<void()> restored) { restored_ = std::move(restored); }
 
     // One command out, one reply back, under CommandLock.
     std::string ReadBackStr(const std::string& command);
@@ -51,6 +56,9 @@ class ControllerLink {
     std::string Exchange(const std::string& command);
     void SendLine(const std::string& command);
     std::string ReadReply();
+    std::unique_ptr<platform::SerialPort> openConfigured();
+    void lineFailed(const char* cause);
+    void restore(std::unique_ptr<platform::SerialPort> port);
 
     std::unique_ptr<platform::SerialPort> PortHandle;
     Guarded<std::string> PortName;
@@ -62,6 +70,9 @@ class ControllerLink {
     Guarded<std::string> ExchangeReply;
     std::recursive_mutex ExchangeLock;
     std::recursive_mutex CommandLock;
+    bool LineFailed = false;  // under ExchangeLock: the exchange in progress found the line gone
+    std::function<void()> restored_;
+    std::unique_ptr<LinkSupervisor> supervisor_;  // last: its thread ends before the rest goes
 };
 
 }  // namespace krb

@@ -14,6 +14,10 @@ using namespace controller;
 
 using platform::sleepMs;
 
+TKRB_Class::TKRB_Class() {
+    Link.onRestored([this] { linkRestored(); });
+}
+
 TKRB_Class::~TKRB_Class() = default;
 
 // Holds the whole link: no command of another thread falls between "CQ" and the close.

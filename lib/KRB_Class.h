@@ -22,7 +22,7 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
   public:
     static constexpr int kSlotTableSize = 100;
 
-    TKRB_Class() = default;
+    TKRB_Class();
     ~TKRB_Class();
     TKRB_Class(const TKRB_Class&) = delete;
     TKRB_Class& operator=(const TKRB_Class&) = delete;
@@ -227,7 +227,8 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string unitText() const;
     int cassetteLevels(int slot) const;
     int cassettePitch(int slot) const;
-    bool portOpen() const { return Link.isOpen(); }
+    // Open and not lost: a line found gone counts as closed until it is back.
+    bool portOpen() const { return Link.isOpen() && !Link.isDown(); }
     bool linkIdle() const { return Link.linkIdle(); }
     std::int32_t exchangeDelay() const { return Link.exchangeDelay(); }
     void fillSerialNumberCache();
@@ -290,6 +291,7 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string RunInitialization();
     std::string pollUntilReadyOrError(bool& errorRaised);
     bool axesStillReferenced();
+    void linkRestored();
     void LoadCassetteTable();
     bool firmwareHasCassetteTable();
     std::string identityWord(const std::string& command);

@@ -6,6 +6,7 @@
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
 #include "platform/clock.h"
+#include "platform/operator_message.h"
 #include "text_numbers.h"
 
 namespace krb {
@@ -141,6 +142,16 @@ bool TKRB_Class::axesStillReferenced() {
             anyClear = (ReadBackStr(readRelay(relay)) == "0") || anyClear;
     }
     return !anyClear;
+}
+
+// A unit that was power-cycled while its line was down has lost its references: nothing moves
+// until it is initialised again.
+void TKRB_Class::linkRestored() {
+    if (!Initialized || axesStillReferenced()) return;
+    Initialized = false;
+    platform::noteOperatorEvent(
+        "Unit " + std::to_string(PortNumber),
+        "references lost while the line was down: initialise the unit again");
 }
 
 // Polls ready and error flags until one is raised; a closed port ends the wait unready.

@@ -50,8 +50,8 @@ void LinkSupervisor::reopenUntilBack(std::string portName) {
     while (pause(pauseMs)) {
         ++attempts;
         if (auto port = open_()) {
+            down_ = false;  // before the restorer, whose own reads must reach the line
             restore_(std::move(port));
-            down_ = false;
             report(portName, "link back after " + std::to_string(attempts) + " attempt(s)");
             return;
         }
