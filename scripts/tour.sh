@@ -23,6 +23,7 @@ stop_demo() {
 if demo_running; then
   echo "Using the running demo ($(sed -n 's/^TIME_SCALE=/time scale /p' "$DEMO_STATE"))."
 else
+  rm -f "$DEMO_STATE"  # left by a demo that did not end cleanly
   export KRB_TIME_SCALE="${KRB_TIME_SCALE:-0.05}"
   LOG="$(mktemp "${TMPDIR:-/tmp}/krb-tour-demo.XXXXXX")"
   echo "Starting the demo at time scale $KRB_TIME_SCALE (its output: $LOG)..."
