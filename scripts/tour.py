@@ -201,7 +201,7 @@ def fault(tour, listener):
     tour.step("Inject a fault: the next handler motion of Ext1 fails with error 7303")
     tour.simulator("FAULT COM3 error 7303", "The simulator will fail Ext1's next pick.")
     tour.command("KRB2ServiceMovePlate(Base1,2,3,1,1,0,Ext1,2,6,1,2,0)",
-                 lambda r: f"The move failed on Ext1 at step 3 ({r}); the plate stays where it was.")
+                 lambda r: f"The move failed on Ext1 at step 3 ({r}); the server reports which unit and step.")
     lines = listener.wait_for("I_E#", 5)
     tour.show("Listener lines (the error poll runs every 2 s)", [l for l in lines if "I_E#" in l] or lines)
     tour.simulator("WHERE P0003", "P0003 was not lost: it is where the failed step left it.")
