@@ -35,18 +35,6 @@ constexpr double kLatencyFloorMs = 50.0;
 constexpr double kMemoryFloorMiB = 64.0;
 constexpr auto kProbePeriod = std::chrono::milliseconds(5);
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // Milliseconds from sending an unknown unit's command to its "E2" line.
 double AskOnce(int port) {
     const auto start = Clock::now();
@@ -133,7 +121,7 @@ double Percentile(std::vector<double> values, double fraction) {
 }  // namespace
 
 int main() {
-    const int port = FreePort();
+    const int port = krb::test_support::FreeLoopbackPort();
     ServerProcess server(port);
     for (int i = 0; i < 20; ++i) AskOnce(port);  // warm up
     const double idleMiB = ResidentMiB(server.Pid());

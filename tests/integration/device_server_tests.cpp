@@ -11,24 +11,13 @@
 #include <fstream>
 
 #include "demo_lab_fixture.h"
+#include "support/tcp_client.h"
 
 namespace krb::integration {
 namespace {
 
 constexpr int kBase = 1, kBaseReader = 11;
 constexpr const char* kSer2net = "/usr/sbin/ser2net";
-
-int FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 bool Listening(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -74,8 +63,8 @@ class BehindDeviceServer : public DemoLab {
         std::ofstream(folder_ / ("COM" + std::to_string(com))) << address << "\n";
     }
     void StartSer2net() {
-        controllerPort_ = FreeLoopbackPort();
-        readerPort_ = FreeLoopbackPort();
+        controllerPort_ = test_support::FreeLoopbackPort();
+        readerPort_ = test_support::FreeLoopbackPort();
         const auto config = folder_ / "ser2net.yaml";
         std::ofstream(config) << "%YAML 1.1\n---\n"
                               << "connection: &controller\n"

@@ -40,6 +40,18 @@ int ConnectLoopback(int port, LoopbackOptions options) {
     return fd;
 }
 
+int FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
 bool SendAll(int fd, std::string_view text) {
     for (std::size_t sent = 0; sent < text.size();) {
         const auto n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);

@@ -12,6 +12,8 @@ struct LoopbackOptions {
 
 // A socket connected to `port` on the loopback interface, or -1.
 int ConnectLoopback(int port, LoopbackOptions options = {});
+// A loopback port that was free a moment ago (for a child process to listen on).
+int FreeLoopbackPort();
 // Sends every byte; false when the connection failed.
 bool SendAll(int fd, std::string_view text);
 
