@@ -12,14 +12,16 @@
 namespace krb::server::web {
 namespace {
 
+// Read as the views read a contents line, so the page and the XML never disagree.
 LocationView LocationOf(const ContentsFields& fields) {
+    const TKRBPlate plate = PlateFromContentsLine(fields);
     LocationView location;
-    location.Slot = Int32Or(fields[kSlotNoField], 0);
-    location.Cassette = Int32Or(fields[kCassetteField], 0);
-    location.Level = Int32Or(fields[kLevelField], 0);
-    location.Present = fields[kPresentField] == "1";
-    location.Barcode = fields[kBarcodeField];
-    location.Name = fields[kUserIdField];
+    location.Slot = plate.SlotNo;
+    location.Cassette = plate.Cassette;
+    location.Level = plate.Level;
+    location.Present = plate.PP;
+    location.Barcode = plate.PlateBCR;
+    location.Name = plate.PlateUserId;
     return location;
 }
 
