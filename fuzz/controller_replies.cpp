@@ -1,5 +1,6 @@
 // Controller replies: the first line is the command sent, the rest the reply read. Whether
 // it fits, how the operations read it (relay, word, detector, error code), never a crash.
+#include "ControllerErrors.h"
 #include "KRB_Class.h"
 #include "ReplyForm.h"
 #include "SlotDetector.h"

@@ -342,7 +342,4 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
 
 using UnitPtr = std::shared_ptr<TKRB_Class>;
 
-// "Motor Movement TimeOut Error during Import Plate Operation at step #2." for 0x1203.
-std::string decodeErrorCode(std::int64_t code);
-
 }  // namespace krb

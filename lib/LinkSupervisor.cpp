@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/clock.h"
+#include "platform/link_metrics.h"
 #include "platform/operator_message.h"
 
 namespace krb {
@@ -22,6 +23,7 @@ LinkSupervisor::~LinkSupervisor() { stop(); }
 void LinkSupervisor::linkLost(const std::string& portName, const std::string& cause) {
     std::lock_guard lock(mutex_);
     if (stopping_ || down_.exchange(true)) return;
+    platform::recordLinkLost(portName, cause);
     report(portName, "link lost (" + cause + "); reopening in the background");
     if (thread_.joinable()) thread_.join();  // the last recovery has ended its thread
     thread_ = std::thread([this, portName] { reopenUntilBack(portName); });
@@ -52,6 +54,7 @@ void LinkSupervisor::reopenUntilBack(std::string portName) {
         if (auto port = open_()) {
             down_ = false;  // before the restorer, whose own reads must reach the line
             restore_(std::move(port));
+            platform::recordLinkBack(portName, attempts);
             report(portName, "link back after " + std::to_string(attempts) + " attempt(s)");
             return;
         }

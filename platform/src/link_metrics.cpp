@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "serial_log.h"
+
 namespace krb::platform {
 namespace {
 
@@ -35,6 +37,31 @@ void recordLinkExchange(const std::string& port, std::chrono::steady_clock::dura
     if (timedOut) ++counters.TimeOuts;
     ++counters.LatencyBuckets[BucketOf(seconds)];
     counters.LatencySeconds += seconds;
+}
+
+void recordLinkLost(const std::string& port, const std::string& cause) {
+    const std::string event = "lost (" + cause + ")";
+    {
+        Registry& registry = TheRegistry();
+        std::lock_guard lock(registry.mutex);
+        LinkCounters& counters = registry.ports[port];
+        counters.Down = true;
+        ++counters.Losses;
+        counters.LastLinkEvent = event;
+    }
+    noteSerialLogEvent(port, "link " + event);
+}
+
+void recordLinkBack(const std::string& port, int attempts) {
+    const std::string event = "back after " + std::to_string(attempts) + " attempt(s)";
+    {
+        Registry& registry = TheRegistry();
+        std::lock_guard lock(registry.mutex);
+        LinkCounters& counters = registry.ports[port];
+        counters.Down = false;
+        counters.LastLinkEvent = event;
+    }
+    noteSerialLogEvent(port, "link " + event);
 }
 
 std::map<std::string, LinkCounters> linkCounters() {

@@ -162,17 +162,29 @@ class LoggingSerialPort : public SerialPort {
     std::shared_ptr<SerialLogFile> log_;
 };
 
+// The port's log file when KRB_SERIAL_LOG names a usable folder.
+std::shared_ptr<SerialLogFile> logFileOf(const std::string& windowsName) {
+    const char* folder = std::getenv("KRB_SERIAL_LOG");
+    if (folder == nullptr || *folder == '\0') return nullptr;
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder, error)) return nullptr;
+    return sharedLogFile(fs::path(folder) / (logFileStem(windowsName) + ".log"));
+}
+
 }  // namespace
 
 std::unique_ptr<SerialPort> attachSerialLog(std::unique_ptr<SerialPort> port,
                                             const std::string& windowsName) {
-    const char* folder = std::getenv("KRB_SERIAL_LOG");
-    if (port == nullptr || folder == nullptr || *folder == '\0') return port;
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (!fs::is_directory(folder, error)) return port;
-    auto log = sharedLogFile(fs::path(folder) / (logFileStem(windowsName) + ".log"));
+    if (port == nullptr) return port;
+    auto log = logFileOf(windowsName);
+    if (!log) return port;
     return std::make_unique<LoggingSerialPort>(std::move(port), std::move(log));
+}
+
+void noteSerialLogEvent(const std::string& windowsName, const std::string& text) {
+    if (auto log = logFileOf(windowsName))
+        log->append("LINK", escapeBytes(text.data(), text.size()), "");
 }
 
 }  // namespace krb::platform

@@ -11,5 +11,7 @@ namespace krb::platform {
 // usable folder, else `port` itself.
 std::unique_ptr<SerialPort> attachSerialLog(std::unique_ptr<SerialPort> port,
                                             const std::string& windowsName);
+// Writes a line of the link's own (loss, recovery) into the port's log when logging is on.
+void noteSerialLogEvent(const std::string& windowsName, const std::string& text);
 
 }  // namespace krb::platform

@@ -1,13 +1,17 @@
 #include "DashboardFeed.h"
 
+#include <map>
 #include <system_error>
 
 #include "ClimateReadings.h"
+#include "ControllerErrors.h"
+#include "MetricsPage.h"
 #include "TextNumbers.h"
 #include "UnitId.h"
 #include "UnitMain.h"
 #include "UnitPlate.h"
 #include "UnitSystem.h"
+#include "platform/link_metrics.h"
 
 namespace krb::server::web {
 namespace {
@@ -35,7 +39,19 @@ std::vector<LocationView> ReadLocations(const std::string& path) {
     return locations;
 }
 
-UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateReadings& climate) {
+using LinkStates = std::map<std::string, platform::LinkCounters>;
+
+// A unit's line as the library last found it; ports are named "COM3" or "\\.\COM12" there.
+void AddLinkState(UnitView& view, const LinkStates& links) {
+    for (const auto& [port, link] : links) {
+        if (ComPortOf(port) != view.ComPort) continue;
+        view.Link = link.Down ? "down" : "up";
+        view.LinkEvent = link.LastLinkEvent;
+    }
+}
+
+UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateReadings& climate,
+                    const LinkStates& links) {
     UnitView view;
     view.Id = unit.UnitId;
     view.Name = unit.UnitName;
@@ -45,6 +61,8 @@ UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateRe
     view.DoorOpen = unit.DoorOpened;
     view.Error = unit.Error;
     view.ErrorCode = unit.ErrorCode;
+    if (view.Error) view.ErrorMessage = decodeErrorCode(view.ErrorCode);
+    AddLinkState(view, links);
     view.Climate = ClimateValuesOf(ClimateOptionsOf(unit), climate.LastReading(unit));
     for (const auto& sector : unit.Sectors) {
         SectorView sectorView{sector->Name, {}};
@@ -114,10 +132,11 @@ LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents,
     snapshot.Port = state.LocalPort;
     snapshot.Connections = core.ConnectionCount();
     snapshot.ServiceListeners = core.ServiceSockets().size();
+    const LinkStates links = platform::linkCounters();
     for (const auto& system : core.Manager().Lab().Systems) {
         SystemView systemView{system->Name, system->Id, {}};
         for (const auto& unit : system->Units) {
-            systemView.Units.push_back(UnitViewOf(*unit, contents, climate));
+            systemView.Units.push_back(UnitViewOf(*unit, contents, climate, links));
         }
         snapshot.Systems.push_back(std::move(systemView));
     }

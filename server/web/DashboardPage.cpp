@@ -33,6 +33,7 @@ const char* const kDashboardPage = R"page(<!DOCTYPE html>
   .state.on { background: #e5f3ea; border-color: var(--ok); color: var(--ok); }
   .state.warn { background: #fff3e0; border-color: var(--warn); color: var(--warn); }
   .state.bad { background: #fdecea; border-color: var(--bad); color: var(--bad); }
+  .error-message { flex-basis: 100%; font-size: .85rem; color: var(--bad); }
   .climate { font-size: .85rem; margin-bottom: .3rem; }
   .sectors { font-size: .85rem; color: #444; margin-bottom: .4rem; }
   .cassettes { display: flex; flex-wrap: wrap; gap: 4px; align-items: flex-end; }
@@ -86,6 +87,17 @@ function unitStates(unit) {
   const error = stateChip(unit.error ? "error " + unit.errorCode : "no error", unit.error ? "bad" : "");
   error.dataset.role = "error";
   states.append(error);
+  if (unit.link) {
+    const link = stateChip("link " + unit.link, unit.link === "down" ? "bad" : "");
+    link.dataset.role = "link";
+    if (unit.linkEvent) link.title = "last: " + unit.linkEvent;
+    states.append(link);
+  }
+  if (unit.error && unit.errorMessage) {
+    const message = element("div", "error-message", unit.errorMessage);
+    message.dataset.role = "error-message";
+    states.append(message);
+  }
   return states;
 }
 

@@ -74,6 +74,9 @@ std::string UnitJson(const UnitView& unit) {
         .Flag("doorOpen", unit.DoorOpen)
         .Flag("error", unit.Error)
         .Number("errorCode", unit.ErrorCode)
+        .Text("errorMessage", unit.ErrorMessage)
+        .Text("link", unit.Link)
+        .Text("linkEvent", unit.LinkEvent)
         .Field("climate", JsonArray(unit.Climate,
                                     [](const auto& value) {
                                         return JsonObject()

@@ -38,6 +38,9 @@ struct UnitView {
     bool DoorOpen = false;
     bool Error = false;
     std::int32_t ErrorCode = 0;
+    std::string ErrorMessage;  // the code decoded, while Error
+    std::string Link;          // "up", "down", or empty before the line was first used
+    std::string LinkEvent;     // the last loss or recovery, if any
     std::vector<std::pair<std::string, std::string>> Climate;  // name, actual value
     std::vector<SectorView> Sectors;
     std::vector<CassetteView> Cassettes;

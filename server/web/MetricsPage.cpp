@@ -57,6 +57,14 @@ void WriteLinks(const LabSnapshot& snapshot, PrometheusText& text) {
             text.Sample(family.Name, labelsOf(port), static_cast<double>(counters.*family.Field));
         }
     }
+    text.Family("krb_link_losses_total", "Times the line was found gone.", Type::Counter);
+    for (const auto& [port, counters] : links) {
+        text.Sample("krb_link_losses_total", labelsOf(port), static_cast<double>(counters.Losses));
+    }
+    text.Family("krb_link_up", "0 while the line is gone and being reopened, else 1.", Type::Gauge);
+    for (const auto& [port, counters] : links) {
+        text.Sample("krb_link_up", labelsOf(port), counters.Down ? 0 : 1);
+    }
     text.Family("krb_link_exchange_duration_seconds", "Time of one exchange, resend included.",
                 Type::Histogram);
     for (const auto& [port, counters] : links) {

@@ -8,6 +8,7 @@
 #include <future>
 
 #include "demo_lab_fixture.h"
+#include "platform/link_metrics.h"
 #include "sim/network_bridge.h"
 
 namespace krb::integration {
@@ -37,6 +38,7 @@ class CablePull : public DemoLab {
         platform::setTimeScale(0.1);
     }
     bool LineAnswers() { return !std::string(KRBReadBackStr("1", "RD 1915")).empty(); }
+    static bool LinkDown() { return platform::linkCounters().at("COM1").Down; }
 
     std::string device_;
     std::unique_ptr<sim::NetworkBridge> bridge_;
@@ -54,6 +56,7 @@ TEST_F(CablePull, TheMoveFailsTheLineHealsAndAPowerCycledUnitMustBeInitialisedAg
     const std::string moved = move.get();
     const double failedAfterMs = MsSince(pulled);
     EXPECT_NE(moved, "1");
+    EXPECT_TRUE(LinkDown()) << "the status surfaces see the line gone";
 
     const auto quick = Clock::now();
     EXPECT_STREQ(KRBReadReadyFlag("1"), KRBReadReadyFlag("1"));
@@ -65,6 +68,7 @@ TEST_F(CablePull, TheMoveFailsTheLineHealsAndAPowerCycledUnitMustBeInitialisedAg
     bridge_ = std::make_unique<sim::NetworkBridge>(device_, port, sim::BridgeMode::Raw);
     ASSERT_TRUE(eventually([&] { return LineAnswers(); }));
     const double backAfterMs = MsSince(plugged);
+    EXPECT_FALSE(LinkDown());
     EXPECT_STREQ(KRBIsInitialized("1"), "0") << "references lost: nothing moves";
     EXPECT_NE(std::string(KRBMovePlate("1", "1", "1", "6", "1")), "1");
     EXPECT_EQ(placeOf("P0001"), Place::slot(kBase, 1, 1));

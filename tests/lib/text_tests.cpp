@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ControllerErrors.h"
 #include "KRB_Class.h"
 #include "Sector.h"
 #include "text_numbers.h"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/link_metrics.h"
 #include "platform/serial_port.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -95,6 +96,27 @@ TEST_F(SerialLogTest, RecordsBothDirectionsWithTimeStampsAndEscapes) {
     EXPECT_EQ(lines[1].substr(24), R"(RX "00042\r\n")");
     EXPECT_EQ(lines[2].substr(24), R"(RX "\x02AB\"\\\x03\x00")");
     EXPECT_EQ(lines[3].substr(24), R"(RX "" read failed)");
+}
+
+TEST_F(SerialLogTest, LinkLossAndRecoveryStandBetweenTheBytes) {
+    script({"1\r\n"});
+    auto port = openSerialPort("COM5");
+    ASSERT_NE(port, nullptr);
+    char buffer[32];
+    ASSERT_TRUE(port->write("RD 1907\r", 8));
+    EXPECT_EQ(port->read(buffer, sizeof buffer, 55), 3);
+    EXPECT_EQ(port->read(buffer, sizeof buffer, 55), -1);
+    recordLinkLost("COM5", "read failed");
+    recordLinkBack("COM5", 2);
+
+    auto lines = logLines("COM5.log");
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[2].substr(24), R"(RX "" read failed)");
+    EXPECT_EQ(lines[3].substr(24), R"x(LINK "link lost (read failed)")x");
+    EXPECT_EQ(lines[4].substr(24), R"x(LINK "link back after 2 attempt(s)")x");
+    EXPECT_TRUE(startsWithTimeStamp(lines[4])) << lines[4];
+    EXPECT_TRUE(linkCounters().at("COM5").Down == false);
+    EXPECT_EQ(linkCounters().at("COM5").LastLinkEvent, "back after 2 attempt(s)");
 }
 
 TEST_F(SerialLogTest, KeepsOneOldGenerationWhenTheFileGrowsTooLarge) {

@@ -48,6 +48,7 @@ TEST(SnapshotJson, CarriesTheLabWithEveryTextEscaped) {
               R"({"listening":true,"port":3100,"connections":0,"serviceListeners":0,)"
               R"("systems":[{"name":"S1","id":"7","units":[{"id":"Base1","name":"","comPort":1,)"
               R"("activated":false,"busy":false,"doorOpen":true,"error":false,"errorCode":0,)"
+              R"("errorMessage":"","link":"","linkEvent":"",)"
               R"("climate":[{"name":"temperature","value":"37.0"}],)"
               R"("sectors":[{"name":"Assay","cassettes":[1,2]}],)"
               R"("cassettes":[{"number":1,"levels":2,"locations":[{"slot":1,"level":1,)"

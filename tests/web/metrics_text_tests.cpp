@@ -170,5 +170,24 @@ TEST(MetricsPage, ParsesAndItsCountersMoveWithTheServersWork) {
     EXPECT_EQ(after.Value("krb_listener_up", {{"listener", "web"}}), 1);
 }
 
+TEST(MetricsPage, ShowsTheLinkDownWhileItIsGoneAndCountsTheLoss) {
+    const LabSnapshot lab = OneUnitLab();
+    const std::map<std::string, std::string> link{{"unit", "Unit \"7\""}};
+    platform::recordLinkExchange("\\\\.\\COM7", std::chrono::milliseconds(50), false, false);
+    const auto before = ParsePrometheusText(MetricsPage(lab, true));
+    EXPECT_EQ(before.Value("krb_link_up", link), 1);
+
+    platform::recordLinkLost("\\\\.\\COM7", "read failed");
+    const auto lost = ParsePrometheusText(MetricsPage(lab, true));
+    ASSERT_TRUE(lost.Problems.empty()) << ::testing::PrintToString(lost.Problems);
+    EXPECT_EQ(lost.Value("krb_link_up", link), 0);
+    EXPECT_EQ(lost.Value("krb_link_losses_total", link).value_or(0) -
+                  before.Value("krb_link_losses_total", link).value_or(0),
+              1);
+
+    platform::recordLinkBack("\\\\.\\COM7", 3);
+    EXPECT_EQ(ParsePrometheusText(MetricsPage(lab, true)).Value("krb_link_up", link), 1);
+}
+
 }  // namespace
 }  // namespace krb::server::web

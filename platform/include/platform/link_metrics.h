@@ -1,5 +1,5 @@
 #pragma once
-// Counters of the controller exchanges, per port, for the server's metrics page. The library
+// Counters and state of the controller links, per port, for the server's metrics page. The library
 // records each exchange; any thread may read a copy. Thread-safe.
 #include <array>
 #include <chrono>
@@ -21,12 +21,18 @@ struct LinkCounters {
     std::uint64_t TimeOuts = 0;  // exchanges that ended without a reply
     std::array<std::uint64_t, kExchangeLatencyBounds.size() + 1> LatencyBuckets{};
     double LatencySeconds = 0;
+    bool Down = false;          // the line was found gone and is not back yet
+    std::uint64_t Losses = 0;   // times the line was found gone
+    std::string LastLinkEvent;  // "lost (read failed)", "back after 3 attempt(s)"
 };
 
 // `port` as the library names it ("COM3", "\\.\COM12").
 KRB_PLATFORM_API void recordLinkExchange(const std::string& port,
                                          std::chrono::steady_clock::duration elapsed, bool resent,
                                          bool timedOut);
+// The line was found gone, or is back; also written to the port's serial log when it is on.
+KRB_PLATFORM_API void recordLinkLost(const std::string& port, const std::string& cause);
+KRB_PLATFORM_API void recordLinkBack(const std::string& port, int attempts);
 KRB_PLATFORM_API std::map<std::string, LinkCounters> linkCounters();
 
 }  // namespace krb::platform

@@ -179,6 +179,16 @@ async function main() {
     check(navigations.length === 0,
           `the moved plate shows in its new level without a reload (after ${Date.now() - told} ms)`);
 
+    // A motion that fails on the unit: the page shows the code's message, not only the code.
+    await expectControl("FAULT COM4 error 1203");
+    await ask("KRB2ServiceMovePlate(Store4,2,2,2,0,0,Store4,2,2,5,0,0)");
+    await page.waitForSelector('article[data-unit="Store4"] [data-role="error-message"]', { timeout: 15000 });
+    const message = await page.textContent('article[data-unit="Store4"] [data-role="error-message"]');
+    check(message === "Motor Movement TimeOut Error during Import Plate Operation at step #2.",
+          `the unit's error shows decoded: ${message}`);
+    check(await page.textContent('article[data-unit="Store4"] [data-role="link"]') === "link up",
+          "the unit's serial link shows up");
+
     await expectControl("FAULT COM4 door open");
     await page.waitForFunction(
       () => document.querySelector('article[data-unit="Store4"] [data-role="door"]')?.textContent === "door open",
