@@ -3,6 +3,8 @@
 // 100,000 against its 100 ms target, and the growth between the two sizes against linear;
 // then 100,000 locations again with its twenty units activated, so that every unit is polled
 // for door and error state while the views are built (time scale 1).
+// With "--dump DIR" it only writes what a client receives for each view of the 100,000
+// location lab into DIR, so that two builds can be compared byte for byte.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -41,12 +43,17 @@ constexpr int kSectors = 5;
 constexpr double kTargetMs = 100.0;
 constexpr std::string_view kDocumentEnd = "</MyLabPlate>\r\n\r\n";
 
-// One contents line; every third location holds a plate with a barcode and dates.
+// One contents line; every third location holds a plate with a barcode and dates. A few
+// carry text that must be escaped, other date forms, or no integer level (left out).
 std::string ContentsLine(int slot, int cassette, int level) {
     const bool present = slot % 3 == 0;
     const std::string number = std::to_string(slot);
+    if (slot % 997 == 0) return number + "," + std::to_string(cassette) + ",x,0,,,,,,\r\n";
     std::string line = number + "," + std::to_string(cassette) + "," + std::to_string(level) + ",";
-    if (present) {
+    if (slot % 101 == 0) {
+        line += "1,B<" + number + ">,R&D \xE9tag\xC3\xA8re " + number +
+                ",S1,2021-03-04T05:06:07,12/24/2021 1:02 PM,junk";
+    } else if (present) {
         line += "1,BC" + number + ",Plate " + number + ",S" +
                 std::to_string((cassette - 1) / (kCassettes / kSectors) + 1) +
                 ",01.02.2020 10:30:00,01.02.2020 09:15:00,";
@@ -61,7 +68,8 @@ std::string ContentsLine(int slot, int cassette, int level) {
 class GeneratedLab {
   public:
     GeneratedLab(int locations, int firstCom)
-        : lab_("krb_bench_views_" + std::to_string(locations)), units_(locations / kLocationsPerUnit) {
+        : lab_("krb_bench_views_" + std::to_string(locations)),
+          units_(locations / kLocationsPerUnit) {
         for (int u = 0; u < units_; ++u) {
             const std::string id = "U" + std::to_string(u + 1);
             lab_.AddUnit(
@@ -119,8 +127,8 @@ int ActivateAll(int port, int units) {
             if (fd < 0) return;
             const std::string command = "KRB2Activate(U" + std::to_string(u + 1) + ")\r";
             char reply[64] = {};
-            if (krb::test_support::SendAll(fd, command) && ::recv(fd, reply, sizeof reply - 1, 0) > 0 &&
-                reply[0] == '1') {
+            if (krb::test_support::SendAll(fd, command) &&
+                ::recv(fd, reply, sizeof reply - 1, 0) > 0 && reply[0] == '1') {
                 ++activated;
             }
             ::close(fd);
@@ -215,6 +223,32 @@ Figures Measure(int locations, int firstCom, int repeats, bool polled = false) {
     return figures;
 }
 
+// Every view form of the 100,000 location lab, as received over TCP, one file each.
+int DumpViews(const fs::path& folder) {
+    GeneratedLab lab(100'000, 1);
+    krb::test_support::RunningServer server;
+    server.Start(lab.Config());
+    const std::vector<std::pair<std::string, std::string>> requests{
+        {"tree", "GET /PlateExp/DrawTree HTTP/1.1\r\n\r\n"},
+        {"lab", "GET /PlateExp/DrawLab HTTP/1.1\r\n\r\n"},
+        {"system", "GET /PlateExp/DrawSys?id=1 HTTP/1.1\r\n\r\n"},
+        {"unit", "GET /PlateExp/DrawUnit?id=U3 HTTP/1.1\r\n\r\n"},
+        {"sector", "GET /PlateExp/DrawSector?unitid=U3&id=S2 HTTP/1.1\r\n\r\n"},
+        {"cassette", "GET /PlateExp/DrawCassette?unitid=U3&id=17 HTTP/1.1\r\n\r\n"},
+        {"content", "GET /PlateExp/UnitContent?id=U20 HTTP/1.1\r\n\r\n"},
+        {"plate", "GET /PlateExp/DrawPlate?unitid=U7&id=1200 HTTP/1.1\r\n\r\n"},
+    };
+    fs::create_directories(folder);
+    for (const auto& [name, request] : requests) {
+        krb::test_support::TestClient client(server.Port());
+        client.Send(request);
+        std::ofstream(folder / (name + ".txt"), std::ios::binary) << client.ReadToEnd();
+    }
+    server.Stop();
+    std::printf("views written to %s\n", folder.c_str());
+    return 0;
+}
+
 void Print(int locations, const Figures& figures) {
     std::printf(
         "%7d locations: %7.1f ms per request (document %4.1f MB, built in %6.1f ms, %6.1f ms "
@@ -225,7 +259,8 @@ void Print(int locations, const Figures& figures) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--dump") return DumpViews(argv[2]);
     krb::server::KeepLargeViewBuffersInTheHeap();  // as KRBServer does
     double load[1] = {0};
     if (::getloadavg(load, 1) == 1) {
