@@ -260,15 +260,48 @@ void TViewWriter::Open(std::string_view tag) { AppendTag(tag, false, true); }
 void TViewWriter::Close(std::string_view tag) { AppendTag(tag, true, true); }
 
 void TViewWriter::Value(std::string_view tag, std::string_view value) {
+    if (std::all_of(value.begin(), value.end(),
+                    [](char c) { return IsPlainByte(static_cast<unsigned char>(c)); }) &&
+        AppendElement(tag, value)) {
+        return;
+    }
     AppendTag(tag, false, false);
     AppendXmlText(text_, value);
     AppendTag(tag, true, true);
 }
 
 void TViewWriter::Value(std::string_view tag, std::int64_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    if (AppendElement(tag, std::string_view(digits, static_cast<std::size_t>(end - digits)))) {
+        return;
+    }
     AppendTag(tag, false, false);
     AppendNumber(text_, number);
     AppendTag(tag, true, true);
+}
+
+// "<tag>text</tag>" and the item's line ends in one append, when they are short: a large
+// view writes millions of elements. `text` needs no escaping.
+bool TViewWriter::AppendElement(std::string_view tag, std::string_view text) {
+    char buffer[192];
+    const std::size_t size = 2 * tag.size() + text.size() + 5 + 2 * kLineEnd.size();
+    if (size > sizeof buffer) return false;
+    char* end = buffer;
+    const auto put = [&end](std::string_view part) {
+        end = std::copy(part.begin(), part.end(), end);
+    };
+    put("<");
+    put(tag);
+    put(">");
+    put(text);
+    put("</");
+    put(tag);
+    put(">");
+    put(kLineEnd);
+    put(kLineEnd);
+    text_.append(buffer, size);
+    return true;
 }
 
 // "<tag>" or "</tag>", then the item's line ends; one append, since the views write

@@ -133,6 +133,7 @@ class TViewWriter {
     void XferStations(const TKRBSystem& system, std::string_view name = "XFerStation",
                       std::string_view type = "1");
 
+    void Reserve(std::size_t bytes) { text_.reserve(bytes); }
     // A piece shared with other documents, after what was written so far.
     void Shared(std::shared_ptr<const std::string> piece);
     TTextPieces TakePieces();
@@ -142,6 +143,7 @@ class TViewWriter {
     // A date field as the views print it; each distinct text is converted once.
     const std::string& DateText(std::string_view field);
     void AppendTag(std::string_view tag, bool closing, bool endsItem);
+    bool AppendElement(std::string_view tag, std::string_view text);
 
     std::string text_;  // written after the last piece
     TTextPieces pieces_;

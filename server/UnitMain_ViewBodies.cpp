@@ -1,5 +1,6 @@
 #include "UnitMain_ViewBodies.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace krb::server {
@@ -25,6 +26,16 @@ std::string GeometryKey(const TKRBId& unit) {
         key.push_back(';');
     }
     return key;
+}
+
+// Room for the plate blocks of `unit`: growing a body of megabytes copies it several times.
+std::size_t PlateBytesOf(const TKRBId& unit) {
+    constexpr std::size_t kPlateBlockBytes = 512;
+    std::size_t locations = 0;
+    for (const auto& cassette : unit.Cassettes) {
+        locations += static_cast<std::size_t>(std::max(cassette->Levels, 0));
+    }
+    return locations * kPlateBlockBytes;
 }
 
 }  // namespace
@@ -59,6 +70,7 @@ std::shared_ptr<const std::string> TUnitBodies::Of(const TKRBId& unit) {
         body.Geometry = std::move(geometry);
         const TUnitPlates plates(std::string_view(body.Contents));
         TViewWriter out;
+        out.Reserve(PlateBytesOf(unit));
         WriteSectorsWithPlates(out, unit, plates);
         body.Skipped = plates.Skipped();
         body.Text = std::make_shared<const std::string>(out.Take());
