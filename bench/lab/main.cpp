@@ -175,24 +175,29 @@ void WaitForTheEndOfAPoll(Lab& lab) {
 }
 
 struct ParallelRun {
-    double wallMs = -1;       // -1 when a read failed
-    int mostPollQueries = 0;  // door and error queries on the busiest of the units' lines
+    double wallMs = -1;        // -1 when a read failed
+    double longestReadMs = 0;  // the slowest single read
+    int mostPollQueries = 0;   // door and error queries on the busiest of the units' lines
 };
 
 // `units` units each doing kReadsPerUnit ready-flag reads, one after the other, on a client
 // of its own.
 ParallelRun ReadsInParallel(Lab& lab, int units) {
     std::atomic<bool> failed{false};
+    std::mutex longestMutex;
+    ParallelRun run;
     const auto begin = Clock::now();
     OnThreads(units, [&](int i) {
         LineClient client(lab.Port());
         for (int read = 0; read < kReadsPerUnit; ++read) {
+            const auto sent = Clock::now();
             const auto reply = client.Exchange("KRB2ReadReadyFlag(" + UnitName(i) + ")\r");
             if (!reply || *reply != "1\r\n") failed = true;
+            std::lock_guard lock(longestMutex);
+            run.longestReadMs = std::max(run.longestReadMs, Ms(Clock::now() - sent));
         }
     });
     const auto end = Clock::now();
-    ParallelRun run;
     if (!failed) run.wallMs = Ms(end - begin);
     for (int i = 0; i < units; ++i) {
         int queries = 0;
@@ -213,9 +218,11 @@ void MeasureUnitsInParallel(Lab& lab, const char* condition) {
     for (int units : {1, 5, 20}) {
         WaitForTheEndOfAPoll(lab);
         const auto run = ReadsInParallel(lab, units);
-        std::printf("  %2d units: %8.1f ms, door and error queries on the busiest line: %d%s\n",
-                    units, run.wallMs, run.mostPollQueries,
-                    run.wallMs < 0 ? "  (a read failed)" : "");
+        std::printf(
+            "  %2d units: %8.1f ms, slowest read %6.1f ms, door and error queries on the busiest "
+            "line: %d%s\n",
+            units, run.wallMs, run.longestReadMs, run.mostPollQueries,
+            run.wallMs < 0 ? "  (a read failed)" : "");
         if (units == 1) oneUnit = run.wallMs;
         if (units == 20) twentyUnits = run.wallMs;
     }
