@@ -327,6 +327,9 @@ TEST_F(SmallLab, AMissingContentsFileGivesCassettesWithoutPlates) {
     EXPECT_EQ(Views().BuildCassetteView("U1", "1").find("<Plate>"), std::string::npos);
     U1().ContentsFile.clear();
     EXPECT_EQ(Views().BuildUnitContentView("U1").find("<Plate>"), std::string::npos);
+    U1().ContentsFile = folder.path().string();  // a folder reads as no file
+    EXPECT_EQ(Views().BuildTreeView().find("<Plate>"), std::string::npos);
+    EXPECT_NE(Views().BuildTreeView().find("<Cassette>"), std::string::npos);
     EXPECT_TRUE(log.empty());
 }
 
