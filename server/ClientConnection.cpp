@@ -65,8 +65,23 @@ bool ClientConnection::TextIsComplete() {
 }
 
 void ClientConnection::Send(std::string text) {
-    if (!open_ || text.empty()) return;
-    sendQueue_.push_back(std::move(text));
+    if (text.empty()) return;
+    Outgoing outgoing;
+    outgoing.Text = std::move(text);
+    Queue(std::move(outgoing));
+}
+
+void ClientConnection::SendPieces(TTextPieces pieces) {
+    std::erase_if(pieces, [](const auto& piece) { return !piece || piece->empty(); });
+    if (pieces.empty()) return;
+    Outgoing outgoing;
+    outgoing.Pieces = std::move(pieces);
+    Queue(std::move(outgoing));
+}
+
+void ClientConnection::Queue(Outgoing outgoing) {
+    if (!open_) return;
+    sendQueue_.push_back(std::move(outgoing));
     if (!writing_) WriteNext();
 }
 
@@ -97,7 +112,13 @@ void ClientConnection::RunSentWaiters() {
 
 void ClientConnection::WriteNext() {
     writing_ = true;
-    asio::async_write(socket_, asio::buffer(sendQueue_.front()),
+    Outgoing& next = sendQueue_.front();
+    if (next.Pieces.empty()) {
+        next.Buffers.push_back(asio::buffer(next.Text));
+    } else {
+        for (const auto& piece : next.Pieces) next.Buffers.push_back(asio::buffer(*piece));
+    }
+    asio::async_write(socket_, next.Buffers,
                       [self = shared_from_this()](const asio::error_code& error, std::size_t) {
                           self->OnWritten(error);
                       });

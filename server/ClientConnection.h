@@ -38,6 +38,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
 
     void Start();  // begins reading
     void Send(std::string text) override;
+    void SendPieces(TTextPieces pieces) override;  // written with gathering writes
     void PostReply(std::string text) override;
     void Close(bool discardPending = false) override;
     void WhenSent(std::function<void()> done) override;
@@ -67,7 +68,15 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     ConnectionEvents& events_;
     std::string readBuffer_;
     std::string pendingText_;
-    std::deque<std::string> sendQueue_;
+    // One queued text: a whole string, or shared pieces.
+    struct Outgoing {
+        std::string Text;
+        TTextPieces Pieces;
+        std::vector<asio::const_buffer> Buffers;  // over Text or Pieces while it is written
+    };
+    void Queue(Outgoing outgoing);
+
+    std::deque<Outgoing> sendQueue_;
     std::vector<std::function<void()>> sentWaiters_;
     bool writing_ = false;
     bool open_ = true;

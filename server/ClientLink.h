@@ -4,9 +4,25 @@
 // are written against this; the listener's connections implement it.
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace krb::server {
+
+// A text as the pieces it is made of, in order; pieces may be shared with other texts (a
+// view keeps the blocks of unchanged units between requests).
+using TTextPieces = std::vector<std::shared_ptr<const std::string>>;
+inline std::string JoinPieces(const TTextPieces& pieces) {
+    std::size_t size = 0;
+    for (const auto& piece : pieces) size += piece ? piece->size() : 0;
+    std::string text;
+    text.reserve(size);
+    for (const auto& piece : pieces) {
+        if (piece) text.append(*piece);
+    }
+    return text;
+}
 
 class ClientLink {
   public:
@@ -14,6 +30,8 @@ class ClientLink {
 
     // On the event loop only.
     virtual void Send(std::string text) = 0;  // queued in order; nothing once closed
+    // One text given in pieces; the same bytes as Send of the joined text.
+    virtual void SendPieces(TTextPieces pieces) { Send(JoinPieces(pieces)); }
     // Runs the disconnect handling at once. Sends already queued are still written before
     // the link closes, unless `discardPending`.
     virtual void Close(bool discardPending) = 0;

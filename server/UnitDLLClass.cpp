@@ -80,12 +80,12 @@ std::string StatusResult(const Reply& reply) {
 
 // One lock per unit: the library keeps its own per-unit link locks, thread-local result
 // slots and a locked registry, so calls for different units may run at once.
-std::recursive_mutex& BindingLock(int port) {
+FairRecursiveMutex& BindingLock(int port) {
     static auto* registryLock = new std::mutex;  // never destroyed: used until exit
-    static auto* locks = new std::map<int, std::unique_ptr<std::recursive_mutex>>;
+    static auto* locks = new std::map<int, std::unique_ptr<FairRecursiveMutex>>;
     std::lock_guard registry(*registryLock);
     auto& lock = (*locks)[port];
-    if (!lock) lock = std::make_unique<std::recursive_mutex>();
+    if (!lock) lock = std::make_unique<FairRecursiveMutex>();
     return *lock;
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 // TKRBDLL: the server's only road to the units. Integer and flag arguments become decimal
 // texts, each returned text is copied at once, and integer results are converted with a
-// fixed value for a failed call or conversion. Calls marked "locked" hold the process-wide
-// binding lock (a unit lock, when held as well, is always taken first).
+// fixed value for a failed call or conversion. Calls marked "locked" hold the unit's binding
+// lock (a unit lock, when held as well, is always taken first).
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "FairRecursiveMutex.h"
 #include "KRB_lib.h"
 
 // The 54 exports the server imports, in the order of the binding's method table.
@@ -81,8 +82,9 @@ struct KRBExports {
 const KRBExports& LibraryExports();
 
 // The binding lock of one unit: calls for that unit keep their order and exclusion, calls for
-// different units run at once. Taken after the unit's own locks.
-std::recursive_mutex& BindingLock(int port);
+// different units run at once. Taken after the unit's own locks. Handed over in the order the
+// calls came, so a command never waits for a poll's query that was asked after it.
+FairRecursiveMutex& BindingLock(int port);
 
 class TKRBDLL {
   public:

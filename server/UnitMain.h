@@ -64,10 +64,12 @@ std::string ErrorEvent(const std::string& className, const std::string& message)
 std::string ErrorEvent(const std::exception& error);
 
 // An XML view as sent: the header (may be empty when the document carries its own) and the
-// document, sent one after the other.
+// document, sent one after the other. A large document comes as pieces instead, which go out
+// as one send after the header.
 struct TViewReply {
     std::string Header;
     std::string Document;
+    TTextPieces DocumentPieces = {};
 };
 using TViewBuilder = std::function<TViewReply(const std::string& request)>;
 

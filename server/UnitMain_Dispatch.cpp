@@ -108,7 +108,11 @@ void ServerCore::SendView(const std::shared_ptr<ClientLink>& connection, const s
         if (!text.starts_with(view.Name)) continue;
         TViewReply reply = view.Builder(text);  // built whole before anything is sent
         connection->Send(std::move(reply.Header));
-        connection->Send(std::move(reply.Document));
+        if (reply.DocumentPieces.empty()) {
+            connection->Send(std::move(reply.Document));
+        } else {
+            connection->SendPieces(std::move(reply.DocumentPieces));
+        }
         break;
     }
     // The pause starts once the whole document is out, so a large view is never cut short.

@@ -1,10 +1,14 @@
 #include "UnitMain_ViewBlocks.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <sstream>
+#include <utility>
 
 #include "DateTimeText.h"
 #include "TextNumbers.h"
@@ -156,20 +160,58 @@ void AppendXmlText(std::string& out, std::string_view value) {
 
 // --- a unit's plates ---------------------------------------------------------------------------
 
+// One read of the file's size: the views read every contents file on every request.
+std::optional<std::string> ReadContentsText(const TKRBId& unit) {
+    if (unit.ContentsFile.empty()) return std::nullopt;
+    const int fd = ::open(unit.ContentsFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && status.st_size > 0) {
+        text.resize(static_cast<std::size_t>(status.st_size));
+    }
+    std::size_t filled = 0;
+    bool failed = false;
+    while (true) {
+        if (filled == text.size()) text.resize(std::max<std::size_t>(4096, 2 * text.size()));
+        const auto count = ::read(fd, text.data() + filled, text.size() - filled);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            failed = count < 0;
+            break;
+        }
+        filled += static_cast<std::size_t>(count);
+    }
+    ::close(fd);
+    if (failed) return std::nullopt;
+    text.resize(filled);
+    return text;
+}
+
+void LogSkippedLines(const TKRBId& unit, const TSkippedLines& skipped, const TViewLog& log) {
+    if (skipped.Count == 0 || !log) return;
+    log("Contents line skipped", "File=" + unit.ContentsFile +
+                                     ";Line=" + std::to_string(skipped.First) +
+                                     ";Count=" + std::to_string(skipped.Count));
+}
+
 TUnitPlates::TUnitPlates(const TKRBId& unit, const TViewLog& log) {
-    if (unit.ContentsFile.empty()) return;
-    std::ifstream in(unit.ContentsFile, std::ios::binary);
-    if (!in) return;
-    std::ostringstream content;
-    content << in.rdbuf();
-    text_ = std::move(content).str();
-    std::size_t skipped = 0, firstSkipped = 0;
-    ForEachLine(text_, [&](std::string_view line, std::size_t number) {
+    auto text = ReadContentsText(unit);
+    if (!text) return;
+    text_ = std::move(*text);
+    Parse(text_);
+    LogSkippedLines(unit, skipped_, log);
+}
+
+TUnitPlates::TUnitPlates(std::string_view text) { Parse(text); }
+
+void TUnitPlates::Parse(std::string_view text) {
+    ForEachLine(text, [&](std::string_view line, std::size_t number) {
         const auto fields = SplitFields(line);
         const auto slot = ParseInt32(fields[kSlotNoField]);
         const auto level = ParseInt32(fields[kLevelField]);
         if (!slot || !level || !ParseInt32(fields[kCassetteField])) {
-            if (skipped++ == 0) firstSkipped = number;
+            if (skipped_.Count++ == 0) skipped_.First = number;
             return;
         }
         byCassette_[fields[kCassetteField]].push_back(
@@ -177,11 +219,6 @@ TUnitPlates::TUnitPlates(const TKRBId& unit, const TViewLog& log) {
              fields[kUserIdField], fields[kDateCheckField], fields[kDateLoadField],
              fields[kDateUnloadField]});
     });
-    if (skipped > 0 && log) {
-        log("Contents line skipped", "File=" + unit.ContentsFile +
-                                         ";Line=" + std::to_string(firstSkipped) +
-                                         ";Count=" + std::to_string(skipped));
-    }
 }
 
 const std::vector<TViewPlate>& TUnitPlates::OfCassette(std::int32_t number) const {
@@ -201,20 +238,70 @@ void TViewWriter::Item(std::string_view text) {
 
 void TViewWriter::Raw(std::string_view text) { text_.append(text); }
 
+void TViewWriter::Shared(std::shared_ptr<const std::string> piece) {
+    if (!text_.empty()) pieces_.push_back(std::make_shared<const std::string>(std::move(text_)));
+    text_.clear();
+    pieces_.push_back(std::move(piece));
+}
+
+TTextPieces TViewWriter::TakePieces() {
+    if (!text_.empty()) pieces_.push_back(std::make_shared<const std::string>(std::move(text_)));
+    text_.clear();
+    return std::exchange(pieces_, {});
+}
+
+std::string TViewWriter::Take() {
+    if (pieces_.empty()) return std::move(text_);
+    return JoinPieces(TakePieces());
+}
+
 void TViewWriter::Open(std::string_view tag) { AppendTag(tag, false, true); }
 
 void TViewWriter::Close(std::string_view tag) { AppendTag(tag, true, true); }
 
 void TViewWriter::Value(std::string_view tag, std::string_view value) {
+    if (std::all_of(value.begin(), value.end(),
+                    [](char c) { return IsPlainByte(static_cast<unsigned char>(c)); }) &&
+        AppendElement(tag, value)) {
+        return;
+    }
     AppendTag(tag, false, false);
     AppendXmlText(text_, value);
     AppendTag(tag, true, true);
 }
 
 void TViewWriter::Value(std::string_view tag, std::int64_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    if (AppendElement(tag, std::string_view(digits, static_cast<std::size_t>(end - digits)))) {
+        return;
+    }
     AppendTag(tag, false, false);
     AppendNumber(text_, number);
     AppendTag(tag, true, true);
+}
+
+// "<tag>text</tag>" and the item's line ends in one append, when they are short: a large
+// view writes millions of elements. `text` needs no escaping.
+bool TViewWriter::AppendElement(std::string_view tag, std::string_view text) {
+    char buffer[192];
+    const std::size_t size = 2 * tag.size() + text.size() + 5 + 2 * kLineEnd.size();
+    if (size > sizeof buffer) return false;
+    char* end = buffer;
+    const auto put = [&end](std::string_view part) {
+        end = std::copy(part.begin(), part.end(), end);
+    };
+    put("<");
+    put(tag);
+    put(">");
+    put(text);
+    put("</");
+    put(tag);
+    put(">");
+    put(kLineEnd);
+    put(kLineEnd);
+    text_.append(buffer, size);
+    return true;
 }
 
 // "<tag>" or "</tag>", then the item's line ends; one append, since the views write

@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "ClientLink.h"
 #include "UnitId.h"
 #include "UnitPlate.h"
 #include "UnitSystem.h"
@@ -70,20 +73,38 @@ struct TViewPlate {
     std::string_view DateUnload;
 };
 
+// The text of a unit's contents file, read whole; nullopt when the unit has none or it
+// cannot be read.
+std::optional<std::string> ReadContentsText(const TKRBId& unit);
+
+// Contents lines left out of a view because their slot, cassette or level is no integer.
+struct TSkippedLines {
+    std::size_t Count = 0;
+    std::size_t First = 0;  // line number of the first one
+};
+// Logs `skipped` of `unit`'s contents file, if any.
+void LogSkippedLines(const TKRBId& unit, const TSkippedLines& skipped, const TViewLog& log);
+
 // The plates of one unit, read from its contents file once per request and grouped by the
 // cassette text of each line (fields split as SplitContentsLine does). Lines whose slot,
 // cassette or level is no integer are left out and logged.
 class TUnitPlates {
   public:
     TUnitPlates(const TKRBId& unit, const TViewLog& log);
+    // Over a contents text that outlives the object; nothing is logged.
+    explicit TUnitPlates(std::string_view text);
     TUnitPlates(const TUnitPlates&) = delete;
     TUnitPlates& operator=(const TUnitPlates&) = delete;
     // The lines whose cassette field is `number` in decimal, in file order.
     const std::vector<TViewPlate>& OfCassette(std::int32_t number) const;
+    const TSkippedLines& Skipped() const { return skipped_; }
 
   private:
+    void Parse(std::string_view text);
+
     std::string text_;
     std::unordered_map<std::string_view, std::vector<TViewPlate>> byCassette_;
+    TSkippedLines skipped_;
 };
 
 // One view document under construction.
@@ -113,14 +134,19 @@ class TViewWriter {
                       std::string_view type = "1");
 
     void Reserve(std::size_t bytes) { text_.reserve(bytes); }
-    std::string Take() { return std::move(text_); }
+    // A piece shared with other documents, after what was written so far.
+    void Shared(std::shared_ptr<const std::string> piece);
+    TTextPieces TakePieces();
+    std::string Take();  // the whole text, pieces joined
 
   private:
     // A date field as the views print it; each distinct text is converted once.
     const std::string& DateText(std::string_view field);
     void AppendTag(std::string_view tag, bool closing, bool endsItem);
+    bool AppendElement(std::string_view tag, std::string_view text);
 
-    std::string text_;
+    std::string text_;  // written after the last piece
+    TTextPieces pieces_;
     std::map<std::string, std::string, std::less<>> dateTexts_;
 };
 

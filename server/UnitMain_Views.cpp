@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "TextNumbers.h"
 #include "UnitMain.h"
@@ -14,17 +15,6 @@ namespace {
 constexpr std::string_view kLabHeader =
     "HTTP/1.1 200 OK\nServer: KRB (Win32)\nContent-Type: text/XML\n\n";
 constexpr std::string_view kViewHeader = "HTTP/1.1 200 OK\nServer: KRB\nContent-Type: text/XML\n\n";
-
-// Room for the plate blocks of `unit`: one growing copy of a document of many megabytes
-// costs more than its writing.
-std::size_t PlateBytesOf(const TKRBId& unit) {
-    constexpr std::size_t kPlateBlockBytes = 512;
-    std::size_t locations = 0;
-    for (const auto& cassette : unit.Cassettes) {
-        locations += static_cast<std::size_t>(std::max(cassette->Levels, 0));
-    }
-    return locations * kPlateBlockBytes;
-}
 
 struct TXferTexts {
     std::string_view Name = "XFerStation";
@@ -59,23 +49,14 @@ void UnitBlock(TViewWriter& out, const TKRBId& unit, TUnitOrder order, Inside in
     out.Close("Unit");
 }
 
-void CassetteWithPlates(TViewWriter& out, const TKRBCassette& cassette, const TUnitPlates& plates) {
-    out.CassetteHead(cassette);
-    for (const auto& plate : plates.OfCassette(cassette.Number)) out.Plate(plate, cassette);
-    out.Close("Cassette");
+// A unit with all its sectors, cassettes and plates (tree and unit content views).
+void WholeUnit(TViewWriter& out, const TKRBId& unit, TUnitOrder order, TUnitBodies& bodies) {
+    auto body = bodies.Of(unit);
+    UnitBlock(out, unit, order, [&] { out.Shared(std::move(body)); });
 }
 
-// A unit with all its sectors, cassettes and plates (tree and unit content views).
-void WholeUnit(TViewWriter& out, const TKRBId& unit, TUnitOrder order, const TViewLog& log) {
-    const TUnitPlates plates(unit, log);
-    UnitBlock(out, unit, order, [&] {
-        for (const auto& sector : unit.Sectors) {
-            out.SectorHead(*sector);
-            for (const auto* cassette : sector->Cassettes)
-                CassetteWithPlates(out, *cassette, plates);
-            out.Close("Sector");
-        }
-    });
+TTextPieces Whole(std::string document) {
+    return {std::make_shared<const std::string>(std::move(document))};
 }
 
 }  // namespace
@@ -101,7 +82,8 @@ TUnitQuery QueryUnitAndId(std::string_view text) {
     return query;
 }
 
-TLabViews::TLabViews(const TKRBLab& lab, TViewLog log) : lab_(lab), log_(std::move(log)) {}
+TLabViews::TLabViews(const TKRBLab& lab, TViewLog log)
+    : lab_(lab), log_(std::move(log)), bodies_(log_) {}
 
 std::string TLabViews::BuildLabView() const {
     TViewWriter out;
@@ -123,20 +105,17 @@ std::string TLabViews::BuildLabView() const {
 
 // The header is an item of its own document, but goes out without an item line end: a
 // line end there would put blank text before the declaration and break the document.
-std::string TLabViews::BuildTreeView() const {
+std::string TLabViews::BuildTreeView() const { return JoinPieces(TreeViewPieces()); }
+
+TTextPieces TLabViews::TreeViewPieces() const {
     TViewWriter out;
-    std::size_t bytes = 0;
-    for (const auto& system : lab_.Systems) {
-        for (const auto& unit : system->Units) bytes += PlateBytesOf(*unit);
-    }
-    out.Reserve(bytes);
     out.Raw(kViewHeader);
     out.BeginDocument();
     AllSystems(out, lab_, [&](const TKRBSystem& system) {
-        for (const auto& unit : system.Units) WholeUnit(out, *unit, kTreeUnitOrder, log_);
+        for (const auto& unit : system.Units) WholeUnit(out, *unit, kTreeUnitOrder, bodies_);
     });
     out.EndDocument();
-    return out.Take();
+    return out.TakePieces();
 }
 
 std::string TLabViews::BuildSystemView(const std::string& id) const {
@@ -210,7 +189,7 @@ std::string TLabViews::BuildCassetteView(const std::string& unitId,
                         for (const auto* cassette : sector->Cassettes) {
                             // Compared as decimal text: "03" names no cassette.
                             if (std::to_string(cassette->Number) != cassetteId) continue;
-                            CassetteWithPlates(out, *cassette, plates);
+                            WriteCassetteWithPlates(out, *cassette, plates);
                         }
                         out.Close("Sector");
                     }
@@ -223,15 +202,18 @@ std::string TLabViews::BuildCassetteView(const std::string& unitId,
 }
 
 std::string TLabViews::BuildUnitContentView(const std::string& unitId) const {
+    return JoinPieces(UnitContentViewPieces(unitId));
+}
+
+TTextPieces TLabViews::UnitContentViewPieces(const std::string& unitId) const {
     TViewWriter out;
     out.BeginDocument();
-    if (const TKRBId* unit = lab_.FindUnit(unitId)) out.Reserve(PlateBytesOf(*unit));
     AllSystems(out, lab_, [&](const TKRBSystem& system) {
         UnitsWithId(system, unitId,
-                    [&](const TKRBId& unit) { WholeUnit(out, unit, kUnitOrder, log_); });
+                    [&](const TKRBId& unit) { WholeUnit(out, unit, kUnitOrder, bodies_); });
     });
     out.EndDocument();
-    return out.Take();
+    return out.TakePieces();
 }
 
 // A plate number that is no integer matches no record.
@@ -269,33 +251,33 @@ namespace {
 struct ViewRow {
     std::string_view Name;
     std::string_view Header;  // empty: the document carries its own
-    std::string (*Build)(const TLabViews& views, const std::string& request);
+    TTextPieces (*Build)(const TLabViews& views, const std::string& request);
 };
 
 const std::array<ViewRow, 8> kViewTable{{
     {"DrawLab", kLabHeader,
-     [](const TLabViews& v, const std::string&) { return v.BuildLabView(); }},
-    {"DrawTree", "", [](const TLabViews& v, const std::string&) { return v.BuildTreeView(); }},
+     [](const TLabViews& v, const std::string&) { return Whole(v.BuildLabView()); }},
+    {"DrawTree", "", [](const TLabViews& v, const std::string&) { return v.TreeViewPieces(); }},
     {"DrawSys", kViewHeader,
-     [](const TLabViews& v, const std::string& r) { return v.BuildSystemView(QueryId(r)); }},
+     [](const TLabViews& v, const std::string& r) { return Whole(v.BuildSystemView(QueryId(r))); }},
     {"DrawUnit", kViewHeader,
-     [](const TLabViews& v, const std::string& r) { return v.BuildUnitView(QueryId(r)); }},
+     [](const TLabViews& v, const std::string& r) { return Whole(v.BuildUnitView(QueryId(r))); }},
     {"DrawSector", kViewHeader,
      [](const TLabViews& v, const std::string& r) {
          const auto query = QueryUnitAndId(r);
-         return v.BuildSectorView(query.UnitId, query.Id);
+         return Whole(v.BuildSectorView(query.UnitId, query.Id));
      }},
     {"DrawCassette", kViewHeader,
      [](const TLabViews& v, const std::string& r) {
          const auto query = QueryUnitAndId(r);
-         return v.BuildCassetteView(query.UnitId, query.Id);
+         return Whole(v.BuildCassetteView(query.UnitId, query.Id));
      }},
     {"UnitContent", kViewHeader,
-     [](const TLabViews& v, const std::string& r) { return v.BuildUnitContentView(QueryId(r)); }},
+     [](const TLabViews& v, const std::string& r) { return v.UnitContentViewPieces(QueryId(r)); }},
     {"DrawPlate", kViewHeader,
      [](const TLabViews& v, const std::string& r) {
          const auto query = QueryUnitAndId(r);
-         return v.BuildPlateView(query.UnitId, query.Id);
+         return Whole(v.BuildPlateView(query.UnitId, query.Id));
      }},
 }};
 
@@ -314,7 +296,7 @@ void InstallViews(ServerCore& core) {
         });
     for (const auto& row : kViewTable) {
         core.AddView(std::string(row.Name), [views, &row](const std::string& request) {
-            return TViewReply{std::string(row.Header), row.Build(*views, request)};
+            return TViewReply{std::string(row.Header), {}, row.Build(*views, request)};
         });
     }
 }

@@ -6,6 +6,7 @@
 
 #include "UnitLab.h"
 #include "UnitMain_ViewBlocks.h"
+#include "UnitMain_ViewBodies.h"
 
 namespace krb::server {
 
@@ -21,12 +22,17 @@ struct TUnitQuery {
 };
 TUnitQuery QueryUnitAndId(std::string_view text);
 
+// Builds on one thread at a time (the event loop): it keeps what it wrote of each unit.
 class TLabViews {
   public:
     TLabViews(const TKRBLab& lab, TViewLog log);
 
     std::string BuildLabView() const;
     std::string BuildTreeView() const;  // begins with its own HTTP header
+    // The tree and unit content views as pieces: each unit's sectors, cassettes and plates
+    // are a piece of their own, shared while its contents file and geometry stay the same.
+    TTextPieces TreeViewPieces() const;
+    TTextPieces UnitContentViewPieces(const std::string& unitId) const;
     std::string BuildSystemView(const std::string& id) const;
     std::string BuildUnitView(const std::string& id) const;
     std::string BuildSectorView(const std::string& unitId, const std::string& sectorName) const;
@@ -37,6 +43,7 @@ class TLabViews {
   private:
     const TKRBLab& lab_;
     TViewLog log_;
+    mutable TUnitBodies bodies_;
 };
 
 // Registers the eight views with the server, in the order their names are matched.

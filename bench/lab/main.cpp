@@ -155,30 +155,76 @@ class Lab {
 
 // --- units in parallel ---------------------------------------------------------------------------
 
-// Wall time of `units` units each doing kReadsPerUnit ready-flag reads, one after the other, on a
-// client of its own; -1 when a read failed.
-double ReadsInParallelMs(int port, int units) {
+// The door and error poll's two queries on a controller line.
+bool IsDoorOrErrorQuery(const std::string& line) { return line == "RD 1811" || line == "RD 1814"; }
+
+// Every unit's door and error poll starts on the same timer tick. Waiting for the end of one
+// (its error flag query) before each run gives every run the same place in the polling
+// period, so that runs of different lengths meet the same number of polls; without polls it
+// returns after one period.
+void WaitForTheEndOfAPoll(Lab& lab) {
+    const auto since = Clock::now();
+    while (Clock::now() - since < std::chrono::milliseconds(2500)) {
+        const auto transcript = lab.Controller(0).transcript();
+        const bool seen = std::any_of(
+            transcript.rbegin(), transcript.rend(),
+            [&](const auto& entry) { return entry.time > since && entry.line == "RD 1814"; });
+        if (seen) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+struct ParallelRun {
+    double wallMs = -1;        // -1 when a read failed
+    double longestReadMs = 0;  // the slowest single read
+    int mostPollQueries = 0;   // door and error queries on the busiest of the units' lines
+};
+
+// `units` units each doing kReadsPerUnit ready-flag reads, one after the other, on a client
+// of its own.
+ParallelRun ReadsInParallel(Lab& lab, int units) {
     std::atomic<bool> failed{false};
+    std::mutex longestMutex;
+    ParallelRun run;
     const auto begin = Clock::now();
     OnThreads(units, [&](int i) {
-        LineClient client(port);
+        LineClient client(lab.Port());
         for (int read = 0; read < kReadsPerUnit; ++read) {
+            const auto sent = Clock::now();
             const auto reply = client.Exchange("KRB2ReadReadyFlag(" + UnitName(i) + ")\r");
             if (!reply || *reply != "1\r\n") failed = true;
+            std::lock_guard lock(longestMutex);
+            run.longestReadMs = std::max(run.longestReadMs, Ms(Clock::now() - sent));
         }
     });
-    return failed ? -1 : Ms(Clock::now() - begin);
+    const auto end = Clock::now();
+    if (!failed) run.wallMs = Ms(end - begin);
+    for (int i = 0; i < units; ++i) {
+        int queries = 0;
+        for (const auto& entry : lab.Controller(i).transcript()) {
+            if (entry.time >= begin && entry.time <= end && IsDoorOrErrorQuery(entry.line))
+                ++queries;
+        }
+        run.mostPollQueries = std::max(run.mostPollQueries, queries);
+    }
+    return run;
 }
 
 void MeasureUnitsInParallel(Lab& lab, const char* condition) {
-    std::printf("ten KRB2ReadReadyFlag per unit, %s:\n", condition);
+    std::printf("ten KRB2ReadReadyFlag per unit, %s, each run started as a poll ends:\n",
+                condition);
     double oneUnit = 0;
     double twentyUnits = 0;
     for (int units : {1, 5, 20}) {
-        const double ms = ReadsInParallelMs(lab.Port(), units);
-        std::printf("  %2d units: %8.1f ms%s\n", units, ms, ms < 0 ? "  (a read failed)" : "");
-        if (units == 1) oneUnit = ms;
-        if (units == 20) twentyUnits = ms;
+        WaitForTheEndOfAPoll(lab);
+        const auto run = ReadsInParallel(lab, units);
+        std::printf(
+            "  %2d units: %8.1f ms, slowest read %6.1f ms, door and error queries on the busiest "
+            "line: %d%s\n",
+            units, run.wallMs, run.longestReadMs, run.mostPollQueries,
+            run.wallMs < 0 ? "  (a read failed)" : "");
+        if (units == 1) oneUnit = run.wallMs;
+        if (units == 20) twentyUnits = run.wallMs;
     }
     if (oneUnit > 0 && twentyUnits > 0) {
         std::printf("  wall(20) / wall(1) = %.3f (ceiling %.1f)\n", twentyUnits / oneUnit,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <thread>
+#include <vector>
 
 #include "fake_library.h"
 
@@ -111,6 +113,37 @@ TEST_F(BindingTest, UnitsHaveBindingLocksOfTheirOwn) {
     EXPECT_EQ(other, std::future_status::ready);
     EXPECT_TRUE(ownHeld);
     EXPECT_EQ(Fake().Count("KRBReadReadyFlag"), 2);
+}
+
+// A holder that lets go and asks again at once (a poll between its two queries) queues behind
+// the threads already waiting; the holder itself may take it again while it holds it.
+TEST(FairRecursiveMutexTest, WaitersGetItInTheOrderTheyCame) {
+    FairRecursiveMutex mutex;
+    std::vector<int> order;  // written only by the holder
+    mutex.lock();
+    mutex.lock();
+    std::vector<std::thread> waiters;
+    for (std::size_t i = 1; i <= 3; ++i) {
+        waiters.emplace_back([&, i] {
+            mutex.lock();
+            order.push_back(static_cast<int>(i));
+            mutex.unlock();
+        });
+        while (mutex.Waiters() < i) std::this_thread::yield();
+    }
+    EXPECT_TRUE(mutex.try_lock());
+    EXPECT_FALSE(std::async(std::launch::async, [&] { return mutex.try_lock(); }).get());
+    mutex.unlock();
+    mutex.unlock();
+    mutex.unlock();
+    mutex.lock();
+    order.push_back(0);
+    mutex.unlock();
+    for (auto& waiter : waiters) waiter.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 0}));
+    EXPECT_EQ(mutex.Waiters(), 0u);
+    EXPECT_TRUE(mutex.try_lock());
+    mutex.unlock();
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // What one client can make the server hold: a text is bounded per connection, however long a
-// client streams without CR.
+// client streams without CR. And what goes out: texts and shared pieces in the order queued.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -49,6 +49,37 @@ TEST(ClientInput, AConnectionNeverHoldsMoreThanItsBoundWithoutCarriageReturn) {
     EXPECT_TRUE(events.closed);
     EXPECT_EQ(events.total, kStreamed);
     EXPECT_LE(events.largest, ClientConnection::kMaxPendingText);
+}
+
+// Pieces larger than the socket buffers, shared with the sender, empty or missing, between
+// whole texts: the client reads every byte once, in order, and the close waits for them.
+TEST(ClientOutput, TextsAndSharedPiecesGoOutInTheOrderQueued) {
+    asio::io_context loop;
+    asio::ip::tcp::acceptor acceptor(loop, {asio::ip::address_v4::loopback(), 0});
+    RecordingEvents events;
+    const auto large = std::make_shared<const std::string>(3 * kBlock, 'a');
+    acceptor.async_accept([&](const asio::error_code& error, asio::ip::tcp::socket socket) {
+        ASSERT_FALSE(error);
+        auto connection = std::make_shared<ClientConnection>(std::move(socket), events);
+        connection->Start();
+        connection->Send("head;");
+        connection->SendPieces({large, std::make_shared<const std::string>(), nullptr,
+                                std::make_shared<const std::string>("b"), large});
+        connection->SendPieces({nullptr});
+        connection->Send(";tail");
+        connection->WhenSent([connection] { connection->Close(false); });
+    });
+    std::string received;
+    std::thread reader([&] {
+        TestClient client(acceptor.local_endpoint().port());
+        received = client.ReadToEnd();
+    });
+    loop.run_for(std::chrono::seconds(60));  // ends when the connection has closed
+    reader.join();
+
+    EXPECT_EQ(received.size(), 6 * kBlock + 11);
+    EXPECT_EQ(received, "head;" + *large + "b" + *large + ";tail");
+    EXPECT_EQ(large.use_count(), 1);  // the connection let go of its pieces
 }
 
 }  // namespace

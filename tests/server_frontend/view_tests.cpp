@@ -2,7 +2,10 @@
 // that catch real faults, and a real XML parser's reading of every view.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <thread>
 
@@ -324,7 +327,67 @@ TEST_F(SmallLab, AMissingContentsFileGivesCassettesWithoutPlates) {
     EXPECT_EQ(Views().BuildCassetteView("U1", "1").find("<Plate>"), std::string::npos);
     U1().ContentsFile.clear();
     EXPECT_EQ(Views().BuildUnitContentView("U1").find("<Plate>"), std::string::npos);
+    U1().ContentsFile = folder.path().string();  // a folder reads as no file
+    EXPECT_EQ(Views().BuildTreeView().find("<Plate>"), std::string::npos);
+    EXPECT_NE(Views().BuildTreeView().find("<Cassette>"), std::string::npos);
     EXPECT_TRUE(log.empty());
+}
+
+// One views object answers many requests and keeps what it wrote of each unit: every change
+// of the contents file or of the slot geometry shows in the next document, as a fresh build
+// shows it, even a change that keeps the file's size within the same instant.
+TEST_F(SmallLab, AKeptViewShowsEveryChangeAtTheNextRequest) {
+    const auto kept = Views();
+    const std::string contents = "1,1,1,1,P&1,Plate <1>,A,01.02.2020 10:30:00,,\r\n";
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"plate flag flipped, same size",
+         [&] {
+             folder.File("Unit1Contents.csv", "1,1,1,0,P&1,Plate <1>,A,01.02.2020 10:30:00,,\r\n");
+         }},
+        {"flag flipped back", [&] { folder.File("Unit1Contents.csv", contents); }},
+        {"levels of the cassette", [&] { U1().Cassettes[0]->Levels = 7; }},
+        {"pitch of the cassette", [&] { U1().Cassettes[0]->ZPitch = 40; }},
+        {"sector renamed", [&] { U1().Sectors[0]->Name = "B"; }},
+        {"contents file removed", [&] { std::filesystem::remove(U1().ContentsFile); }},
+        {"contents file back", [&] { folder.File("Unit1Contents.csv", contents); }},
+        {"another contents file",
+         [&] { U1().ContentsFile = folder.File("Other.csv", "3,1,1,1,,Other,A,,,\r\n"); }},
+        {"unit flag", [&] { U1().DoorOpened = true; }},
+    };
+    std::string previous = kept.BuildTreeView();
+    for (const Case& c : cases) {
+        c.change();
+        const std::string tree = kept.BuildTreeView();
+        EXPECT_NE(tree, previous) << c.what;
+        EXPECT_EQ(tree, Views().BuildTreeView()) << c.what;
+        EXPECT_EQ(kept.BuildUnitContentView("U1"), Views().BuildUnitContentView("U1")) << c.what;
+        previous = tree;
+    }
+    EXPECT_TRUE(log.empty());
+}
+
+// An unchanged unit is not written again, and its skipped lines are still logged on every
+// request.
+TEST_F(SmallLab, AnUnchangedUnitIsSharedBetweenRequestsAndItsSkippedLinesLoggedEachTime) {
+    folder.File("Unit1Contents.csv", "x,1,1,1,,Bad slot,A,,,\r\n2,1,2,0,,Location 2,A,,,\r\n");
+    const auto kept = Views();
+    const TTextPieces first = kept.TreeViewPieces();
+    const TTextPieces second = kept.TreeViewPieces();
+    ASSERT_EQ(first.size(), second.size());
+    const auto shared = std::count_if(first.begin(), first.end(), [&](const auto& piece) {
+        return std::find(second.begin(), second.end(), piece) != second.end();
+    });
+    EXPECT_EQ(shared, 1);  // the unit's body; heads and flags are written anew
+    EXPECT_EQ(JoinPieces(first), JoinPieces(second));
+    EXPECT_EQ(JoinPieces(second), Views().BuildTreeView());
+    EXPECT_EQ(log.size(), 3u);
+    for (const auto& line : log) {
+        EXPECT_EQ(line, "Contents line skipped;File=" + U1().ContentsFile + ";Line=1;Count=1");
+    }
 }
 
 TEST(XmlTextTest, ValuesAreEscapedAndMadeValidText) {
