@@ -345,8 +345,6 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::atomic<bool> IsBase{false};
     std::atomic<bool> IsExt{false};
     Guarded<std::string> InventoryFile;
-    std::atomic<bool> InventoryDetect{false};
-    std::atomic<bool> InventoryBarcodes{false};
     TSectorList Sectors;
     std::atomic<std::int32_t> BarcodeZReference{500};
     std::atomic<bool> UseCassetteConfTable{false};
