@@ -62,9 +62,9 @@ int TCascadeMngr::CarouselTurn(int cascadeSlot, TSide side) const {
 TCascadeMngr::TRoles TCascadeMngr::findRoles() const {
     TRoles roles;
     for (const auto& unit : Browser.Units()) {
-        if (unit->IsBase) roles.Base = unit;
-        if (unit->IsCascader) roles.Cascader = unit;
-        if (unit->IsExt) roles.Ext = unit;
+        if (unit->isBase()) roles.Base = unit;
+        if (unit->isCascader()) roles.Cascader = unit;
+        if (unit->isExt()) roles.Ext = unit;
     }
     return roles;
 }
@@ -331,12 +331,12 @@ std::string MovePlate2(TKRB_Browser& browser, const TMovePlateTexts& texts) {
         if (!source) return "-4";
         UnitPtr tubeStore;
         for (const auto& unit : browser.Units())
-            if (unit->IsKVL) {
+            if (unit->isTubeStore()) {
                 tubeStore = unit;
                 break;
             }
         if (!tubeStore) return "-4";
-        if (!tubeStore->Initialized) return "-3";
+        if (!tubeStore->initialized()) return "-3";
         return source->TubeStorePlateMove(*tubeStore, texts[1], texts[2], texts[3], texts[4],
                                           texts[7], texts[8], texts[9], texts[10]);
     }

@@ -171,7 +171,7 @@ void InventoryThread::scanSlot(int slot, inventory::TPositionReader& reader,
                                std::vector<std::string>& lines) {
     unit_->ReadBackStr(writeWord(word::kTargetSlot, slot));
     int levels = unit_->cassetteLevels(slot);
-    if (levels == 0) levels = unit_->MaxLevel;
+    if (levels == 0) levels = unit_->maxLevel();
     int pitch = unit_->cassettePitch(slot);
     for (int level = 1; level <= levels; ++level) {
         if (pitch != 0) unit_->ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
@@ -188,7 +188,7 @@ void InventoryThread::Execute() {
     std::vector<std::string> lines;
     unit_->ReadBackStr(setRelay(relay::kScanMode));
     sleepMs(150);
-    const int maxSlot = unit_->MaxSlot;
+    const int maxSlot = unit_->maxSlot();
     for (int slot = 1; slot <= maxSlot; ++slot) scanSlot(slot, reader, lines);
     unit_->ReadBackStr(resetRelay(relay::kScanMode));
     inventory::finishScan(*unit_, settings_.FileName, lines, reader.Unreadable());

@@ -20,12 +20,12 @@ TLongFormatScan::TLongFormatScan(UnitPtr unit, TInventorySettings settings, int 
 
 // The cassette table and the maximum level are read anew for every slot.
 int TLongFormatScan::levelsOf(int slot) const {
-    int levels = unit_->UseCassetteConfTable ? unit_->cassetteLevels(slot) : 0;
-    return levels != 0 ? levels : unit_->MaxLevel.load();
+    int levels = unit_->usesCassetteTable() ? unit_->cassetteLevels(slot) : 0;
+    return levels != 0 ? levels : unit_->maxLevel();
 }
 
 int TLongFormatScan::pitchOf(int slot) const {
-    return unit_->UseCassetteConfTable ? unit_->cassettePitch(slot) : 0;
+    return unit_->usesCassetteTable() ? unit_->cassettePitch(slot) : 0;
 }
 
 bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
@@ -67,7 +67,7 @@ void TLongFormatScan::Run() {
 
 void InventoryThread2::Start(UnitPtr unit, TInventorySettings settings) {
     TKRB_Class& owner = *unit;
-    const int maxSlot = owner.MaxSlot;
+    const int maxSlot = owner.maxSlot();
     inventory::startScanThread(owner,
                                [scan = TLongFormatScan(std::move(unit), std::move(settings), 1,
                                                        maxSlot)]() mutable { scan.Run(); });

@@ -42,7 +42,7 @@ std::vector<UnitPtr> TKRB_Browser::Units() const {
 UnitPtr TKRB_Browser::TubeStore() const {
     std::lock_guard guard(lock_);
     for (const auto& unit : UnitList)
-        if (unit->IsKVL) return unit;
+        if (unit->isTubeStore()) return unit;
     return nullptr;
 }
 

@@ -249,43 +249,39 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::int32_t portNumber() const { return PortNumber.load(); }
     std::int32_t registryPosition() const { return RegistryPosition.load(); }
 
-    // --- fields
-    std::string ReaderPortName;
-    std::atomic<bool> Initialized{false};
-    std::atomic<bool> ReaderOpen{false};
-    std::atomic<bool> Busy{false};
-    std::atomic<bool> CheckSlotPlate{false};
-    std::atomic<bool> CheckTransferStation{false};
-    std::atomic<bool> CheckTransferStation2{false};
-    std::atomic<bool> CheckShovel{false};
-    Guarded<std::string> LastBarcode;
-    std::atomic<std::int32_t> LastMotionSlot{0};
-    std::atomic<std::int32_t> LastMotionLevel{0};
-    std::atomic<std::int32_t> MaxSlot{0};
-    std::atomic<std::int32_t> MaxLevel{0};
-    std::array<std::atomic<std::int32_t>, kSlotTableSize> CassetteLevels{};
-    std::array<std::atomic<std::int32_t>, kSlotTableSize> CassettePitch{};
-    std::atomic<bool> IsCascader{false};
-    std::atomic<bool> IsBase{false};
-    std::atomic<bool> IsExt{false};
-    Guarded<std::string> InventoryFile;
-    std::atomic<bool> InventoryDetect{false};
-    std::atomic<bool> InventoryBarcodes{false};
-    TSectorList Sectors;
-    std::atomic<std::int32_t> BarcodeZReference{500};
-    std::atomic<bool> UseCassetteConfTable{false};
-    std::atomic<bool> IsKVL{false};
-    std::atomic<bool> IsCompSv{false};
-    std::atomic<bool> IsBCR{false};
-    std::atomic<std::int32_t> CarouselOffset{0};
-    std::atomic<std::int32_t> DoorCount{1};
+    // --- what other parts read of the unit's state
+    bool initialized() const { return Initialized.load(); }
+    bool busy() const { return Busy.load(); }
+    std::int32_t maxSlot() const { return MaxSlot.load(); }
+    std::int32_t maxLevel() const { return MaxLevel.load(); }
+    bool usesCassetteTable() const { return UseCassetteConfTable.load(); }
+    bool isCascader() const { return IsCascader.load(); }
+    bool isBase() const { return IsBase.load(); }
+    bool isExt() const { return IsExt.load(); }
+    bool isTubeStore() const { return IsKVL.load(); }
+    std::int32_t doorCount() const { return DoorCount.load(); }
+    std::int32_t carouselOffset() const { return CarouselOffset.load(); }
+    std::int32_t lastMotionSlot() const { return LastMotionSlot.load(); }
+    std::int32_t lastMotionLevel() const { return LastMotionLevel.load(); }
+    bool readerOpen() const { return ReaderOpen.load(); }
+    std::string readerPortName() const;
+    std::string lastBarcode() const { return LastBarcode.get(); }
+    std::string inventoryFile() const { return InventoryFile.get(); }
+
+    // --- setting up a unit without a controller run (embedding code and tests)
+    void markInitialized(bool initialized) { Initialized = initialized; }
+    void setGeometry(std::int32_t maxSlot, std::int32_t maxLevel);
+    // One row of the cassette table; slots outside the table are ignored.
+    void setCassette(std::int32_t slot, std::int32_t levels, std::int32_t pitch);
 
   private:
+    friend class TBusyToken;  // its seize takes Busy whoever holds it
+
     void closeReader();
 
     std::unique_ptr<platform::SerialPort> ReaderHandle;
     std::string ReaderText;
-    std::recursive_mutex ReaderLock;  // reader port handle and its traffic
+    mutable std::recursive_mutex ReaderLock;  // reader port handle and its traffic
 
     std::string PrepareInitialization();
     std::string RunInitialization();
@@ -330,6 +326,33 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string repeatUntilAccepted(const std::string& command);
 
     ControllerLink Link;
+    std::string ReaderPortName;
+    std::atomic<bool> Initialized{false};
+    std::atomic<bool> ReaderOpen{false};
+    std::atomic<bool> Busy{false};
+    std::atomic<bool> CheckSlotPlate{false};
+    std::atomic<bool> CheckTransferStation{false};
+    std::atomic<bool> CheckTransferStation2{false};
+    std::atomic<bool> CheckShovel{false};
+    Guarded<std::string> LastBarcode;
+    std::atomic<std::int32_t> LastMotionSlot{0};
+    std::atomic<std::int32_t> LastMotionLevel{0};
+    std::atomic<std::int32_t> MaxSlot{0};
+    std::atomic<std::int32_t> MaxLevel{0};
+    std::array<std::atomic<std::int32_t>, kSlotTableSize> CassetteLevels{};
+    std::array<std::atomic<std::int32_t>, kSlotTableSize> CassettePitch{};
+    std::atomic<bool> IsCascader{false};
+    std::atomic<bool> IsBase{false};
+    std::atomic<bool> IsExt{false};
+    Guarded<std::string> InventoryFile;
+    TSectorList Sectors;
+    std::atomic<std::int32_t> BarcodeZReference{500};
+    std::atomic<bool> UseCassetteConfTable{false};
+    std::atomic<bool> IsKVL{false};
+    std::atomic<bool> IsCompSv{false};
+    std::atomic<bool> IsBCR{false};
+    std::atomic<std::int32_t> CarouselOffset{0};
+    std::atomic<std::int32_t> DoorCount{1};
     std::atomic<std::int32_t> PortNumber{0};
     std::atomic<std::int32_t> RegistryPosition{0};
     Guarded<std::string> UnitText;

@@ -1,7 +1,7 @@
 // Barcode reader: its own serial port ("LON"/"LOFF"), or relayed by the controller
 // between the start-of-text and end-of-text bytes.
-#include "ControllerRegisters.h"
 #include "BarcodeText.h"
+#include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
@@ -44,6 +44,11 @@ std::string TKRB_Class::BCRPath(const std::string& portNumber) {
     ReaderHandle = std::move(port);
     ReaderOpen = true;
     return "1";
+}
+
+std::string TKRB_Class::readerPortName() const {
+    std::lock_guard guard(ReaderLock);
+    return ReaderPortName;
 }
 
 void TKRB_Class::CloseBCRSerial() {

@@ -42,8 +42,6 @@ std::string TKRB_Class::InventoryCassets(const std::string& fileName, const std:
     if (!Initialized && !ReaderOpen) return "0";
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
     InventoryFile.set(settings.FileName);
-    InventoryDetect = settings.Detect;
-    InventoryBarcodes = settings.Barcodes;
     if (!claimBusyStepped()) return "2";
     InventoryThread::Start(shared_from_this(), settings);
     return "1";
@@ -55,8 +53,6 @@ std::string TKRB_Class::InventoryCassets2(const std::string& fileName, const std
     TInventorySettings settings{InventoryFileNameFor(fileName), flag(detect), flag(barcodes)};
     InventoryFile.set(settings.FileName);
     if (settings.Barcodes && !ReaderOpen && !(IsCompSv && IsBCR)) return "3";
-    InventoryDetect = settings.Detect;
-    InventoryBarcodes = settings.Barcodes;
     if (!claimBusyStepped()) return "2";
     InventoryThread2::Start(shared_from_this(), settings);
     return "1";

@@ -69,9 +69,18 @@ void TKRB_Class::SetCassetteConfig(const std::string& slot, const std::string& l
     auto levelCount = parseInt32(levels);
     auto pitchValue = parseInt32(pitch);
     if (!slotNumber || !levelCount || !pitchValue) return;
-    if (*slotNumber < 1 || *slotNumber >= kSlotTableSize) return;
-    CassetteLevels[*slotNumber] = *levelCount;
-    CassettePitch[*slotNumber] = *pitchValue;
+    setCassette(*slotNumber, *levelCount, *pitchValue);
+}
+
+void TKRB_Class::setCassette(std::int32_t slot, std::int32_t levels, std::int32_t pitch) {
+    if (slot < 1 || slot >= kSlotTableSize) return;
+    CassetteLevels[slot] = levels;
+    CassettePitch[slot] = pitch;
+}
+
+void TKRB_Class::setGeometry(std::int32_t maxSlot, std::int32_t maxLevel) {
+    MaxSlot = maxSlot;
+    MaxLevel = maxLevel;
 }
 
 std::string TKRB_Class::ReadCassetteConfig(const std::string& slot) {

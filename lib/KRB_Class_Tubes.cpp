@@ -195,7 +195,7 @@ std::string tubeInventoryOn(TKRB_Class& tubeStore, const std::string& fileName,
     if (started == "-1") return "-3";
     if (started == "-2") return "-4";
     if (started != "1") return "-7";
-    while (tubeStore.Busy) sleepMs(200);
+    while (tubeStore.busy()) sleepMs(200);
     return tubeStore.ReadBackStr(readRelay(relay::kError)) == "0" ? "1" : "-8";
 }
 

@@ -222,7 +222,7 @@ template <class Operation>
 static std::string withTubeStore(Unit& u, const char* none, const char* notReady, Operation op) {
     UnitPtr tubeStore = TKRB_Browser::Instance().TubeStore();
     if (!tubeStore) return none;
-    if (notReady && !tubeStore->Initialized) return notReady;
+    if (notReady && !tubeStore->initialized()) return notReady;
     return op(u, *tubeStore);
 }
 KRBText KVLReadVialBarcode(KRBText id, KRBText x, KRBText y, KRBText mode, KRBText) {

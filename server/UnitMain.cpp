@@ -233,13 +233,7 @@ void ServerCore::StartListener(int port) {
 }
 
 void ServerCore::StopListener() {
-    if (acceptor_) {
-        CloseAllClients();
-        WriteLog("Stop", LocalDetails());
-        asio::error_code ignored;
-        acceptor_->close(ignored);
-        acceptor_.reset();
-    }
+    if (acceptor_) CloseClientsAndAcceptor();
     UpdateState([](TServerState& state) {
         state.Running = false;
         state.Listening = false;
@@ -249,15 +243,20 @@ void ServerCore::StopListener() {
 
 void ServerCore::FormClose() {
     if (!acceptor_) return;
+    CloseClientsAndAcceptor();
+    UpdateState([](TServerState& state) {
+        state.Listening = false;
+        state.LocalPort = -1;
+    });
+}
+
+// The log line is written while the local address is still known.
+void ServerCore::CloseClientsAndAcceptor() {
     CloseAllClients();
     WriteLog("Stop", LocalDetails());
     asio::error_code ignored;
     acceptor_->close(ignored);
     acceptor_.reset();
-    UpdateState([](TServerState& state) {
-        state.Listening = false;
-        state.LocalPort = -1;
-    });
 }
 
 void ServerCore::CloseAllClients() {

@@ -154,6 +154,7 @@ class ServerCore : private ConnectionEvents {
     std::optional<int> PortNumber() const;
     void StartListener(int port);
     void StopListener();
+    void CloseClientsAndAcceptor();
     void CloseAllClients();
     std::string LocalDetails() const;
     void Accept();

@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <optional>
 #include <utility>
 
 #include "DateTimeText.h"
@@ -356,87 +357,93 @@ void TViewWriter::SystemHead(const TKRBSystem& system) {
     Value("SysId", system.Id);
 }
 
+namespace {
+
+struct TUnitFlag {
+    std::string_view Tag;
+    bool On;
+};
+
+// The flag an element shows; none for the elements that carry a text or a number.
+std::optional<TUnitFlag> UnitFlag(const TKRBId& unit, TUnitElement element) {
+    switch (element) {
+        case TUnitElement::DoubleDeck:
+            return TUnitFlag{"UnitDoubleDeck", unit.DoubleDeck};
+        case TUnitElement::Activated:
+            return TUnitFlag{"UnitActivated", unit.Activated};
+        case TUnitElement::Error:
+            return TUnitFlag{"UnitError", unit.Error};
+        case TUnitElement::BCR:
+            return TUnitFlag{"UnitBCR", unit.BCR};
+        case TUnitElement::PPSensor:
+            return TUnitFlag{"UnitPPSensor", unit.PlatePresenceSensor};
+        case TUnitElement::PShovelSensor:
+            return TUnitFlag{"UnitPShovelSensor", unit.PlateShovelSensor};
+        case TUnitElement::PXfer1Sensor:
+            return TUnitFlag{"UnitPXfer1Sensor", unit.PlateXferStSensor1};
+        case TUnitElement::PXfer2Sensor:
+            return TUnitFlag{"UnitPXfer2Sensor", unit.PlateXferStSensor2};
+        case TUnitElement::BCRInit:
+            return TUnitFlag{"UnitBCRInit", unit.BCRInit};
+        case TUnitElement::Ready:
+            return TUnitFlag{"UnitReady", !unit.Busy};
+        case TUnitElement::DoorOpened:
+            return TUnitFlag{"UnitDoorOpened", unit.DoorOpened};
+        case TUnitElement::CO2:
+            return TUnitFlag{"UnitCO2", unit.CO2Gassing};
+        case TUnitElement::O2:
+            return TUnitFlag{"UnitO2", unit.O2Gassing};
+        case TUnitElement::N2:
+            return TUnitFlag{"UnitN2", unit.N2Gassing};
+        case TUnitElement::Temperature:
+            return TUnitFlag{"UnitTemperature", unit.Temperature};
+        case TUnitElement::Humidity:
+            return TUnitFlag{"UnitHumidity", unit.Humidity};
+        default:
+            return std::nullopt;
+    }
+}
+
+std::int64_t PlateLocations(const TKRBId& unit) {
+    std::int64_t locations = 0;
+    for (const auto& cassette : unit.Cassettes) locations += cassette->Levels;
+    return locations;
+}
+
+// The elements that carry a text or a number.
+void UnitValue(TViewWriter& out, const TKRBId& unit, TUnitElement element) {
+    switch (element) {
+        case TUnitElement::Id:
+            return out.Value("UnitId", unit.UnitId);
+        case TUnitElement::Name:
+            return out.Value("UnitName", unit.UnitName);
+        case TUnitElement::FW:
+            return out.Value("UnitFW", unit.FirmwareVersion());
+        case TUnitElement::SN:
+            return out.Value("UnitSN", unit.SerialNumber());
+        case TUnitElement::COMPort:
+            return out.Value("UnitCOMPort", unit.ComPort);
+        case TUnitElement::BCRCOMPort:
+            return out.Value("UnitBCRCOMPort", unit.BCRPort);
+        case TUnitElement::ErrorCode:
+            return out.Value("UnitErrorCode", unit.ErrorCode.load());
+        case TUnitElement::Plates:
+            return out.Value("UnitPlates", PlateLocations(unit));
+        case TUnitElement::Doors:
+            return out.Value("UnitDoors", std::max(unit.Doors, 1));
+        default:
+            return;
+    }
+}
+
+}  // namespace
+
 void TViewWriter::UnitElements(const TKRBId& unit, TUnitOrder order) {
     for (const TUnitElement element : order) {
-        switch (element) {
-            case TUnitElement::Id:
-                Value("UnitId", unit.UnitId);
-                break;
-            case TUnitElement::Name:
-                Value("UnitName", unit.UnitName);
-                break;
-            case TUnitElement::FW:
-                Value("UnitFW", unit.FirmwareVersion());
-                break;
-            case TUnitElement::SN:
-                Value("UnitSN", unit.SerialNumber());
-                break;
-            case TUnitElement::DoubleDeck:
-                Flag("UnitDoubleDeck", unit.DoubleDeck);
-                break;
-            case TUnitElement::Activated:
-                Flag("UnitActivated", unit.Activated);
-                break;
-            case TUnitElement::Error:
-                Flag("UnitError", unit.Error);
-                break;
-            case TUnitElement::BCR:
-                Flag("UnitBCR", unit.BCR);
-                break;
-            case TUnitElement::PPSensor:
-                Flag("UnitPPSensor", unit.PlatePresenceSensor);
-                break;
-            case TUnitElement::PShovelSensor:
-                Flag("UnitPShovelSensor", unit.PlateShovelSensor);
-                break;
-            case TUnitElement::PXfer1Sensor:
-                Flag("UnitPXfer1Sensor", unit.PlateXferStSensor1);
-                break;
-            case TUnitElement::PXfer2Sensor:
-                Flag("UnitPXfer2Sensor", unit.PlateXferStSensor2);
-                break;
-            case TUnitElement::COMPort:
-                Value("UnitCOMPort", unit.ComPort);
-                break;
-            case TUnitElement::BCRCOMPort:
-                Value("UnitBCRCOMPort", unit.BCRPort);
-                break;
-            case TUnitElement::BCRInit:
-                Flag("UnitBCRInit", unit.BCRInit);
-                break;
-            case TUnitElement::Ready:
-                Flag("UnitReady", !unit.Busy);
-                break;
-            case TUnitElement::DoorOpened:
-                Flag("UnitDoorOpened", unit.DoorOpened);
-                break;
-            case TUnitElement::ErrorCode:
-                Value("UnitErrorCode", unit.ErrorCode.load());
-                break;
-            case TUnitElement::Plates: {
-                std::int64_t locations = 0;
-                for (const auto& cassette : unit.Cassettes) locations += cassette->Levels;
-                Value("UnitPlates", locations);
-                break;
-            }
-            case TUnitElement::CO2:
-                Flag("UnitCO2", unit.CO2Gassing);
-                break;
-            case TUnitElement::O2:
-                Flag("UnitO2", unit.O2Gassing);
-                break;
-            case TUnitElement::N2:
-                Flag("UnitN2", unit.N2Gassing);
-                break;
-            case TUnitElement::Temperature:
-                Flag("UnitTemperature", unit.Temperature);
-                break;
-            case TUnitElement::Humidity:
-                Flag("UnitHumidity", unit.Humidity);
-                break;
-            case TUnitElement::Doors:
-                Value("UnitDoors", std::max(unit.Doors, 1));
-                break;
+        if (const auto flag = UnitFlag(unit, element)) {
+            Flag(flag->Tag, flag->On);
+        } else {
+            UnitValue(*this, unit, element);
         }
     }
 }

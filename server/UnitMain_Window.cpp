@@ -62,6 +62,20 @@ QString ChooseWithDialog(QWidget* parent, const QString& caption, const QString&
     return QFileDialog::getOpenFileName(parent, caption, proposed, filter);
 }
 
+// A page's button and the read-only field beside it, named as the tests find them.
+QPushButton* NamedButton(const QString& text, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+QLineEdit* ReadOnlyField(const char* name, QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setReadOnly(true);
+    return field;
+}
+
 }  // namespace
 
 TfrmMain::TfrmMain(ServerCore& core, TfrmMainDesktop desktop)
@@ -124,11 +138,8 @@ TfrmMain::~TfrmMain() {
 
 QWidget* TfrmMain::CreateConfigurationPage() {
     auto* page = new QWidget;
-    auto* btnLoadConf = new QPushButton("Open", page);
-    btnLoadConf->setObjectName("BtnLoadConf");
-    editConfFile_ = new QLineEdit(page);
-    editConfFile_->setObjectName("EditConfFile");
-    editConfFile_->setReadOnly(true);
+    auto* btnLoadConf = NamedButton("Open", "BtnLoadConf", page);
+    editConfFile_ = ReadOnlyField("EditConfFile", page);
     auto* row = new QHBoxLayout(page);
     row->addWidget(btnLoadConf);
     row->addWidget(editConfFile_, 1);
@@ -139,11 +150,8 @@ QWidget* TfrmMain::CreateConfigurationPage() {
 QWidget* TfrmMain::CreateTcpPage() {
     auto* page = new QWidget;
     auto* group = new QGroupBox(" Krabox TCP/IP Communication ", page);
-    btnStart_ = new QPushButton("Start", group);
-    btnStart_->setObjectName("BtnStart");
-    editPort_ = new QLineEdit(group);
-    editPort_->setObjectName("EditPort");
-    editPort_->setReadOnly(true);
+    btnStart_ = NamedButton("Start", "BtnStart", group);
+    editPort_ = ReadOnlyField("EditPort", group);
     auto* row = new QHBoxLayout(group);
     row->addWidget(btnStart_);
     row->addStretch(1);

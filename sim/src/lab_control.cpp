@@ -192,13 +192,26 @@ std::vector<std::string> VirtualLab::controlCommand(const std::vector<std::strin
     return error("unknown command " + parts[0]);
 }
 
-std::vector<std::string> VirtualLab::putCommand(const std::vector<std::string>& parts) {
-    if (parts.size() < 4) return error("usage: PUT <com> <place> <barcode>");
+// The place that words 2.. of a PUT or TAKE name, when exactly `trailing` words follow it;
+// otherwise none, and `problem` (the usage line when it is not the unit) says why.
+std::optional<Place> VirtualLab::commandPlace(const std::vector<std::string>& parts,
+                                              std::size_t trailing, std::string& problem) {
+    if (parts.size() < 3 + trailing) return std::nullopt;
     Unit* unit = findByToken(parts[1]);
-    if (unit == nullptr) return error("no unit " + parts[1]);
+    if (unit == nullptr) {
+        problem = "no unit " + parts[1];
+        return std::nullopt;
+    }
     std::size_t used = 0;
     auto place = parsePlace(unit->config.com, parts, 2, used);
-    if (!place || 2 + used + 1 != parts.size()) return error("usage: PUT <com> <place> <barcode>");
+    if (!place || 2 + used + trailing != parts.size()) return std::nullopt;
+    return place;
+}
+
+std::vector<std::string> VirtualLab::putCommand(const std::vector<std::string>& parts) {
+    std::string problem = "usage: PUT <com> <place> <barcode>";
+    const auto place = commandPlace(parts, 1, problem);
+    if (!place) return error(problem);
     const std::string& barcode = parts.back();
     const bool labelled = barcode != "-";
     if (!world_.add(*place, labelled ? barcode : "", labelled))
@@ -207,12 +220,9 @@ std::vector<std::string> VirtualLab::putCommand(const std::vector<std::string>& 
 }
 
 std::vector<std::string> VirtualLab::takeCommand(const std::vector<std::string>& parts) {
-    if (parts.size() < 3) return error("usage: TAKE <com> <place>");
-    Unit* unit = findByToken(parts[1]);
-    if (unit == nullptr) return error("no unit " + parts[1]);
-    std::size_t used = 0;
-    auto place = parsePlace(unit->config.com, parts, 2, used);
-    if (!place || 2 + used != parts.size()) return error("usage: TAKE <com> <place>");
+    std::string problem = "usage: TAKE <com> <place>";
+    const auto place = commandPlace(parts, 0, problem);
+    if (!place) return error(problem);
     if (!world_.remove(*place)) return error("no plate at " + describePlace(*place));
     return ok();
 }

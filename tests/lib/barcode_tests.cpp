@@ -71,12 +71,12 @@ class Barcode : public UnitOnEmulator {
 TEST_F(Barcode, ReaderPortOpensOnceByItsDevicePath) {
     EXPECT_EQ(unit->BCRPath("x"), "2");
     EXPECT_EQ(unit->BCRPath("13"), "0") << "no such port";
-    EXPECT_FALSE(unit->ReaderOpen);
+    EXPECT_FALSE(unit->readerOpen());
     EXPECT_EQ(unit->BCRPath("12"), "1");
-    EXPECT_EQ(unit->ReaderPortName, "\\\\.\\COM12");
+    EXPECT_EQ(unit->readerPortName(), "\\\\.\\COM12");
     EXPECT_EQ(unit->BCRPath("12"), "3");
     unit->CloseBCRSerial();
-    EXPECT_FALSE(unit->ReaderOpen);
+    EXPECT_FALSE(unit->readerOpen());
     EXPECT_EQ(unit->BCRPath("12"), "1");
 }
 
@@ -84,9 +84,9 @@ TEST_F(Barcode, TriggeredReadingGivesTheCodeAndNeverAStaleOne) {
     ScopedTimeScale slower(0.5);
     EXPECT_EQ(unit->ReadBCR(""), "BCRError");
     openReader();
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->ReadBCR(""), "InitError");
-    unit->Initialized = true;
+    unit->markInitialized(true);
     reader.setCode("ABC123");
     EXPECT_EQ(unit->ReadBCR("abc"), "ABC123");
     EXPECT_EQ(reader.linesOnceThere(2), (Lines{"LON", "LOFF"}));
@@ -98,14 +98,14 @@ TEST_F(Barcode, TriggeredReadingGivesTheCodeAndNeverAStaleOne) {
 
 TEST_F(Barcode, ConfigurationMismatchesAreRefused) {
     EXPECT_EQ(unit->ReadBarcode("1", "1"), "BCRError");
-    unit->IsCompSv = true;
+    unit->SetIsCompSv("1");
     EXPECT_EQ(unit->ReadBarcode("1", "1"), "TSET Error") << "relayed but no reader fitted";
     openReader();
-    unit->IsBCR = true;
+    unit->SetIsBCR("1");
     EXPECT_EQ(unit->ReadBarcode("1", "1"), "TSET Error") << "own port and relayed at once";
-    unit->IsCompSv = false;
+    unit->SetIsCompSv("0");
     EXPECT_EQ(unit->ReadBarcode("1", "x"), "Error");
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->ReadBarcode("1", "1"), "InitError");
     EXPECT_EQ(unit->GetIsBCR(), "1");
 }
@@ -116,12 +116,12 @@ TEST_F(Barcode, ReadingAtASlotPositionsCorrectsTheHeightAndLeavesScanMode) {
     reader.setCode("P-0042");
     controller.registers().setDm(27, 100);
     controller.registers().setDm(6, 300);
-    unit->UseCassetteConfTable = true;
-    unit->CassettePitch[3] = 17;
+    unit->SetUseCassetteConfTable(true);
+    unit->setCassette(3, 0, 17);
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadBarcode("3", "4"), "P-0042"); });
     EXPECT_EQ(lines, (Lines{"RD DM27", "ST 1910", "WR DM0 3", "WR DM23 17", "WR DM5 4", "RD 1915",
                             "RD DM6", "WR DM6 700", "RD 1915", "RS 1910"}));
-    EXPECT_EQ(unit->LastBarcode.get(), "P-0042");
+    EXPECT_EQ(unit->lastBarcode(), "P-0042");
 
     controller.registers().setDm(27, 450);
     lines = linesAfter([&] { unit->ReadBarcode("3", "4"); });
@@ -130,7 +130,7 @@ TEST_F(Barcode, ReadingAtASlotPositionsCorrectsTheHeightAndLeavesScanMode) {
 
 TEST_F(Barcode, EmptySlotGivesNoPlateAndSilentReaderIsTriggeredOnce) {
     openReader();
-    unit->CheckSlotPlate = true;
+    unit->SetPlateDetector("1");
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadBarcode("3", "4"), "No Plate"); });
     EXPECT_EQ(lines.back(), "RS 1910");
     EXPECT_TRUE(reader.lines().empty());
@@ -144,9 +144,9 @@ TEST_F(Barcode, EmptySlotGivesNoPlateAndSilentReaderIsTriggeredOnce) {
 
 TEST_F(Barcode, BusyUnitIsNotRead) {
     openReader();
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     EXPECT_EQ(unit->ReadBarcode("1", "1"), "Synchronization Error");
-    unit->Busy = false;
+    unit->releaseBusy();
 }
 
 class RelayedBarcode : public UnitOnEmulator {
@@ -154,8 +154,8 @@ class RelayedBarcode : public UnitOnEmulator {
     void SetUp() override {
         UnitOnEmulator::SetUp();
         controller.setModel(relay);
-        unit->IsBCR = true;
-        unit->IsCompSv = true;
+        unit->SetIsBCR("1");
+        unit->SetIsCompSv("1");
     }
     std::shared_ptr<RelayingModel> relay = std::make_shared<RelayingModel>();
 };

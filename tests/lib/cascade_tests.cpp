@@ -30,7 +30,7 @@ class Cascade : public ::testing::Test {
         for (auto* controller : {&base, &cascader, &ext}) makeReadyAndReferenced(*controller);
         for (const char* id : {"3", "4", "5"}) {
             ASSERT_EQ(browser().Connect(id), "1");
-            unit(id)->Initialized = true;
+            unit(id)->markInitialized(true);
         }
         unit("3")->SetBase(true);
         unit("4")->SetCascader(true);
@@ -89,9 +89,9 @@ TEST_F(Cascade, RefusalsBeforeAnythingMoves) {
     EXPECT_EQ(move({3, kCascade, 0, 0, 4, 1}, {3, kStorage, 2, 2}), "6")
         << "single move, base side";
     EXPECT_EQ(move({5, kStorage, 1, 1}, {5, kCascade, 0, 0, 3, 1}), "7") << "single move, ext side";
-    unit("5")->Busy = true;
+    ASSERT_TRUE(unit("5")->tryClaimBusy());
     EXPECT_EQ(move({3, kStorage, 1, 1, 3, 1}, {5, kStorage, 2, 2, 2, 1}), "0");
-    unit("5")->Busy = false;
+    unit("5")->releaseBusy();
     for (auto* controller : {&base, &cascader, &ext}) EXPECT_TRUE(controller->lines().empty());
 }
 
@@ -114,7 +114,7 @@ TEST_F(Cascade, UnitsOutsideTheCascadeAreNotJoinedByIt) {
     sim::ControllerEmulator loose{ports, 6};
     makeReadyAndReferenced(loose);
     ASSERT_EQ(browser().Connect("6"), "1");
-    unit("6")->Initialized = true;
+    unit("6")->markInitialized(true);
     EXPECT_EQ(move({6, kStorage, 1, 1, 3, 1}, {5, kStorage, 2, 2, 2, 1}), "4");
     EXPECT_TRUE(loose.lines().empty());
 }
@@ -131,7 +131,7 @@ TEST_F(Cascade, MovesWithinOneUnitArrive) {
     EXPECT_EQ(move({5, kStorage, 6, 1}, {5, kCascade, 0, 0, 2, 1}), "1");
     EXPECT_EQ(extWorld->at(2, 2), "e") << "cascade slot 2, code 1 is level 2";
     EXPECT_TRUE(contains(ext.lines(), "WR DM0 8")) << "carousel turned to the cascader";
-    EXPECT_FALSE(unit("5")->Busy);
+    EXPECT_FALSE(unit("5")->busy());
 }
 
 TEST_F(Cascade, CrossMovesArriveInBothDirections) {
@@ -173,9 +173,9 @@ TEST_F(Cascade, FailedStepNamesUnitAndStepAndLeavesThePlate) {
     EXPECT_EQ(move({3, kStorage, 1, 1}, {3, kStorage, 2, 1}), "33");
     EXPECT_EQ(baseWorld->at(1, 1), "f");
     // The completion watcher frees the unit once it sees the error flag.
-    for (int i = 0; i < 2000 && unit("3")->Busy; ++i)
+    for (int i = 0; i < 2000 && unit("3")->busy(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_FALSE(unit("3")->Busy);
+    EXPECT_FALSE(unit("3")->busy());
 
     base.registers().setRelay(1814, false);
     base.registers().setRelay(1915, true);
@@ -198,9 +198,9 @@ TEST_F(Cascade, ExportsAnswerInTheirSlot) {
 TEST_F(Cascade, TubeStoreRouteMovesThroughItsPlatePositions) {
     unit("5")->SetExt(false);
     unit("5")->SetKVL(true);
-    unit("5")->Initialized = false;
+    unit("5")->markInitialized(false);
     EXPECT_STREQ(KRBMovePlate2("3", "2", "1", "1", "0", "0", "5", "5", "0", "0", "1", "0"), "-3");
-    unit("5")->Initialized = true;
+    unit("5")->markInitialized(true);
     clearTranscripts();
     baseWorld->put(1, 1, "rack");
     EXPECT_STREQ(KRBMovePlate2("3", "2", "1", "1", "0", "0", "5", "5", "0", "0", "1", "0"), "1");
@@ -211,7 +211,7 @@ TEST_F(Cascade, TubeStoreRouteMovesThroughItsPlatePositions) {
     baseWorld->setStation(std::nullopt);
     baseWorld->failNextMotion(1904);
     EXPECT_STREQ(KRBMovePlate2("3", "5", "0", "0", "0", "0", "5", "2", "4", "4", "0", "0"), "31");
-    EXPECT_FALSE(unit("3")->Busy);
+    EXPECT_FALSE(unit("3")->busy());
     EXPECT_EQ(unit("3")->SendHandlerMotion("1", "0", 1904), "2");
 }
 

@@ -71,9 +71,8 @@ class Inventory : public ::testing::Test {
         makeReadyAndReferenced(controller);
         unit->SetPortName("COM7");
         ASSERT_EQ(unit->OpenPort(), "1");
-        unit->Initialized = true;
-        unit->MaxSlot = 2;
-        unit->MaxLevel = 3;
+        unit->markInitialized(true);
+        unit->setGeometry(2, 3);
         unit->SetId("Hotel");
         unit->SetIdSys("Lab");
         platform::setOperatorMessageSink(
@@ -88,11 +87,11 @@ class Inventory : public ::testing::Test {
         unit->Disconnect();
     }
     void relayBarcodes() {
-        unit->IsCompSv = true;
-        unit->IsBCR = true;
+        unit->SetIsCompSv("1");
+        unit->SetIsBCR("1");
     }
     bool waitUntilIdle() {
-        return test_support::eventually([&] { return !unit->Busy; });
+        return test_support::eventually([&] { return !unit->busy(); });
     }
     std::string path(const std::string& name) const { return (folder / name).string(); }
     void put(int slot, int level, const std::string& label) {
@@ -151,7 +150,7 @@ TEST_F(Inventory, ShortScanReadsTheCassetteTableAndRelay200) {
 }
 
 TEST_F(Inventory, CassetteTableCountsForTheLongScanOnlyWhenSwitchedOn) {
-    unit->MaxSlot = 1;
+    unit->setGeometry(1, unit->maxLevel());
     unit->SetCassetteConfig("1", "1", "55");
     ASSERT_EQ(unit->Inventory2(path("off.inv"), "0", "0"), "1");
     ASSERT_TRUE(waitUntilIdle());
@@ -166,8 +165,7 @@ TEST_F(Inventory, CassetteTableCountsForTheLongScanOnlyWhenSwitchedOn) {
 
 TEST_F(Inventory, HeightCorrectionMovesTheReaderBeforeDetectingAndBackBeforeReading) {
     relayBarcodes();
-    unit->MaxSlot = 1;
-    unit->MaxLevel = 2;
+    unit->setGeometry(1, 2);
     put(1, 2, "B");
     controller.registers().setDm(27, 400);
     controller.registers().setDm(6, 20);
@@ -182,19 +180,19 @@ TEST_F(Inventory, HeightCorrectionMovesTheReaderBeforeDetectingAndBackBeforeRead
 
 TEST_F(Inventory, EmptyScansWriteEmptyFiles) {
     sim::LineChannel reader(ports, 12, [](const std::string&) { return std::nullopt; });
-    unit->MaxSlot = 0;
-    unit->Initialized = false;
+    unit->setGeometry(0, unit->maxLevel());
+    unit->markInitialized(false);
     ASSERT_EQ(unit->BCRPath("12"), "1");
     ASSERT_EQ(unit->InventoryCassets(path("none.inv"), "1", "1"), "1");
     ASSERT_TRUE(waitUntilIdle());
     EXPECT_TRUE(fs::exists(path("none.inv")));
     EXPECT_EQ(fs::file_size(path("none.inv")), 0u);
 
-    unit->Initialized = true;
+    unit->markInitialized(true);
     EXPECT_EQ(unit->InventorySlot("1", "5", "3", path("slot.inv"), "1", "0"), "1");
     EXPECT_TRUE(fs::exists(path("slot.inv")));
     EXPECT_EQ(fs::file_size(path("slot.inv")), 0u);
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(Inventory, SlotInventoryScansTheGivenLevelsWhileTheCallerWaits) {
@@ -207,13 +205,12 @@ TEST_F(Inventory, SlotInventoryScansTheGivenLevelsWhileTheCallerWaits) {
     EXPECT_EQ(unit->InventorySlot("x", "1", "3", path("bad.inv"), "1", "0"), "3");
     EXPECT_FALSE(fs::exists(path("bad.inv")));
     EXPECT_EQ(unit->InventorySlot("2", "1", "1", path("no/such/folder/s.inv"), "1", "0"), "3");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(Inventory, DetectionOffWithBarcodesGivesPresentZeroEverywhere) {
     relayBarcodes();
-    unit->MaxSlot = 1;
-    unit->MaxLevel = 2;
+    unit->setGeometry(1, 2);
     put(1, 1, "L1");
     ASSERT_EQ(unit->Inventory2(path("d.inv"), "0", "1"), "1");
     ASSERT_TRUE(waitUntilIdle());
@@ -222,8 +219,7 @@ TEST_F(Inventory, DetectionOffWithBarcodesGivesPresentZeroEverywhere) {
 }
 
 TEST_F(Inventory, SectorsLaterDefinitionsWin) {
-    unit->MaxSlot = 3;
-    unit->MaxLevel = 1;
+    unit->setGeometry(3, 1);
     unit->SetSector(1, 3, "Wide");
     unit->SetSector(2, 2, "Narrow");
     unit->SetSector(3, 3, "Part");
@@ -246,16 +242,16 @@ TEST_F(Inventory, StartsRefuseInTheirOrder) {
     EXPECT_EQ(unit->InventoryCassets2(path("b.inv"), "1", "1"), "3");
     unit->SetSector(1, 1, "One");
     EXPECT_EQ(unit->PartitionInventory2(path("b.inv"), "One", "1", "1"), "3");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
     EXPECT_TRUE(controller.lines().empty()) << "no refusal reaches the controller";
 
-    unit->IsCompSv = true;
+    unit->SetIsCompSv("1");
     EXPECT_EQ(unit->Inventory2(path("b.inv"), "1", "1"), "3") << "relayed reader needs IsBCR too";
-    unit->IsBCR = true;
+    unit->SetIsBCR("1");
     EXPECT_EQ(unit->Inventory2(path("b.inv"), "1", "1"), "1");
     ASSERT_TRUE(waitUntilIdle());
 
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->Inventory2("", "1", "0"), "0");
     EXPECT_EQ(unit->PartitionInventory2("", "One", "1", "0"), "0");
     EXPECT_EQ(unit->InventoryCassets("", "1", "0"), "0");
@@ -263,8 +259,7 @@ TEST_F(Inventory, StartsRefuseInTheirOrder) {
 }
 
 TEST_F(Inventory, ShortScanStartsWithBarcodesAndNoReader) {
-    unit->MaxSlot = 1;
-    unit->MaxLevel = 1;
+    unit->setGeometry(1, 1);
     ASSERT_EQ(unit->InventoryCassets(path("r.inv"), "0", "1"), "1");
     ASSERT_TRUE(waitUntilIdle());
     EXPECT_EQ(fileLines(path("r.inv")), (Lines{"1,1,0,0,<null>"}));
@@ -300,8 +295,7 @@ TEST_F(Inventory, MoveErrorWritesNoFileAndFreesTheUnit) {
 
 // Neither "1" nor "0" from the detector: no plate in the file, one message naming the places.
 TEST_F(Inventory, UnreadableDetectorRecordsNoPlateAndTellsTheOperatorOnce) {
-    unit->MaxSlot = 1;
-    unit->MaxLevel = 2;
+    unit->setGeometry(1, 2);
     put(1, 1, "A");
     put(1, 2, "B");
     const Lines shortLines{"1,1,0,0,<null>", "1,2,0,0,<null>"};
@@ -361,8 +355,7 @@ TEST_F(Inventory, UnreadablePositionsListedInOneBoundedMessage) {
 }
 
 TEST_F(Inventory, UnwritableFileIsReportedAfterBusyCleared) {
-    unit->MaxSlot = 1;
-    unit->MaxLevel = 1;
+    unit->setGeometry(1, 1);
     ASSERT_EQ(unit->Inventory2(path("missing/x.inv"), "0", "0"), "1");
     ASSERT_TRUE(waitUntilIdle());
     for (int i = 0; i < 500 && messagesSeen().empty(); ++i)
@@ -411,14 +404,14 @@ TEST_F(InventoryNames, SerialNumberLosesOneLeadingZero) {
     unit->SetPortName("COM7");
     ASSERT_EQ(unit->OpenPort(), "1");
     ASSERT_EQ(unit->OpenCommunication(), "1");
-    unit->Initialized = true;
+    unit->markInitialized(true);
     ASSERT_EQ(unit->Inventory2("", "0", "0"), "1");
-    EXPECT_EQ(unit->InventoryFile.get().rfind("123_A", 0), 0u) << unit->InventoryFile.get();
-    while (unit->Busy) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(fs::exists(unit->InventoryFile.get()));
+    EXPECT_EQ(unit->inventoryFile().rfind("123_A", 0), 0u) << unit->inventoryFile();
+    while (unit->busy()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(fs::exists(unit->inventoryFile()));
     ASSERT_EQ(unit->Inventory2("", "0", "0"), "1");
-    std::string second = unit->InventoryFile.get();
-    while (unit->Busy) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::string second = unit->inventoryFile();
+    while (unit->busy()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(second.substr(second.size() - 6), "01.inv");
     unit->Disconnect();
 }

@@ -8,39 +8,21 @@
 
 #include "LinkSupervisor.h"
 #include "platform/clock.h"
+#include "support/eventually.h"
+#include "support/null_serial_port.h"
 
 namespace krb {
 namespace {
 
-class NullPort : public platform::SerialPort {
-  public:
-    bool configure(const platform::LineSettings&) override { return true; }
-    void setQueueSizes(std::size_t, std::size_t) override {}
-    void purgeInput() override {}
-    void purgeAll() override {}
-    long read(char*, std::size_t, long) override { return 0; }
-    bool write(const char*, std::size_t) override { return true; }
-    const std::string& name() const override { return name_; }
-
-  private:
-    std::string name_ = "COM9";
-};
-
-bool Eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+constexpr std::chrono::seconds kLimit{10};
 
 TEST(LinkSupervisor, ReopensUntilTheDeviceIsBackAndOnlyOnceAtATime) {
     platform::setTimeScale(0.01);
     std::atomic<int> attempts{0}, restored{0};
     LinkSupervisor supervisor(
         [&]() -> std::unique_ptr<platform::SerialPort> {
-            return ++attempts < 4 ? nullptr : std::make_unique<NullPort>();
+            return ++attempts < 4 ? nullptr
+                                  : std::make_unique<test_support::NullSerialPort>("COM9");
         },
         [&](std::unique_ptr<platform::SerialPort> port) { restored += port != nullptr; });
 
@@ -48,12 +30,12 @@ TEST(LinkSupervisor, ReopensUntilTheDeviceIsBackAndOnlyOnceAtATime) {
     supervisor.linkLost("COM9", "read failed");
     supervisor.linkLost("COM9", "write failed");  // already reopening: nothing more starts
     EXPECT_TRUE(supervisor.isDown());
-    ASSERT_TRUE(Eventually([&] { return restored.load() == 1; }));
+    ASSERT_TRUE(test_support::eventually([&] { return restored.load() == 1; }, kLimit));
     EXPECT_FALSE(supervisor.isDown());
     EXPECT_EQ(attempts.load(), 4);
 
     supervisor.linkLost("COM9", "read failed");  // lost again later: reopened again
-    ASSERT_TRUE(Eventually([&] { return restored.load() == 2; }));
+    ASSERT_TRUE(test_support::eventually([&] { return restored.load() == 2; }, kLimit));
     EXPECT_FALSE(supervisor.isDown());
 }
 

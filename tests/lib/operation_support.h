@@ -79,7 +79,7 @@ class UnitOnEmulator : public ::testing::Test {
         makeReadyAndReferenced(controller);
         unit->SetPortName("COM7");
         ASSERT_EQ(unit->OpenPort(), "1");
-        unit->Initialized = true;
+        unit->markInitialized(true);
     }
     void TearDown() override { unit->Disconnect(); }
 
@@ -90,7 +90,7 @@ class UnitOnEmulator : public ::testing::Test {
     }
 
     bool busyClearsWithin(std::chrono::milliseconds limit) {
-        return eventually([&] { return !unit->Busy; }, limit);
+        return eventually([&] { return !unit->busy(); }, limit);
     }
 
     // Lines sent before the watcher's first ready poll.

@@ -63,20 +63,20 @@ TEST_F(Parameters, SectorsTheLastDefinitionWins) {
 
 TEST_F(Parameters, RolesChangeDoorsAndExchangeDelay) {
     unit->SetCascader(true);
-    EXPECT_EQ(unit->DoorCount, 0);
+    EXPECT_EQ(unit->doorCount(), 0);
     EXPECT_EQ(unit->IsCascaderText(), "1");
     unit->SetCascader(false);
     EXPECT_EQ(unit->IsCascaderText(), "0");
     unit->SetDoors(2);
     unit->SetKVL(false);
-    EXPECT_EQ(unit->DoorCount, 2);
+    EXPECT_EQ(unit->doorCount(), 2);
     EXPECT_EQ(unit->exchangeDelay(), 200);
     unit->SetKVL(true);
-    EXPECT_EQ(unit->DoorCount, 0);
+    EXPECT_EQ(unit->doorCount(), 0);
     EXPECT_EQ(unit->exchangeDelay(), 50);
     unit->SetCarsOffSet("7");
     unit->SetCarsOffSet("seven");
-    EXPECT_EQ(unit->CarouselOffset, 7);
+    EXPECT_EQ(unit->carouselOffset(), 7);
 }
 
 TEST_F(Parameters, GeometryWordsAndSetters) {
@@ -120,11 +120,11 @@ class CarouselAccess : public Parameters, public ::testing::WithParamInterface<A
 TEST_P(CarouselAccess, TurnsTheSlotToTheDoor) {
     controller.registers().setDm(46, static_cast<std::uint16_t>(GetParam().positions));
     controller.registers().setDm(29, static_cast<std::uint16_t>(GetParam().slots));
-    unit->CarouselOffset = GetParam().offset;
+    unit->SetCarsOffSet(std::to_string(GetParam().offset));
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->ManualAccess(GetParam().slot), "1"); });
     EXPECT_EQ(linesStartingWith(lines, "WR DM0 "),
               Lines{std::string("WR DM0 ") + GetParam().expectedPosition});
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -142,18 +142,18 @@ TEST_F(Parameters, ManualAccessRefusals) {
     EXPECT_EQ(unit->ManualAccess("0"), "-2") << "no carousel position below slot 1";
     controller.setFixedReply("WR DM0 9", "E1");
     EXPECT_EQ(unit->ManualAccess("1"), "-1");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
     controller.registers().setDm(29, 2);
     EXPECT_TRUE(
         linesStartingWith(linesAfter([&] { EXPECT_EQ(unit->ManualAccess("2"), "1"); }), "WR DM0")
             .empty());
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     EXPECT_EQ(unit->ManualAccess("1"), "-4");
-    EXPECT_TRUE(unit->Busy);
-    unit->Busy = false;
+    EXPECT_TRUE(unit->busy());
+    unit->releaseBusy();
     controller.registers().setRelay(1811, false);
     EXPECT_EQ(unit->ManualAccess("1"), "-3");
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->ManualAccess("1"), "0");
 }
 

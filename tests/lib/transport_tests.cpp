@@ -12,19 +12,19 @@ using Transport = UnitOnEmulator;
 
 TEST_F(Transport, PlainMotionWritesTheTargetStartsAndIsWatched) {
     model->setPollsPerMotion(2);
-    unit->UseCassetteConfTable = true;
-    unit->CassettePitch[3] = 44;
+    unit->SetUseCassetteConfTable(true);
+    unit->setCassette(3, 0, 44);
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("3", "7"), "1"); });
-    EXPECT_TRUE(unit->Busy);
+    EXPECT_TRUE(unit->busy());
     EXPECT_EQ(untilStart(lines),
               (Lines{"RD 1811", "WR DM0 3", "WR DM23 44", "WR DM5 7", "ST 1908"}));
-    EXPECT_EQ(unit->LastMotionSlot, 3);
-    EXPECT_EQ(unit->LastMotionLevel, 7);
+    EXPECT_EQ(unit->lastMotionSlot(), 3);
+    EXPECT_EQ(unit->lastMotionLevel(), 7);
     EXPECT_TRUE(busyClearsWithin(std::chrono::seconds(10)));
 }
 
 TEST_F(Transport, PlainMotionRefusalsSendNothingBeyondTheDoorCheck) {
-    unit->CassetteLevels[4] = 10;
+    unit->setCassette(4, 10, 0);
     EXPECT_TRUE(linesAfter([&] {
                     EXPECT_EQ(unit->PickPlate("4", "0"), "2");
                     EXPECT_EQ(unit->PlacePlate("4", "11"), "2");
@@ -33,9 +33,9 @@ TEST_F(Transport, PlainMotionRefusalsSendNothingBeyondTheDoorCheck) {
                 }).empty());
     controller.registers().setRelay(1811, false);
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->PlacePlate("4", "10"), "3"); }), Lines{"RD 1811"});
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_TRUE(linesAfter([&] { EXPECT_EQ(unit->PickPlate("4", "1"), "0"); }).empty());
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(Transport, CascaderMovesWithoutLevelAndDoorCheck) {
@@ -48,12 +48,12 @@ TEST_F(Transport, CascaderMovesWithoutLevelAndDoorCheck) {
 }
 
 TEST_F(Transport, NegativeSlotsWrapAndTakeThePitchOfTheirAbsoluteSlot) {
-    unit->UseCassetteConfTable = true;
-    unit->CassettePitch[3] = 21;
+    unit->SetUseCassetteConfTable(true);
+    unit->setCassette(3, 0, 21);
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->LoadPlate("-3", "2"), "1"); });
     EXPECT_EQ(untilStart(lines),
               (Lines{"RD 1811", "WR DM0 65533", "WR DM23 21", "WR DM5 2", "ST 1904"}));
-    EXPECT_EQ(unit->LastMotionSlot, 65533);
+    EXPECT_EQ(unit->lastMotionSlot(), 65533);
 }
 
 TEST_F(Transport, SetAndGetPlateUseTheLastTargetOrSlotOneLevelOne) {
@@ -67,21 +67,21 @@ TEST_F(Transport, SetAndGetPlateUseTheLastTargetOrSlotOneLevelOne) {
 }
 
 TEST_F(Transport, AMotionThatNeverEndsRefusesTheNextAfterTheBusyWait) {
-    unit->DoorCount = 0;
-    unit->Busy = true;
+    unit->SetDoors(0);
+    ASSERT_TRUE(unit->tryClaimBusy());
     Lines lines;
     {
         ScopedTimeScale faster(0.001);  // the wait is 180 s nominal
         lines = linesAfter([&] { EXPECT_EQ(unit->PickPlate("1", "1"), "4"); });
     }
     EXPECT_TRUE(lines.empty());
-    EXPECT_TRUE(unit->Busy) << "the owner's token is left alone";
-    unit->Busy = false;
+    EXPECT_TRUE(unit->busy()) << "the owner's token is left alone";
+    unit->releaseBusy();
 }
 
 TEST_F(Transport, TwoCallersNeverInterleaveTheirMotions) {
     model->setPollsPerMotion(3);
-    unit->DoorCount = 0;
+    unit->SetDoors(0);
     std::string first, second;
     std::thread other([&] { first = unit->PickPlate("1", "1"); });
     second = unit->PlacePlate("2", "2");
@@ -124,34 +124,34 @@ TEST_F(Transport, WaitForOperationGivesUpAfterThirtySilences) {
 }
 
 TEST_F(Transport, ImportPutsThePlateBackWhenTheSlotIsTaken) {
-    unit->CheckSlotPlate = true;
-    unit->CassettePitch[5] = 30;
+    unit->SetPlateDetector("1");
+    unit->setCassette(5, 0, 30);
     model->queueDetector({"1"});
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->ImportPlate("5", "2"), "5"); });
     EXPECT_EQ(lines, (Lines{"WR DM0 5", "WR DM23 30", "WR DM5 2", "ST 1907", "RD 1915", "ST 1910",
                             "RD 1808", "RS 1910", "ST 1906", "RD 1915"}));
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 
     model->queueDetector({"1"});
     model->failMotion(1906);
     EXPECT_EQ(unit->ImportPlate("5", "2"), "7");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(Transport, ImportRefusesAnEmptyStationAndReportsFailedMotions) {
-    unit->CheckTransferStation = true;
+    unit->SetPlateTStatDetector("1");
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->ImportPlate("5", "2"), "2"); }), Lines{"RD 1813"});
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
     controller.registers().setRelay(1813, true);
     EXPECT_EQ(unit->ImportPlate("5", "2"), "1");
     model->failMotion(1909);
     EXPECT_EQ(unit->ImportPlate("5", "2"), "4");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
     EXPECT_EQ(unit->ImportPlate("5", "x"), "2");
 }
 
 TEST_F(Transport, ExportRefusesAnOccupiedStationWithoutMoving) {
-    unit->CheckTransferStation = true;
+    unit->SetPlateTStatDetector("1");
     controller.registers().setRelay(1813, true);
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->ExportPlate("5", "2"), "5"); }), Lines{"RD 1813"});
     controller.registers().setRelay(1813, false);
@@ -160,37 +160,37 @@ TEST_F(Transport, ExportRefusesAnOccupiedStationWithoutMoving) {
                             "RD 1915"}));
     model->failMotion(1908);
     EXPECT_EQ(unit->ExportPlate("5", "2"), "3");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(Transport, MoveWithAnEmptySourceLeavesBusyClear) {
-    unit->CheckSlotPlate = true;
+    unit->SetPlateDetector("1");
     model->queueDetector({"0"});
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "1", "2", "2"), "2"); });
     EXPECT_EQ(lines, (Lines{"WR DM0 1", "WR DM5 1", "ST 1910", "RD 1808", "RS 1910"}));
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(Transport, MoveReturnsThePlateToItsSourceWhenTheTargetIsTaken) {
-    unit->CheckSlotPlate = true;
-    unit->CassettePitch[1] = 11;
+    unit->SetPlateDetector("1");
+    unit->setCassette(1, 0, 11);
     model->queueDetector({"1", "1"});
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "5"); });
     EXPECT_EQ(lines,
               (Lines{"WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1910", "RD 1808", "RS 1910",
                      "ST 1908", "RD 1915", "WR DM0 2", "WR DM5 4", "ST 1910", "RD 1808", "RS 1910",
                      "WR DM0 1", "WR DM23 11", "WR DM5 3", "ST 1909", "RD 1915"}));
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 
     model->queueDetector({"1", "1"});
     model->failMotion(1909);
     EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "6");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 // Only "0" lets a plate onto a slot: a silent or garbled detector counts as taken.
 TEST_F(Transport, UnreadableTargetDetectorRefusesThePlacement) {
-    unit->CheckSlotPlate = true;
+    unit->SetPlateDetector("1");
     const Lines backToSource{"WR DM0 1", "WR DM5 3", "ST 1909", "RD 1915"};
     struct Fault {
         const char* name;
@@ -208,7 +208,7 @@ TEST_F(Transport, UnreadableTargetDetectorRefusesThePlacement) {
         lines = linesAfter([&] { EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "5"); });
         ASSERT_GE(lines.size(), backToSource.size());
         EXPECT_EQ(Lines(lines.end() - 4, lines.end()), backToSource);
-        EXPECT_FALSE(unit->Busy);
+        EXPECT_FALSE(unit->busy());
         controller.clearFixedReplies();
     }
     model->queueDetector({"1", "0"});
@@ -223,20 +223,20 @@ TEST_F(Transport, MoveWithoutDetectorPicksAndPlaces) {
     EXPECT_EQ(lines, (Lines{"WR DM0 1", "WR DM5 3", "ST 1908", "RD 1915", "WR DM0 2", "WR DM5 4",
                             "ST 1909", "RD 1915"}));
     EXPECT_EQ(unit->MovePlate("1", "3", "2", "?"), "2");
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->MovePlate("1", "3", "2", "4"), "0");
 }
 
 TEST_F(Transport, PlateAtLocation) {
     EXPECT_TRUE(linesAfter([&] { EXPECT_EQ(unit->IsPlateAtLocation("3", "4"), "0"); }).empty());
-    unit->CheckSlotPlate = true;
-    unit->CassettePitch[3] = 12;
+    unit->SetPlateDetector("1");
+    unit->setCassette(3, 0, 12);
     controller.registers().setRelay(1808, true);
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->IsPlateAtLocation("3", "4"), "1"); });
     EXPECT_EQ(lines, (Lines{"ST 1910", "WR DM5 4", "WR DM23 12", "WR DM0 3", "RD 1915", "RD 1808",
                             "RS 1910"}));
-    EXPECT_FALSE(unit->Busy);
-    unit->Initialized = false;
+    EXPECT_FALSE(unit->busy());
+    unit->markInitialized(false);
     EXPECT_EQ(unit->IsPlateAtLocation("3", "4"), "2");
 }
 
@@ -247,12 +247,12 @@ TEST_F(Transport, ServicePlateCheckCorrectsTheHeightAndWaitsForBusy) {
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->ServiceIsPlateAtLocation2("3", "4"), "1"); });
     EXPECT_EQ(lines, (Lines{"RD DM27", "ST 1910", "WR DM0 3", "WR DM5 4", "RD 1915", "RD DM6",
                             "WR DM6 700", "RD 1915", "RD 1808", "RS 1910"}));
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     EXPECT_EQ(unit->ServiceIsPlateAtLocation2("3", "4"), "3");
-    EXPECT_TRUE(unit->Busy);
-    unit->Busy = false;
+    EXPECT_TRUE(unit->busy());
+    unit->releaseBusy();
 }
 
 TEST_F(Transport, GateStationsAndSwap) {
@@ -261,7 +261,7 @@ TEST_F(Transport, GateStationsAndSwap) {
     model->failMotion(1903);
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->CompleteTransferCommand("0"), "-1"); });
     EXPECT_EQ(lines.front(), "ST 1903");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->AlternateXferStation("1"), "1"); }),
               Lines{"RS 1607"});
@@ -273,7 +273,7 @@ TEST_F(Transport, GateStationsAndSwap) {
                     EXPECT_EQ(unit->ReadShovelDetector(), "0");
                     EXPECT_EQ(unit->ReadTransferStation2Detector(), "0");
                 }).empty());
-    unit->CheckShovel = true;
+    unit->SetPlateShovelDetector("1");
     controller.registers().setRelay(1812, true);
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->ReadShovelDetector(), "1"); }),
               (Lines{"ST 1911", "RD 1812"}));
@@ -283,20 +283,20 @@ TEST_F(Transport, GateStationsAndSwap) {
 }
 
 TEST_F(Transport, WaitUntilIdleAndWaitForCompletionEndWhenBusyClears) {
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     std::thread clearer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        unit->Busy = false;
+        unit->releaseBusy();
     });
     unit->WaitForCompletion("100000");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
     clearer.join();
     unit->WaitUntilIdle();
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     unit->WaitForCompletion("abc");
     unit->WaitForCompletion("0");
-    EXPECT_TRUE(unit->Busy);
-    unit->Busy = false;
+    EXPECT_TRUE(unit->busy());
+    unit->releaseBusy();
 }
 
 }  // namespace

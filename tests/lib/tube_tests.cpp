@@ -50,8 +50,8 @@ TEST_F(TubeStore, MoveVialRefusesWithoutTrafficWhatItCannotMove) {
         EXPECT_EQ(unit->MoveVial("2", "1", "3", "0", "4", "5", "1"), "1") << "no such motion";
     });
     EXPECT_TRUE(lines.empty());
-    EXPECT_FALSE(unit->Busy);
-    unit->Initialized = false;
+    EXPECT_FALSE(unit->busy());
+    unit->markInitialized(false);
     EXPECT_EQ(unit->MoveVial("0", "1", "3", "1", "4", "5", "1"), "-1");
 }
 
@@ -63,7 +63,7 @@ TEST_F(TubeStore, MoveVialBetweenPlatesPacksBothCoordinatesIntoOneWord) {
     EXPECT_EQ(untilStart(lines), (Lines{"WR DM0 4612", "WR DM5 773", "ST 1905"}));
     model->failMotion(1905);
     EXPECT_EQ(unit->MoveVial("1", "12", "3", "0", "4", "5", "7"), "-6");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(TubeStore, MoveVialWithinAPlateGetsThenSets) {
@@ -83,19 +83,19 @@ TEST_F(TubeStore, MoveVialWithinAPlateGetsThenSets) {
 }
 
 TEST_F(TubeStore, MoveVialWaitsForAnotherOperationThenGivesUp) {
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     EXPECT_EQ(
         linesAfter([&] { EXPECT_EQ(unit->MoveVial("0", "1", "1", "1", "2", "2", "0"), "-2"); }),
         Lines{});
-    EXPECT_TRUE(unit->Busy) << "another caller's token is not cleared";
+    EXPECT_TRUE(unit->busy()) << "another caller's token is not cleared";
 }
 
 TEST_F(TubeStore, ReadVialBarcodeWritesBothEncodings) {
     EXPECT_EQ(unit->ReadVialBarcode("3", "7", "1"), "BCRError") << "no reader";
     openReader();
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->ReadVialBarcode("3", "7", "1"), "InitError");
-    unit->Initialized = true;
+    unit->markInitialized(true);
     setCode("TUBE-37");
     Lines lines = linesAfter([&] { EXPECT_EQ(unit->ReadVialBarcode("3", "7", "1"), "TUBE-37"); });
     EXPECT_EQ(linesStartingWith(lines, "WR"), (Lines{"WR DM0 768", "WR DM5 1792"}));
@@ -126,7 +126,7 @@ TEST_F(TubeStore, PlateFillTubesRunsEveryPositionOnlyForRealTransfers) {
     model->failMotion(1905);
     lines = linesAfter([&] { EXPECT_EQ(unit->PlateFillTubes("1", "0", "0"), "-4"); });
     EXPECT_EQ(linesStartingWith(lines, "ST"), Lines{"ST 1905"}) << "the first failure ends the run";
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(TubeStore, GetPlateVerifyWithoutPositionKeepsAValidOne) {
@@ -145,7 +145,7 @@ TEST_F(TubeStore, GetPlateVerifyWithoutPositionKeepsAValidOne) {
     model->failMotion(1904);
     lines = linesAfter([&] { EXPECT_EQ(unit->GetPlateVerify("3", "2", "1"), "-3"); });
     EXPECT_EQ(lines.back(), "RS 1613");
-    EXPECT_FALSE(unit->Busy);
+    EXPECT_FALSE(unit->busy());
 }
 
 TEST_F(TubeStore, TubeInventoryIsRunningBeforeItsStartAnswers) {
@@ -164,7 +164,7 @@ TEST_F(TubeStore, TubeInventoryIsRunningBeforeItsStartAnswers) {
     std::string content = read(file);
     EXPECT_EQ(content.substr(0, 9), "1,1,1,T\r\n");
     EXPECT_NE(content.find("1,10,1,T\r\n"), std::string::npos);
-    EXPECT_EQ(unit->InventoryFile.get(), file.string());
+    EXPECT_EQ(unit->inventoryFile(), file.string());
 }
 
 TEST_F(TubeStore, TubeInventoryInModeZeroWritesTheDigitsAndNullForNoCode) {
@@ -187,11 +187,11 @@ TEST_F(TubeStore, TubeInventoryInModeZeroWritesTheDigitsAndNullForNoCode) {
 
 TEST_F(TubeStore, TubeInventoryStartIsRefusedWithoutReaderOrWhileBusy) {
     EXPECT_EQ(unit->VialsInventory((folder / "a.txt").string(), "0", "0"), "-3");
-    EXPECT_EQ(unit->InventoryFile.get(), (folder / "a.txt").string()) << "the name is kept even so";
+    EXPECT_EQ(unit->inventoryFile(), (folder / "a.txt").string()) << "the name is kept even so";
     openReader();
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     EXPECT_EQ(unit->VialsInventory((folder / "a.txt").string(), "0", "0"), "-2");
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->VialsInventory("", "0", "0"), "-1");
     EXPECT_FALSE(std::filesystem::exists(folder / "a.txt"));
 }
@@ -210,7 +210,7 @@ TEST_F(TubeStore, WholeUnitInventoryOfATubeStoreIsItsVialInventory) {
     EXPECT_EQ(read(file), "1,1,1,V1\r\n1,1,2,V1\r\n") << "the first flag is the mode";
     EXPECT_EQ(linesStartingWith(controller.lines(), "WR DM0 "), Lines{"WR DM0 256"});
     EXPECT_TRUE(linesStartingWith(controller.lines(), "RD 1808").empty()) << "no plate scan";
-    unit->Initialized = false;
+    unit->markInitialized(false);
     EXPECT_EQ(unit->Inventory2("", "0", "0"), "-1");
 }
 

@@ -22,7 +22,7 @@ class UnitState : public ::testing::Test {
     void TearDown() override { unit->Disconnect(); }
 
     bool busyClearsWithin(std::chrono::milliseconds limit) {
-        return eventually([&] { return !unit->Busy; }, limit);
+        return eventually([&] { return !unit->busy(); }, limit);
     }
 
     sim::PortDirectory ports;
@@ -31,7 +31,7 @@ class UnitState : public ::testing::Test {
 };
 
 TEST_F(UnitState, TubeStoreChecksOnlyTheFirstAxisReference) {
-    unit->IsKVL = true;
+    unit->SetKVL(true);
     controller.registers().setRelay(6500, true);
     controller.registers().setRelay(1915, true);
     EXPECT_EQ(unit->Initialize(), "1");
@@ -43,11 +43,11 @@ TEST_F(UnitState, TubeStoreChecksOnlyTheFirstAxisReference) {
 }
 
 TEST_F(UnitState, WithoutDoorsTheLockIsRequestedBeforeReadiness) {
-    unit->DoorCount = 0;
+    unit->SetDoors(0);
     controller.registers().setRelay(1811, true);
     EXPECT_EQ(unit->Initialize(), "3");
     EXPECT_TRUE(contains(controller.lines(), "ST 1701"));
-    EXPECT_EQ(unit->MaxSlot, 0);
+    EXPECT_EQ(unit->maxSlot(), 0);
 }
 
 TEST_F(UnitState, SuccessfulInitialisationReadsTheGeometry) {
@@ -55,10 +55,10 @@ TEST_F(UnitState, SuccessfulInitialisationReadsTheGeometry) {
     controller.registers().setDm(29, 10);
     controller.registers().setDm(25, 22);
     EXPECT_EQ(unit->Initialize(), "1");
-    EXPECT_TRUE(unit->Initialized);
-    EXPECT_FALSE(unit->Busy);
-    EXPECT_EQ(unit->MaxSlot, 10);
-    EXPECT_EQ(unit->MaxLevel, 22);
+    EXPECT_TRUE(unit->initialized());
+    EXPECT_FALSE(unit->busy());
+    EXPECT_EQ(unit->maxSlot(), 10);
+    EXPECT_EQ(unit->maxLevel(), 22);
 }
 
 struct FirmwareCase {
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, FirmwareDecides,
                          [](const auto& info) { return std::string("Reply") + info.param.reply; });
 
 TEST_F(UnitState, CascaderNeverLoadsTheTable) {
-    unit->IsCascader = true;
+    unit->SetCascader(true);
     makeReadyAndReferenced(controller);
     controller.registers().setDm(108, 8000);
     ASSERT_EQ(unit->Initialize(), "1");
@@ -126,10 +126,10 @@ TEST_F(UnitState, IdentityDropsOneLeadingZero) {
 }
 
 TEST_F(UnitState, ResetClearsInitialisedEvenWhenTheControllerIsSilent) {
-    unit->Initialized = true;
+    unit->markInitialized(true);
     controller.setSilent(true);
     EXPECT_EQ(unit->Reset(), "0");
-    EXPECT_FALSE(unit->Initialized);
+    EXPECT_FALSE(unit->initialized());
     controller.setSilent(false);
     EXPECT_EQ(unit->Reset(), "1");
     EXPECT_EQ(unit->SoftReset(), "1");
@@ -157,7 +157,7 @@ TEST_F(UnitState, ScaledWordsAreSignedAndPatterned) {
 
 TEST_F(UnitState, WatcherClearsBusyWhenReadyOrOnError) {
     unit->ReadBackStr("CR");
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     unit->StartCompletionWatch();
     controller.registers().setRelay(1915, true);
     EXPECT_TRUE(busyClearsWithin(std::chrono::seconds(5)));
@@ -165,7 +165,7 @@ TEST_F(UnitState, WatcherClearsBusyWhenReadyOrOnError) {
     controller.registers().setRelay(1915, false);
     controller.registers().setRelay(1814, true);
     controller.registers().setDm(200, 0x1203);
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     unit->StartCompletionWatch();
     EXPECT_TRUE(busyClearsWithin(std::chrono::seconds(10)));
     EXPECT_TRUE(contains(controller.lines(), "RD DM200"));
@@ -173,7 +173,7 @@ TEST_F(UnitState, WatcherClearsBusyWhenReadyOrOnError) {
 
 TEST_F(UnitState, DisconnectWhileTheWatcherRunsEndsIt) {
     unit->ReadBackStr("CR");
-    unit->Busy = true;
+    ASSERT_TRUE(unit->tryClaimBusy());
     unit->StartCompletionWatch();
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     unit->Disconnect();

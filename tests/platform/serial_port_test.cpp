@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "support/null_serial_port.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -207,28 +208,13 @@ TEST(OpenSerialPort, FailsPromptlyForMissingOrUnsuitableDevices) {
     EXPECT_EQ(openTermiosPort("", "COM1"), nullptr);
 }
 
-class RecordingPort : public SerialPort {
-  public:
-    explicit RecordingPort(std::string name) : name_(std::move(name)) {}
-    bool configure(const LineSettings&) override { return true; }
-    void setQueueSizes(std::size_t, std::size_t) override {}
-    void purgeInput() override {}
-    void purgeAll() override {}
-    long read(char*, std::size_t, long) override { return 0; }
-    bool write(const char*, std::size_t) override { return true; }
-    const std::string& name() const override { return name_; }
-
-  private:
-    std::string name_;
-};
-
 TEST(OpenSerialPort, UsesTheInstalledOpenerUntilItIsRemoved) {
     TempDir dir;
     ScopedEnv env("KRB_PORT_DIR", dir.path().string());
     std::string asked;
     setSerialPortOpener([&asked](const std::string& name) -> std::unique_ptr<SerialPort> {
         asked = name;
-        return std::make_unique<RecordingPort>("fake " + name);
+        return std::make_unique<test_support::NullSerialPort>("fake " + name);
     });
     auto port = openSerialPort("COM33");
     setSerialPortOpener({});

@@ -74,20 +74,13 @@ class DevicesOverTcp : public DemoLabServerTest {
   protected:
     void SetUp() override {
         DemoLabServerTest::SetUp();
-        client_ = std::make_unique<TestClient>(ServerPort());
-        Activate(*client_, "Base1", "1;1");
-    }
-    void TearDown() override {
-        client_.reset();
-        DemoLabServerTest::TearDown();
+        ConnectClient({{"Base1", "1;1"}});
     }
     std::string Ask(const std::string& command) {
         return DemoLabServerTest::Ask(*client_, command);
     }
     std::uint16_t Word(int address) { return Registers(kBase).dm(address); }
     bool Relay(int relay) { return Registers(kBase).relay(relay); }
-
-    std::unique_ptr<TestClient> client_;
 };
 
 TEST_F(DevicesOverTcp, ClimateSetPointsReachTheControllerAndReadBack) {

@@ -49,11 +49,18 @@ void DemoLabServerTest::SetUp() {
 }
 
 void DemoLabServerTest::TearDown() {
+    client_.reset();
     server_.reset();  // waits for every unit command still running
     if (lab_) {
         for (int com : lab_->unitPorts()) KRBDisconnect(std::to_string(com).c_str());
     }
     lab_.reset();
+}
+
+void DemoLabServerTest::ConnectClient(
+    const std::vector<std::pair<std::string, std::string>>& activations) {
+    client_ = std::make_unique<TestClient>(ServerPort());
+    for (const auto& [unitId, reply] : activations) Activate(*client_, unitId, reply);
 }
 
 void DemoLabServerTest::CloseServer() { server_.reset(); }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "UnitId.h"
@@ -53,6 +54,8 @@ class DemoLabServerTest : public ::testing::Test {
     void Activate(TestClient& client, const std::string& unitId, const std::string& reply);
     // One control line of the simulator; it must answer "OK".
     void Control(const std::string& line);
+    // Connects client_ and activates each unit, expecting its reply.
+    void ConnectClient(const std::vector<std::pair<std::string, std::string>>& activations);
 
     TKRBId& Unit(const std::string& unitId);
     sim::PlateWorld& World() { return lab_->world(); }
@@ -67,6 +70,7 @@ class DemoLabServerTest : public ::testing::Test {
     test_support::TempDir root_{"krb_e2e"};
     std::unique_ptr<sim::VirtualLab> lab_;
     std::unique_ptr<test_support::RunningServer> server_;
+    std::unique_ptr<TestClient> client_;  // closed before the server stops
 };
 
 }  // namespace krb::server::e2e

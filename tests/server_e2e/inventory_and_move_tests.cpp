@@ -134,22 +134,13 @@ class ServiceMoveOverTcp : public DemoLabServerTest {
   protected:
     void SetUp() override {
         DemoLabServerTest::SetUp();
-        client_ = std::make_unique<TestClient>(ServerPort());
-        Activate(*client_, "Base1", "1;1");
-        Activate(*client_, "Cascader1", "1");
-        Activate(*client_, "Ext1", "1");
-    }
-    void TearDown() override {
-        client_.reset();
-        DemoLabServerTest::TearDown();
+        ConnectClient({{"Base1", "1;1"}, {"Cascader1", "1"}, {"Ext1", "1"}});
     }
     bool HandlersEmpty() {
         for (int com : {kBase, kCascader, kExtension})
             if (World().occupied(Place::shovel(com))) return false;
         return true;
     }
-
-    std::unique_ptr<TestClient> client_;
 };
 
 TEST_F(ServiceMoveOverTcp, BaseToExtensionDeliversThePlate) {

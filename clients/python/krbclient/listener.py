@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import asyncio
-import socket
+import contextlib
 from collections import deque
 from collections.abc import AsyncIterator, Iterator
 
@@ -13,6 +13,17 @@ from .protocol import LineBuffer, encode
 from .transport import Deadline, connect
 
 REGISTRATION = encode("KRBServiceSocket\r")
+
+
+@contextlib.contextmanager
+def _reading(timeout: float | None) -> Iterator[None]:
+    """Turns a failed read of the next events into the client's own errors."""
+    try:
+        yield
+    except TimeoutError as error:  # socket and asyncio time-outs alike
+        raise KRBTimeoutError(f"no notification within {timeout:g} s") from error
+    except OSError as error:
+        raise KRBConnectionError(f"listener connection lost: {error}") from error
 
 
 class Listener:
@@ -44,12 +55,8 @@ class Listener:
 
     def _receive(self) -> bytes:
         self._sock.settimeout(self._timeout)
-        try:
+        with _reading(self._timeout):
             data = self._sock.recv(65536)
-        except socket.timeout as error:
-            raise KRBTimeoutError(f"no notification within {self._timeout:g} s") from error
-        except OSError as error:
-            raise KRBConnectionError(f"listener connection lost: {error}") from error
         if not data:
             raise StopIteration
         return data
@@ -96,12 +103,8 @@ class AsyncListener:
     async def __anext__(self) -> Event:
         assert self._reader is not None, "open() the listener first"
         while not self._ready:
-            try:
+            with _reading(self._timeout):
                 data = await asyncio.wait_for(self._reader.read(65536), self._timeout)
-            except asyncio.TimeoutError as error:
-                raise KRBTimeoutError(f"no notification within {self._timeout:g} s") from error
-            except OSError as error:
-                raise KRBConnectionError(f"listener connection lost: {error}") from error
             if not data:
                 raise StopAsyncIteration
             self._ready.extend(self._buffer.feed(data))

@@ -4,6 +4,7 @@
 // plate world. Tests create it in-process; krb-sim wraps it in a program.
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,8 @@ class VirtualLab {
     std::vector<std::string> controlCommand(const std::vector<std::string>& words);
     std::vector<std::string> faultCommand(Unit& unit, const std::vector<std::string>& words);
     std::vector<std::string> clearCommand(Unit& unit);
+    std::optional<Place> commandPlace(const std::vector<std::string>& words, std::size_t trailing,
+                                      std::string& problem);
     std::vector<std::string> putCommand(const std::vector<std::string>& words);
     std::vector<std::string> takeCommand(const std::vector<std::string>& words);
     std::vector<std::string> tubeCommand(const std::vector<std::string>& words);
