@@ -1,12 +1,12 @@
 #include "CommandWorkers.h"
 
-#include "platform/clock.h"
-
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "platform/clock.h"
 
 namespace krb::server {
 
@@ -37,6 +37,26 @@ struct CommandWorkers::State {
         idle.clear();
     }
 };
+
+namespace {
+
+// The system may refuse a thread for a moment (EAGAIN) although far from any limit.
+template <class Body>
+void StartThreadRetrying(const Body& body) {
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            std::thread(body).detach();  // a copy: a refused start destroys what it was given
+            return;
+        } catch (const std::system_error& failure) {
+            if (attempt == kAttempts || failure.code() != std::errc::resource_unavailable_try_again)
+                throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(attempt));
+        }
+    }
+}
+
+}  // namespace
 
 CommandWorkers::CommandWorkers(TCommandWorkersOptions options)
     : state_(std::make_shared<State>(options)) {}
@@ -80,7 +100,7 @@ bool CommandWorkers::StartWorker(std::function<void()> task) {
         if (starter) {
             starter(std::move(body));
         } else {
-            std::thread(std::move(body)).detach();
+            StartThreadRetrying(body);
         }
         return true;
     } catch (const std::system_error&) {
