@@ -38,26 +38,6 @@ struct CommandWorkers::State {
     }
 };
 
-namespace {
-
-// The system may refuse a thread for a moment (EAGAIN) although far from any limit.
-template <class Body>
-void StartThreadRetrying(const Body& body) {
-    constexpr int kAttempts = 3;
-    for (int attempt = 1;; ++attempt) {
-        try {
-            std::thread(body).detach();  // a copy: a refused start destroys what it was given
-            return;
-        } catch (const std::system_error& failure) {
-            if (attempt == kAttempts || failure.code() != std::errc::resource_unavailable_try_again)
-                throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(attempt));
-        }
-    }
-}
-
-}  // namespace
-
 CommandWorkers::CommandWorkers(TCommandWorkersOptions options)
     : state_(std::make_shared<State>(options)) {}
 
@@ -100,14 +80,20 @@ bool CommandWorkers::StartWorker(std::function<void()> task) {
         if (starter) {
             starter(std::move(body));
         } else {
-            StartThreadRetrying(body);
+            std::thread(std::move(body)).detach();
         }
         return true;
-    } catch (const std::system_error&) {
-        std::lock_guard lock(state_->mutex);
-        --state_->workers;
-        state_->ended.notify_all();
-        return false;
+    } catch (...) {  // no thread, or no memory for one: the place is free again
+        {
+            std::lock_guard lock(state_->mutex);
+            --state_->workers;
+            state_->ended.notify_all();
+        }
+        try {
+            throw;
+        } catch (const std::system_error&) {
+            return false;
+        }
     }
 }
 

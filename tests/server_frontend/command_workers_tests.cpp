@@ -161,6 +161,19 @@ TEST(CommandWorkersTest, AWorkerFreedAtTheBoundTakesTheNextTask) {
     EXPECT_TRUE(next.WaitUntilDone(1));
 }
 
+// A start that fails for want of memory gives its place back, as a refused thread does.
+TEST(CommandWorkersTest, AFailedStartLeavesItsPlaceFree) {
+    CommandWorkers workers({.MaxWorkers = 1, .IdleEnd = 10s});
+    workers.SetThreadStarter([](std::function<void()>) { throw std::bad_alloc(); });
+    EXPECT_THROW(workers.Run([] {}), std::bad_alloc);
+    EXPECT_EQ(workers.Workers(), 0u);
+    workers.SetThreadStarter({});
+    Gate gate;
+    gate.Open();
+    EXPECT_TRUE(workers.Run(gate.Task()));
+    EXPECT_TRUE(gate.WaitUntilDone(1));
+}
+
 // A new starter applies at once: idle workers end rather than take the next task.
 TEST(CommandWorkersTest, ANewThreadStarterRetiresIdleWorkers) {
     CommandWorkers workers({.MaxWorkers = 8, .IdleEnd = 10s});
