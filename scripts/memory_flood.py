@@ -39,16 +39,21 @@ def wait_for_line(process, text, limit_s=60):
     raise RuntimeError(f"{process.args[0]} did not print {text!r}")
 
 
+def send_and_read_reply(sock, command):
+    """The reply line without its CRLF; empty when the server closed the connection first."""
+    sock.sendall(command.encode() + b"\r")
+    data = b""
+    while not data.endswith(b"\r\n"):
+        chunk = sock.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode("latin-1").strip()
+
+
 def ask(port, command, timeout=120):
     with socket.create_connection((HOST, port), timeout=timeout) as sock:
-        sock.sendall(command.encode() + b"\r")
-        data = b""
-        while not data.endswith(b"\r\n"):
-            chunk = sock.recv(4096)
-            if not chunk:
-                break
-            data += chunk
-    return data.decode("latin-1").strip()
+        return send_and_read_reply(sock, command)
 
 
 def flood(port, clients, command):
@@ -67,14 +72,7 @@ def flood(port, clients, command):
             return
         start.wait()
         try:
-            sock.sendall(command.encode() + b"\r")
-            data = b""
-            while not data.endswith(b"\r\n"):
-                chunk = sock.recv(4096)
-                if not chunk:
-                    break
-                data += chunk
-            outcome = data.decode("latin-1").strip() or "closed"
+            outcome = send_and_read_reply(sock, command) or "closed"
         except OSError as error:
             outcome = f"closed ({error.__class__.__name__})"
         finally:
