@@ -1,12 +1,7 @@
 #include "UnitMain_ViewBlocks.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <optional>
 #include <utility>
@@ -161,34 +156,6 @@ void AppendXmlText(std::string& out, std::string_view value) {
 
 // --- a unit's plates ---------------------------------------------------------------------------
 
-// One read of the file's size: the views read every contents file on every request.
-std::optional<std::string> ReadContentsText(const TKRBId& unit) {
-    if (unit.ContentsFile.empty()) return std::nullopt;
-    const int fd = ::open(unit.ContentsFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && status.st_size > 0) {
-        text.resize(static_cast<std::size_t>(status.st_size));
-    }
-    std::size_t filled = 0;
-    bool failed = false;
-    while (true) {
-        if (filled == text.size()) text.resize(std::max<std::size_t>(4096, 2 * text.size()));
-        const auto count = ::read(fd, text.data() + filled, text.size() - filled);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) {
-            failed = count < 0;
-            break;
-        }
-        filled += static_cast<std::size_t>(count);
-    }
-    ::close(fd);
-    if (failed) return std::nullopt;
-    text.resize(filled);
-    return text;
-}
-
 void LogSkippedLines(const TKRBId& unit, const TSkippedLines& skipped, const TViewLog& log) {
     if (skipped.Count == 0 || !log) return;
     log("Contents line skipped", "File=" + unit.ContentsFile +
@@ -197,7 +164,7 @@ void LogSkippedLines(const TKRBId& unit, const TSkippedLines& skipped, const TVi
 }
 
 TUnitPlates::TUnitPlates(const TKRBId& unit, const TViewLog& log) {
-    auto text = ReadContentsText(unit);
+    auto text = unit.ContentsFile.empty() ? std::nullopt : LoadText(unit.ContentsFile);
     if (!text) return;
     text_ = std::move(*text);
     Parse(text_);

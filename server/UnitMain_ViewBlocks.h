@@ -73,10 +73,6 @@ struct TViewPlate {
     std::string_view DateUnload;
 };
 
-// The text of a unit's contents file, read whole; nullopt when the unit has none or it
-// cannot be read.
-std::optional<std::string> ReadContentsText(const TKRBId& unit);
-
 // Contents lines left out of a view because their slot, cassette or level is no integer.
 struct TSkippedLines {
     std::size_t Count = 0;

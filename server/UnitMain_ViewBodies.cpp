@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "UnitPlate.h"
+
 namespace krb::server {
 namespace {
 
@@ -58,7 +60,8 @@ void WriteSectorsWithPlates(TViewWriter& out, const TKRBId& unit, const TUnitPla
 }
 
 std::shared_ptr<const std::string> TUnitBodies::Of(const TKRBId& unit) {
-    std::optional<std::string> contents = ReadContentsText(unit);
+    std::optional<std::string> contents =
+        unit.ContentsFile.empty() ? std::nullopt : LoadText(unit.ContentsFile);
     std::string geometry = GeometryKey(unit);
     TBody& body = bodies_[&unit];
     const bool unchanged = body.Written && body.HasFile == contents.has_value() &&

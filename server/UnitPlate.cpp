@@ -1,7 +1,11 @@
 #include "UnitPlate.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include "DateTimeText.h"
 #include "TextNumbers.h"
@@ -41,13 +45,37 @@ bool IsDefaultLocationName(std::string_view name) {
     return name.substr(0, 6) == "Plate " || name.substr(0, 9) == "Location ";
 }
 
+// One read of the file's size: the views read every contents file on every request.
+std::optional<std::string> LoadText(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && status.st_size > 0) {
+        text.resize(static_cast<std::size_t>(status.st_size));
+    }
+    std::size_t filled = 0;
+    bool failed = false;
+    while (true) {
+        if (filled == text.size()) text.resize(std::max<std::size_t>(4096, 2 * text.size()));
+        const auto count = ::read(fd, text.data() + filled, text.size() - filled);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            failed = count < 0;
+            break;
+        }
+        filled += static_cast<std::size_t>(count);
+    }
+    ::close(fd);
+    if (failed) return std::nullopt;
+    text.resize(filled);
+    return text;
+}
+
 std::optional<std::vector<std::string>> LoadTextLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    const std::string content = buffer.str();
+    const auto text = LoadText(path);
+    if (!text) return std::nullopt;
+    const std::string& content = *text;
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start < content.size()) {

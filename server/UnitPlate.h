@@ -36,6 +36,8 @@ std::string JoinContentsLine(const ContentsFields& fields);
 std::string DefaultLocationName(const std::string& slotText, bool present);
 bool IsDefaultLocationName(std::string_view name);
 
+// The whole file; nullopt when it cannot be read.
+std::optional<std::string> LoadText(const std::string& path);
 // Lines of a text file (CR LF, LF or CR ends); nullopt when it cannot be read.
 std::optional<std::vector<std::string>> LoadTextLines(const std::string& path);
 // Writes every line with CR LF, replacing the file atomically.
