@@ -61,7 +61,8 @@ UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateRe
     view.DoorOpen = unit.DoorOpened;
     view.Error = unit.Error;
     view.ErrorCode = unit.ErrorCode;
-    if (view.Error) view.ErrorMessage = decodeErrorCode(view.ErrorCode);
+    // The poll sets the flag before it has read the code: no message until the code is there.
+    if (view.Error && view.ErrorCode != 0) view.ErrorMessage = decodeErrorCode(view.ErrorCode);
     AddLinkState(view, links);
     view.Climate = ClimateValuesOf(ClimateOptionsOf(unit), climate.LastReading(unit));
     for (const auto& sector : unit.Sectors) {

@@ -182,10 +182,12 @@ async function main() {
     // A motion that fails on the unit: the page shows the code's message, not only the code.
     await expectControl("FAULT COM4 error 1203");
     await ask("KRB2ServiceMovePlate(Store4,2,2,2,0,0,Store4,2,2,5,0,0)");
-    await page.waitForSelector('article[data-unit="Store4"] [data-role="error-message"]', { timeout: 15000 });
-    const message = await page.textContent('article[data-unit="Store4"] [data-role="error-message"]');
-    check(message === "Motor Movement TimeOut Error during Import Plate Operation at step #2.",
-          `the unit's error shows decoded: ${message}`);
+    const expected = "Motor Movement TimeOut Error during Import Plate Operation at step #2.";
+    const shown = await page.waitForFunction(
+      () => document.querySelector('article[data-unit="Store4"] [data-role="error-message"]')?.textContent,
+      null, { timeout: 15000 });
+    const message = await shown.jsonValue();
+    check(message === expected, `the unit's error shows decoded: ${message}`);
     check(await page.textContent('article[data-unit="Store4"] [data-role="link"]') === "link up",
           "the unit's serial link shows up");
 
