@@ -29,11 +29,11 @@ collect_reports() {
 
 # Fails when a report holds a finding; suppression tallies and empty files are no finding.
 check_reports() {
-    local found
-    found=$(grep -l "SUMMARY: " "$REPORTS"/* 2>/dev/null || true)
-    [ -z "$found" ] && return 0
-    echo "Sanitizer findings in $(echo "$found" | wc -l) report(s):"
-    for report in $found; do echo "--- $report"; cat "$report"; done
+    local found report
+    mapfile -t found < <(grep -l "SUMMARY: " "$REPORTS"/* 2>/dev/null)
+    ((${#found[@]})) || return 0
+    echo "Sanitizer findings in ${#found[@]} report(s):"
+    for report in "${found[@]}"; do echo "--- $report"; cat "$report"; done
     return 1
 }
 
