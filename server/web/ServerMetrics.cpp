@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "CommandResults.h"
+
 namespace krb::server::web {
 namespace {
 
@@ -23,21 +25,11 @@ void Add(HistogramCounts& counts, double seconds) {
 
 }  // namespace
 
-std::string CommandResultOf(std::string_view reply) {
-    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.remove_suffix(1);
-    if (reply == "E1" || reply == "E2" || reply == "E3") return std::string(reply);
-    if (reply.size() > 1 && reply[0] == '-' &&
-        reply.find_first_not_of("0123456789", 1) == std::string_view::npos) {
-        return "failed";
-    }
-    return "ok";
-}
-
 void ServerMetrics::RecordCommand(const std::string& name, const std::string& reply,
                                   std::chrono::steady_clock::duration elapsed) {
     const double seconds = std::chrono::duration<double>(elapsed).count();
     std::lock_guard lock(mutex_);
-    ++commands_[{name, CommandResultOf(reply)}];
+    ++commands_[{name, CommandResultOf(name, reply)}];
     auto [latency, added] = commandLatency_.try_emplace(name, EmptyCommandHistogram());
     Add(latency->second, seconds);
 }

@@ -14,10 +14,6 @@
 
 namespace krb::server::web {
 
-// The result label of a reply: "E1", "E2", "E3" as they are, "failed" for a negative number,
-// else "ok". Replies themselves (barcodes, names) would make the label set unbounded.
-std::string CommandResultOf(std::string_view reply);
-
 class ServerMetrics {
   public:
     // `name` is the command's table name ("unknown" when none matched).

@@ -3,9 +3,11 @@
 #include <chrono>
 #include <cmath>
 
+#include "CommandResults.h"
 #include "MetricsPage.h"
 #include "PrometheusText.h"
 #include "ServerMetrics.h"
+#include "UnitTHRKRBCommand.h"
 #include "platform/link_metrics.h"
 #include "prometheus_parser.h"
 
@@ -75,7 +77,7 @@ TEST(PrometheusTextReader, RefusesMalformedText) {
     }
 }
 
-TEST(CommandResult, KeepsErrorCodesAndFoldsEverythingElse) {
+TEST(CommandResult, WithoutCodesOfItsOwnKeepsErrorCodesAndFoldsEverythingElse) {
     const struct {
         const char* Reply;
         const char* Result;
@@ -90,7 +92,54 @@ TEST(CommandResult, KeepsErrorCodesAndFoldsEverythingElse) {
                  {"P0001", "ok"},
                  {"E_Inventory File doesn't exist", "ok"},
                  {"", "ok"}};
-    for (const auto& c : cases) EXPECT_EQ(CommandResultOf(c.Reply), c.Result) << c.Reply;
+    for (const auto& c : cases) EXPECT_EQ(CommandResultOf("unknown", c.Reply), c.Result) << c.Reply;
+}
+
+// One command of each family of result codes, with its successes and its failures.
+TEST(CommandResult, IsReadByTheCommandsOwnCodes) {
+    const struct {
+        const char* Command;
+        const char* Reply;
+        const char* Result;
+    } cases[] = {
+        {"KRB2ServiceMovePlate", "1", "ok"},
+        {"KRB2ServiceMovePlate", "-1", "failed"},
+        {"KRB2ServiceMovePlate", "-7", "failed"},
+        {"KRB2ServiceMovePlate", "-Base1;3", "failed"},
+        {"KRB2ServiceMovePlate", "E3", "E3"},
+        {"KRB2ManualAccess", "0", "failed"},
+        {"KRB2ClearHistory", "-1", "failed"},
+        {"KRB2InventoryPlateExp", "1\r\n\r\n", "ok"},
+        {"KRB2InventoryPlateExp", "E_Inventory File doesn't exist", "failed"},
+        {"KRB2InventoryPlateExp", "E_#12", "failed"},
+        {"KRB2Inventory", "-1", "failed"},
+        {"KRB2Activate", "1", "ok"},
+        {"KRB2Activate", "1;1", "ok"},
+        {"KRB2Activate", "1;-1", "failed"},
+        {"KRB2Activate", "-5", "failed"},
+        {"KRB2ReadUserDoorFlag", "0", "ok"},
+        {"KRB2ReadUserDoorFlag", "1", "ok"},
+        {"KRB2ReadUserDoorFlag", "-1", "failed"},
+        {"KRB2ServiceIsPlateAtLocation", "3", "failed"},
+        {"KRB2GetSysStatus", "33", "ok"},
+        {"KRB2GetSysStatus", "-1", "failed"},
+        {"KRB2ReadErrorCode", "0", "ok"},
+        {"KRB2ReadErrorCode", "x", "failed"},
+        {"KRB2ReadBackStr", "00001", "ok"},
+        {"KRB2ReadBackStr", "", "failed"},
+        {"KRB2ServiceReadBarcode", "-1", "ok"},  // a barcode may read so
+        {"KRB2Lock", "", "ok"},
+        {"KRB2TransferStPosition", "E1", "E1"},
+        {"KRB2BeeperOn", "-1", "failed"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CommandResultOf(c.Command, c.Reply), c.Result) << c.Command << " " << c.Reply;
+    }
+}
+
+TEST(CommandResult, EveryUnitCommandHasCodesOfItsOwn) {
+    for (const auto& row : UnitCommandTable()) EXPECT_TRUE(HasResultCodes(row.Name)) << row.Name;
+    EXPECT_FALSE(HasResultCodes("unknown"));
 }
 
 TEST(ComPort, IsReadFromTheLibrarysPortNames) {
@@ -175,6 +224,85 @@ TEST(MetricsPage, ShowsTheLinkDownWhileItIsGoneAndCountsTheLoss) {
 
     platform::recordLinkBack("\\\\.\\COM7", 3);
     EXPECT_EQ(ParsePrometheusText(MetricsPage(lab, true)).Value("krb_link_up", link), 1);
+}
+
+}  // namespace
+}  // namespace krb::server::web
+
+namespace krb::server::web {
+namespace {
+
+TEST(MetricsPage, ShowsAUnitWhoseExchangesTimeOutAsNotAnswering) {
+    const LabSnapshot lab = OneUnitLab();
+    const std::map<std::string, std::string> link{{"unit", "Unit \"7\""}};
+    const auto upOf = [&] {
+        return ParsePrometheusText(MetricsPage(lab, true)).Value("krb_link_up", link);
+    };
+    platform::recordLinkExchange("\\\\.\\COM7", std::chrono::milliseconds(50), false, false);
+    EXPECT_EQ(upOf(), 1);
+    platform::recordLinkExchange("\\\\.\\COM7", std::chrono::milliseconds(900), true, true);
+    EXPECT_EQ(upOf(), 0);
+    platform::recordLinkExchange("\\\\.\\COM7", std::chrono::milliseconds(900), true, true);
+    EXPECT_EQ(upOf(), 0);
+    platform::recordLinkExchange("\\\\.\\COM7", std::chrono::milliseconds(80), true, false);
+    EXPECT_EQ(upOf(), 1);
+}
+
+TEST(LinkTimeOuts, AreCountedForTheThreadThatExchanged) {
+    const auto before = platform::linkTimeOutsOfThisThread();
+    std::thread other(
+        [] { platform::recordLinkExchange("COM9", std::chrono::milliseconds(900), true, true); });
+    other.join();
+    EXPECT_EQ(platform::linkTimeOutsOfThisThread(), before);
+    platform::recordLinkExchange("COM9", std::chrono::milliseconds(50), false, false);
+    EXPECT_EQ(platform::linkTimeOutsOfThisThread(), before);
+    platform::recordLinkExchange("COM9", std::chrono::milliseconds(900), true, true);
+    EXPECT_EQ(platform::linkTimeOutsOfThisThread(), before + 1);
+}
+
+// Flags and values that are not known have no sample: a unit without a door, a unit that does
+// not answer, a climate value that could not be read.
+TEST(MetricsPage, LeavesOutWhatIsNotKnown) {
+    LabSnapshot lab;
+    UnitView cascader;
+    cascader.Id = "Casc1";
+    cascader.Activated = true;
+    cascader.HasDoor = false;
+    UnitView silent;
+    silent.Id = "Ext1";
+    silent.Activated = true;
+    silent.Link = "not answering";
+    silent.Climate = {{"temperature", ""}, {"humidity", ""}};
+    UnitView store;
+    store.Id = "Store4";
+    store.Activated = true;
+    store.Link = "up";
+    store.Climate = {{"temperature", "037.50"}, {"humidity", "90,5"}, {"CO2", ""}, {"N2", "-"}};
+    lab.Systems.push_back({"S1", "1", {cascader, silent, store}});
+
+    const auto page = ParsePrometheusText(MetricsPage(lab, true));
+    ASSERT_TRUE(page.Problems.empty()) << ::testing::PrintToString(page.Problems);
+    const struct {
+        const char* Name;
+        std::map<std::string, std::string> Labels;
+        std::optional<double> Value;
+    } cases[] = {
+        {"krb_unit_door_open", {{"unit", "Casc1"}}, std::nullopt},
+        {"krb_unit_error", {{"unit", "Casc1"}}, 0},
+        {"krb_unit_door_open", {{"unit", "Ext1"}}, std::nullopt},
+        {"krb_unit_error", {{"unit", "Ext1"}}, std::nullopt},
+        {"krb_unit_activated", {{"unit", "Ext1"}}, 1},
+        {"krb_unit_climate", {{"unit", "Ext1"}, {"value", "temperature"}}, std::nullopt},
+        {"krb_unit_door_open", {{"unit", "Store4"}}, 0},
+        {"krb_unit_climate", {{"unit", "Store4"}, {"value", "temperature"}}, 37.5},
+        {"krb_unit_climate", {{"unit", "Store4"}, {"value", "humidity"}}, 90.5},
+        {"krb_unit_climate", {{"unit", "Store4"}, {"value", "CO2"}}, std::nullopt},
+        {"krb_unit_climate", {{"unit", "Store4"}, {"value", "N2"}}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(page.Value(c.Name, c.Labels), c.Value)
+            << c.Name << " " << ::testing::PrintToString(c.Labels);
+    }
 }
 
 }  // namespace
