@@ -71,6 +71,7 @@ std::string UnitJson(const UnitView& unit) {
         .Number("comPort", unit.ComPort)
         .Flag("activated", unit.Activated)
         .Flag("busy", unit.Busy)
+        .Flag("hasDoor", unit.HasDoor)
         .Flag("doorOpen", unit.DoorOpen)
         .Flag("error", unit.Error)
         .Number("errorCode", unit.ErrorCode)
@@ -99,35 +100,76 @@ std::string SystemJson(const SystemView& system) {
 
 }  // namespace
 
-// Control characters and anything that could end a script block are escaped; bytes of
-// other UTF-8 sequences pass through.
+namespace {
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the well-formed UTF-8 sequence at the start of `text`, or 0 (overlong forms and
+// surrogates are not well-formed).
+std::size_t Utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (!IsContinuation(byte(i))) return 0;
+    }
+    return length;
+}
+
+void AppendEscaped(std::string& json, unsigned char c) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+    json += escaped;
+}
+
+}  // namespace
+
+// As the XML views read a value: bytes that are no UTF-8 are taken as Latin-1 and control
+// characters (but tab) become "?", so that the page and the views agree; anything that could
+// end a script block is escaped.
 std::string JsonString(std::string_view text) {
     std::string json = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                json += "\\\"";
-                break;
-            case '\\':
-                json += "\\\\";
-                break;
-            case '\n':
-                json += "\\n";
-                break;
-            case '\r':
-                json += "\\r";
-                break;
-            case '\t':
-                json += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7f) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    json += escaped;
-                } else {
-                    json += static_cast<char>(c);
-                }
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            if (const auto length = Utf8SequenceLength(text.substr(i)); length > 0) {
+                json.append(text.substr(i, length));
+                i += length;
+            } else {
+                AppendEscaped(json, c);  // the Latin-1 character of that byte
+                ++i;
+            }
+            continue;
+        }
+        ++i;
+        if (c == '"') {
+            json += "\\\"";
+        } else if (c == '\\') {
+            json += "\\\\";
+        } else if (c == '\t') {
+            json += "\\t";
+        } else if (c < 0x20) {
+            json += '?';
+        } else if (c == '<' || c == '>' || c == '&' || c == 0x7f) {
+            AppendEscaped(json, c);
+        } else {
+            json += static_cast<char>(c);
         }
     }
     return json + '"';

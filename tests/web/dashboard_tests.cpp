@@ -23,10 +23,19 @@ TEST(JsonString, EscapesWhatCouldBreakTheDocumentOrThePage) {
         {"<b>&x", R"("\u003cb\u003e\u0026x")"},
         {"say \"hi\"", R"("say \"hi\"")"},
         {"back\\slash", R"("back\\slash")"},
-        {"a\r\nb\tc", R"("a\r\nb\tc")"},
-        {std::string("nul\0bell\a", 9), R"("nul\u0000bell\u0007")"},
+        {"a\r\nb\tc", R"("a??b\tc")"},
+        {std::string("nul\0bell\a", 9), R"("nul?bell?")"},
         {"</script>", R"("\u003c/script\u003e")"},
         {"Grüße", "\"Grüße\""},
+        {"\xF0\x9F\xA7\xAA tube", "\"\xF0\x9F\xA7\xAA tube\""},
+        // Bytes that are no UTF-8 are Latin-1 characters, so the document stays valid JSON.
+        {"R&D \xE9tag\xC3\xA8re", R"("R\u0026D \u00e9tag)"
+                                  "\xC3\xA8"
+                                  R"(re")"},
+        {"\xC0\xAF overlong", R"("\u00c0\u00af overlong")"},
+        {"\xED\xA0\x80 surrogate", R"("\u00ed\u00a0\u0080 surrogate")"},
+        {"cut \xE2\x82", R"("cut \u00e2\u0082")"},
+        {"\xFF\xFE", R"("\u00ff\u00fe")"},
     };
     for (const auto& c : cases) EXPECT_EQ(JsonString(c.Text), c.Json) << c.Text;
 }
@@ -47,7 +56,8 @@ TEST(SnapshotJson, CarriesTheLabWithEveryTextEscaped) {
     EXPECT_EQ(SnapshotJson(lab),
               R"({"listening":true,"port":3100,"connections":0,"serviceListeners":0,)"
               R"("systems":[{"name":"S1","id":"7","units":[{"id":"Base1","name":"","comPort":1,)"
-              R"("activated":false,"busy":false,"doorOpen":true,"error":false,"errorCode":0,)"
+              R"("activated":false,"busy":false,"hasDoor":true,"doorOpen":true,"error":false,)"
+              R"("errorCode":0,)"
               R"("errorMessage":"","link":"","linkEvent":"",)"
               R"("climate":[{"name":"temperature","value":"37.0"}],)"
               R"("sectors":[{"name":"Assay","cassettes":[1,2]}],)"
@@ -81,6 +91,23 @@ TEST(ClimateValues, TakeTheUnitsOwnValuesFromAReading) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ClimateValuesOf(c.Options, c.Reading), c.Expected) << c.Reading;
+}
+
+TEST(ClimateValues, AreUnknownWhenTheUnitDidNotAnswer) {
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    const ClimateOptions temperatureAndCO2{true, false, true, false};
+    const struct {
+        ClimateReading Reading;
+        Values Expected;
+    } cases[] = {
+        {{false, false, ""}, {}},
+        {{true, true, "037.00;090.00;005.00;000.00"},
+         {{"temperature", "037.00"}, {"CO2", "005.00"}}},
+        {{true, false, "000.00;000.00;000.00;000.00"}, {{"temperature", ""}, {"CO2", ""}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ClimateValuesOf(temperatureAndCO2, c.Reading), c.Expected) << c.Reading.Text;
+    }
 }
 
 class WebConfigTest : public ::testing::Test {
@@ -128,6 +155,34 @@ TEST_F(WebConfigTest, ReadsTheWebSectionAndRefusesMalformedValues) {
         EXPECT_EQ(config.Port, c.Port) << c.Section;
         EXPECT_EQ(config.BindAddress, c.Address) << c.Section;
         EXPECT_EQ(!config.Problem.empty(), c.Problem) << c.Section << " -> " << config.Problem;
+    }
+}
+
+TEST_F(WebConfigTest, ReadsTheHostNamesBrowsersMayUse) {
+    const struct {
+        const char* Section;
+        std::vector<std::string> Names;
+    } cases[] = {
+        {"[Web]\r\nPort=3180\r\n", {}},
+        {"[Web]\r\nPort=3180\r\nHostNames=lab.example\r\n", {"lab.example"}},
+        {"[Web]\r\nPort=3180\r\nhostnames= lab.example , ,krb-pc \r\n", {"lab.example", "krb-pc"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Read(c.Section).HostNames, c.Names) << c.Section;
+}
+
+TEST(WebConfig, TellsAListenerOnEveryInterface) {
+    const struct {
+        const char* Address;
+        bool Everywhere;
+    } cases[] = {{"127.0.0.1", false},
+                 {"192.168.1.5", false},
+                 {"::1", false},
+                 {"0.0.0.0", true},
+                 {"::", true}};
+    for (const auto& c : cases) {
+        WebConfig config;
+        config.BindAddress = c.Address;
+        EXPECT_EQ(ListensOnAllInterfaces(config), c.Everywhere) << c.Address;
     }
 }
 
