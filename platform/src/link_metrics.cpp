@@ -13,6 +13,8 @@ struct Registry {
     std::map<std::string, LinkCounters> ports;
 };
 
+thread_local std::uint64_t timeOutsOfThisThread = 0;
+
 Registry& TheRegistry() {
     static auto* registry = new Registry;  // library threads may still record at exit
     return *registry;
@@ -34,7 +36,13 @@ void recordLinkExchange(const std::string& port, std::chrono::steady_clock::dura
     LinkCounters& counters = registry.ports[port];
     ++counters.Exchanges;
     if (resent) ++counters.Retries;
-    if (timedOut) ++counters.TimeOuts;
+    if (timedOut) {
+        ++counters.TimeOuts;
+        ++counters.TimeOutsInARow;
+        ++timeOutsOfThisThread;
+    } else {
+        counters.TimeOutsInARow = 0;
+    }
     ++counters.LatencyBuckets[BucketOf(seconds)];
     counters.LatencySeconds += seconds;
 }
@@ -69,5 +77,7 @@ std::map<std::string, LinkCounters> linkCounters() {
     std::lock_guard lock(registry.mutex);
     return registry.ports;
 }
+
+std::uint64_t linkTimeOutsOfThisThread() { return timeOutsOfThisThread; }
 
 }  // namespace krb::platform

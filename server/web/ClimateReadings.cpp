@@ -3,6 +3,7 @@
 #include <asio/post.hpp>
 
 #include "UnitId.h"
+#include "platform/link_metrics.h"
 
 namespace krb::server::web {
 
@@ -28,6 +29,13 @@ std::vector<std::pair<std::string, std::string>> ClimateValuesOf(const ClimateOp
     return values;
 }
 
+std::vector<std::pair<std::string, std::string>> ClimateValuesOf(const ClimateOptions& options,
+                                                                 const ClimateReading& reading) {
+    if (!reading.Taken) return {};
+    if (!reading.Answered) return ClimateValuesOf(options, ";;;");
+    return ClimateValuesOf(options, reading.Text);
+}
+
 ClimateReadings::~ClimateReadings() { reader_.join(); }
 
 void ClimateReadings::StartReading(TKRBId& unit) {
@@ -38,21 +46,23 @@ void ClimateReadings::StartReading(TKRBId& unit) {
         reading.InFlight = true;
     }
     asio::post(reader_, [this, &unit] {
-        std::string text;
+        ClimateReading reading{true, false, {}};
+        const auto timeOutsBefore = platform::linkTimeOutsOfThisThread();
         try {
-            text = unit.ReadActualClimate2();
+            reading.Text = unit.ReadActualClimate2();
+            reading.Answered = platform::linkTimeOutsOfThisThread() == timeOutsBefore;
         } catch (...) {
-            // An unreadable climate shows as no values.
+            // Left unanswered: shown as unknown values.
         }
         std::lock_guard lock(mutex_);
-        readings_[&unit] = Reading{false, std::move(text)};
+        readings_[&unit] = Reading{false, std::move(reading)};
     });
 }
 
-std::string ClimateReadings::LastReading(const TKRBId& unit) const {
+ClimateReading ClimateReadings::LastReading(const TKRBId& unit) const {
     std::lock_guard lock(mutex_);
     const auto reading = readings_.find(&unit);
-    return reading == readings_.end() ? std::string() : reading->second.Text;
+    return reading == readings_.end() ? ClimateReading{} : reading->second.Last;
 }
 
 }  // namespace krb::server::web

@@ -25,6 +25,17 @@ ClimateOptions ClimateOptionsOf(const TKRBId& unit);
 std::vector<std::pair<std::string, std::string>> ClimateValuesOf(const ClimateOptions& options,
                                                                  const std::string& reading);
 
+struct ClimateReading {
+    bool Taken = false;     // false until the first read has ended
+    bool Answered = false;  // every exchange of the read got a reply
+    std::string Text;
+};
+
+// The values of the last reading; each is empty (unknown) when the unit did not answer, as
+// the library reads an unanswered value as 0.
+std::vector<std::pair<std::string, std::string>> ClimateValuesOf(const ClimateOptions& options,
+                                                                 const ClimateReading& reading);
+
 class ClimateReadings {
   public:
     ClimateReadings() = default;
@@ -33,12 +44,12 @@ class ClimateReadings {
     ClimateReadings& operator=(const ClimateReadings&) = delete;
 
     void StartReading(TKRBId& unit);  // on the loop; skipped while one is in flight
-    std::string LastReading(const TKRBId& unit) const;
+    ClimateReading LastReading(const TKRBId& unit) const;
 
   private:
     struct Reading {
         bool InFlight = false;
-        std::string Text;
+        ClimateReading Last;
     };
     mutable std::mutex mutex_;
     std::map<const TKRBId*, Reading> readings_;

@@ -41,13 +41,24 @@ std::vector<LocationView> ReadLocations(const std::string& path) {
 
 using LinkStates = std::map<std::string, platform::LinkCounters>;
 
+std::string LinkStateOf(const platform::LinkCounters& link) {
+    if (link.Down) return "down";
+    return link.Answering() ? "up" : "not answering";
+}
+
 // A unit's line as the library last found it; ports are named "COM3" or "\\.\COM12" there.
 void AddLinkState(UnitView& view, const LinkStates& links) {
     for (const auto& [port, link] : links) {
         if (ComPortOf(port) != view.ComPort) continue;
-        view.Link = link.Down ? "down" : "up";
+        view.Link = LinkStateOf(link);
         view.LinkEvent = link.LastLinkEvent;
     }
+}
+
+// What was read while the unit did not answer is not known, whatever the reading says.
+ClimateReading ClimateOf(const UnitView& view, const ClimateReading& reading) {
+    if (!view.Answering()) return ClimateReading{reading.Taken, false, {}};
+    return reading;
 }
 
 UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateReadings& climate,
@@ -58,13 +69,15 @@ UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateRe
     view.ComPort = unit.ComPort;
     view.Activated = unit.Activated;
     view.Busy = unit.Busy;
-    view.DoorOpen = unit.DoorOpened;
+    view.HasDoor = !unit.Cascader;
+    view.DoorOpen = view.HasDoor && unit.DoorOpened;
     view.Error = unit.Error;
     view.ErrorCode = unit.ErrorCode;
     // The poll sets the flag before it has read the code: no message until the code is there.
     if (view.Error && view.ErrorCode != 0) view.ErrorMessage = decodeErrorCode(view.ErrorCode);
     AddLinkState(view, links);
-    view.Climate = ClimateValuesOf(ClimateOptionsOf(unit), climate.LastReading(unit));
+    view.Climate =
+        ClimateValuesOf(ClimateOptionsOf(unit), ClimateOf(view, climate.LastReading(unit)));
     for (const auto& sector : unit.Sectors) {
         SectorView sectorView{sector->Name, {}};
         for (const auto* cassette : sector->Cassettes)
@@ -168,6 +181,11 @@ bool SnapshotHub::Publish(LabSnapshot snapshot) {
 PublishedSnapshot SnapshotHub::Latest() const {
     std::lock_guard lock(mutex_);
     return latest_;
+}
+
+std::uint64_t SnapshotHub::Version() const {
+    std::lock_guard lock(mutex_);
+    return latest_.Version;
 }
 
 PublishedSnapshot SnapshotHub::WaitNewerThan(std::uint64_t seen,

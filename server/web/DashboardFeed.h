@@ -67,6 +67,7 @@ class SnapshotHub {
     SnapshotHub();
     bool Publish(LabSnapshot snapshot);  // true when it differed
     PublishedSnapshot Latest() const;
+    std::uint64_t Version() const;  // of the latest, without copying it
     // Waits until a version newer than `seen` is there, `limit` passes or Close is called.
     PublishedSnapshot WaitNewerThan(std::uint64_t seen, std::chrono::milliseconds limit) const;
     void Close();  // wakes every waiter for good

@@ -81,14 +81,22 @@ function unitStates(unit) {
   states.append(stateChip(unit.activated ? "activated" : "not activated", unit.activated ? "on" : ""));
   states.append(stateChip(unit.busy ? "busy" : "idle", unit.busy ? "warn" : ""));
   if (!unit.activated) return states;  // door and error are polled on activated units only
-  const door = stateChip(unit.doorOpen ? "door open" : "door closed", unit.doorOpen ? "warn" : "");
+  // While the unit does not answer, its last door and error states are stale.
+  const answering = unit.link === "" || unit.link === "up";
+  let doorText = unit.doorOpen ? "door open" : "door closed";
+  if (!unit.hasDoor) doorText = "no door";
+  else if (!answering) doorText = "door unknown";
+  const door = stateChip(doorText, unit.hasDoor && answering && unit.doorOpen ? "warn" : "");
   door.dataset.role = "door";
   states.append(door);
-  const error = stateChip(unit.error ? "error " + unit.errorCode : "no error", unit.error ? "bad" : "");
+  let errorText = unit.error ? "error " + unit.errorCode : "no error";
+  if (!answering) errorText = "error unknown";
+  const error = stateChip(errorText, answering && unit.error ? "bad" : "");
   error.dataset.role = "error";
   states.append(error);
   if (unit.link) {
-    const link = stateChip("link " + unit.link, unit.link === "down" ? "bad" : "");
+    const link = stateChip(unit.link === "not answering" ? "not answering" : "link " + unit.link,
+                           answering ? "" : "bad");
     link.dataset.role = "link";
     if (unit.linkEvent) link.title = "last: " + unit.linkEvent;
     states.append(link);

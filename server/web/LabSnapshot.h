@@ -35,15 +35,21 @@ struct UnitView {
     std::int32_t ComPort = 0;
     bool Activated = false;
     bool Busy = false;
+    bool HasDoor = true;  // a cascader has none
     bool DoorOpen = false;
     bool Error = false;
     std::int32_t ErrorCode = 0;
     std::string ErrorMessage;  // the code decoded, while Error
-    std::string Link;          // "up", "down", or empty before the line was first used
-    std::string LinkEvent;     // the last loss or recovery, if any
-    std::vector<std::pair<std::string, std::string>> Climate;  // name, actual value
+    // "up" while the unit answers, "not answering" while its exchanges time out, "down" while
+    // the line is gone, empty before the line was first used.
+    std::string Link;
+    std::string LinkEvent;                                     // the last loss or recovery, if any
+    std::vector<std::pair<std::string, std::string>> Climate;  // name, actual value ("": unknown)
     std::vector<SectorView> Sectors;
     std::vector<CassetteView> Cassettes;
+
+    // Door and error flags are only as fresh as the last answered poll.
+    bool Answering() const { return Link.empty() || Link == "up"; }
 };
 
 struct SystemView {

@@ -1,6 +1,9 @@
 #include "MetricsPage.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "PrometheusText.h"
 #include "ServerMetrics.h"
@@ -61,9 +64,11 @@ void WriteLinks(const LabSnapshot& snapshot, PrometheusText& text) {
     for (const auto& [port, counters] : links) {
         text.Sample("krb_link_losses_total", labelsOf(port), static_cast<double>(counters.Losses));
     }
-    text.Family("krb_link_up", "0 while the line is gone and being reopened, else 1.", Type::Gauge);
+    text.Family("krb_link_up",
+                "1 while the unit answers; 0 while its exchanges time out or the line is gone.",
+                Type::Gauge);
     for (const auto& [port, counters] : links) {
-        text.Sample("krb_link_up", labelsOf(port), counters.Down ? 0 : 1);
+        text.Sample("krb_link_up", labelsOf(port), counters.Answering() ? 1 : 0);
     }
     text.Family("krb_link_exchange_duration_seconds", "Time of one exchange, resend included.",
                 Type::Histogram);
@@ -84,24 +89,57 @@ void WriteServer(const LabSnapshot& snapshot, bool webListening, PrometheusText&
     text.Sample("krb_service_listeners", {}, static_cast<double>(snapshot.ServiceListeners));
 }
 
-void WriteUnits(const LabSnapshot& snapshot, PrometheusText& text) {
+// A flag that is not known (no door, or a unit that does not answer) has no sample.
+void WriteUnitStates(const LabSnapshot& snapshot, PrometheusText& text) {
     struct StateFamily {
         const char* Name;
         const char* Help;
         bool UnitView::*Field;
+        bool (*Known)(const UnitView&);
     };
+    const auto always = [](const UnitView&) { return true; };
+    const auto answering = [](const UnitView& unit) { return unit.Answering(); };
     const StateFamily families[] = {
-        {"krb_unit_activated", "1 while the unit is activated.", &UnitView::Activated},
-        {"krb_unit_busy", "1 while the unit runs an operation.", &UnitView::Busy},
-        {"krb_unit_door_open", "1 while the unit's door is open.", &UnitView::DoorOpen},
-        {"krb_unit_error", "1 while the unit reports an error.", &UnitView::Error},
+        {"krb_unit_activated", "1 while the unit is activated.", &UnitView::Activated, always},
+        {"krb_unit_busy", "1 while the unit runs an operation.", &UnitView::Busy, always},
+        {"krb_unit_door_open", "1 while the unit's door is open.", &UnitView::DoorOpen,
+         [](const UnitView& unit) { return unit.HasDoor && unit.Answering(); }},
+        {"krb_unit_error", "1 while the unit reports an error.", &UnitView::Error, answering},
     };
     for (const auto& family : families) {
         text.Family(family.Name, family.Help, Type::Gauge);
         for (const auto& system : snapshot.Systems) {
             for (const auto& unit : system.Units) {
+                if (!family.Known(unit)) continue;
                 text.Sample(family.Name, {{"unit", unit.Id}, {"system", system.Name}},
                             unit.*family.Field ? 1 : 0);
+            }
+        }
+    }
+}
+
+// "037.00" or "37,5" as a number; nothing for a value that is unknown or no number.
+std::optional<double> ClimateNumber(std::string value) {
+    std::replace(value.begin(), value.end(), ',', '.');
+    if (value.empty() || value.find_first_not_of("+-.0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    const double number = std::strtod(value.c_str(), &end);
+    if (end != value.c_str() + value.size()) return std::nullopt;
+    return number;
+}
+
+void WriteClimate(const LabSnapshot& snapshot, PrometheusText& text) {
+    text.Family("krb_unit_climate", "The unit's last climate actual value that could be read.",
+                Type::Gauge);
+    for (const auto& system : snapshot.Systems) {
+        for (const auto& unit : system.Units) {
+            for (const auto& [name, value] : unit.Climate) {
+                const auto number = ClimateNumber(value);
+                if (!number) continue;
+                text.Sample("krb_unit_climate",
+                            {{"unit", unit.Id}, {"system", system.Name}, {"value", name}}, *number);
             }
         }
     }
@@ -126,7 +164,8 @@ std::string MetricsPage(const LabSnapshot& snapshot, bool webListening) {
     WriteLinks(snapshot, text);
     Metrics().Write(text);
     WriteServer(snapshot, webListening, text);
-    WriteUnits(snapshot, text);
+    WriteUnitStates(snapshot, text);
+    WriteClimate(snapshot, text);
     return text.Text();
 }
 
