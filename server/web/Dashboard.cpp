@@ -27,18 +27,29 @@ void Dashboard::StartListener(const std::string& configFile) {
     const WebConfig config = ReadWebConfig(configFile);
     std::string problem = config.Problem;
     if (config.Enabled) {
-        auto server = std::make_unique<DashboardServer>(hub_);
+        auto server = std::make_unique<DashboardServer>(hub_, config.HostNames);
         if (server->Start(config.BindAddress, config.Port, problem)) server_ = std::move(server);
     }
     if (!server_) {
         if (!problem.empty()) platform::showOperatorMessage("KRB TCP/IP Server", problem);
         return;
     }
+    if (ListensOnAllInterfaces(config)) WarnOfOpenListener(config);
     climate_ = std::make_unique<ClimateReadings>();
     std::cout << "KRBServer dashboard on http://" << config.BindAddress << ":" << server_->Port()
               << "/" << std::endl;
     PublishSnapshot();
     ArmTimer();
+}
+
+void Dashboard::WarnOfOpenListener(const WebConfig& config) {
+    const std::string warning =
+        "the dashboard listens on every interface (" + config.BindAddress + ":" +
+        std::to_string(server_->Port()) +
+        ") without authentication: anyone who can reach this port can read the lab, its plates "
+        "and the log";
+    std::cerr << "KRBServer: " << warning << std::endl;
+    core_.WriteLog("Dashboard", warning);
 }
 
 void Dashboard::StopListener() {

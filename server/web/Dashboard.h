@@ -10,6 +10,7 @@
 #include "ClimateReadings.h"
 #include "DashboardFeed.h"
 #include "DashboardServer.h"
+#include "WebConfig.h"
 
 namespace krb::server {
 class ServerCore;
@@ -37,6 +38,7 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
   private:
     void StartListener(const std::string& configFile);
     void StopListener();
+    void WarnOfOpenListener(const WebConfig& config);
     void ArmTimer();
     void ReadClimateNowAndThen();
 

@@ -1,9 +1,10 @@
 #include "DashboardServer.h"
 
-#include <httplib.h>
-
-#include <chrono>
-#include <optional>
+#include <algorithm>
+#include <array>
+#include <asio/ip/address.hpp>
+#include <asio/post.hpp>
+#include <asio/write.hpp>
 
 #include "DashboardFeed.h"
 #include "MetricsPage.h"
@@ -11,98 +12,355 @@
 namespace krb::server::web {
 namespace {
 
-constexpr int kMaxEventStreams = 12;  // each holds a thread of the pool while it is open
-constexpr std::size_t kWorkerThreads = kMaxEventStreams + 4;
-constexpr auto kStreamWait = std::chrono::milliseconds(500);
+using asio::ip::tcp;
+
+constexpr auto kStreamPoll = std::chrono::milliseconds(100);
 // A comment line every 5 s finds closed browsers and keeps proxies from cutting the stream.
-constexpr int kWaitsPerKeepAlive = 10;
+constexpr int kPollsPerKeepAlive = 50;
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+// After a last reply the client's further bytes are read and dropped for a while, so that
+// closing with unread bytes does not reset the connection before the reply is read.
+constexpr auto kLinger = std::chrono::milliseconds(1000);
 
 // Nothing from elsewhere may be loaded or run; the page's own inline script and style may.
 constexpr const char* kPagePolicy =
     "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
-void NoStore(httplib::Response& response) {
-    response.set_header("Cache-Control", "no-store");
-    response.set_header("X-Content-Type-Options", "nosniff");
+std::string EventOf(const std::string& json) { return "event: lab\ndata: " + json + "\n\n"; }
+
+const char* ReasonOf(int status) {
+    switch (status) {
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 431:
+            return "Request Header Fields Too Large";
+        default:
+            return "Service Unavailable";
+    }
 }
 
-std::string EventOf(const std::string& json) { return "event: lab\ndata: " + json + "\n\n"; }
+std::string PathOf(const std::string& target) { return target.substr(0, target.find('?')); }
 
 }  // namespace
 
-DashboardServer::DashboardServer(const SnapshotHub& hub)
-    : hub_(hub), http_(std::make_unique<httplib::Server>()) {
-    http_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    AddRoutes();
-}
+struct DashboardServer::Reply {
+    int Status = 200;
+    std::string Type = "text/plain; charset=utf-8";
+    std::string Body;
+    bool PagePolicy = false;
+    bool Stream = false;  // the connection turns into an event stream
+};
+
+// One client connection: requests one after another, each within its time, or one event
+// stream. Lives on the listener's thread only.
+class DashboardServer::Connection : public std::enable_shared_from_this<Connection> {
+  public:
+    Connection(DashboardServer& server, tcp::socket socket)
+        : server_(server),
+          socket_(std::move(socket)),
+          deadline_(server.io_),
+          streamTimer_(server.io_) {}
+
+    void Start() { AwaitRequest(); }
+    bool IsStream() const { return stream_; }
+
+    void Close() {
+        if (closed_) return;
+        closed_ = true;
+        asio::error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+        deadline_.cancel();
+        streamTimer_.cancel();
+        server_.Forget(*this);
+    }
+
+  private:
+    void ArmDeadline(std::chrono::milliseconds limit) {
+        deadline_.expires_after(limit);
+        deadline_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+            if (!error) self->Close();
+        });
+    }
+
+    void AwaitRequest() {
+        if (!received_.empty()) return TryRequest();
+        ArmDeadline(server_.limits_.IdleTime);
+        ReadMore();
+    }
+
+    void ReadMore() {
+        socket_.async_read_some(
+            asio::buffer(chunk_),
+            [self = shared_from_this()](const asio::error_code& error, std::size_t length) {
+                self->OnRead(error, length);
+            });
+    }
+
+    void OnRead(const asio::error_code& error, std::size_t length) {
+        if (closed_) return;
+        if (error) return Close();
+        if (stream_ || lingering_) return ReadMore();  // nothing more is taken from the client
+        if (received_.empty()) ArmDeadline(server_.limits_.RequestTime);
+        received_.append(chunk_.data(), length);
+        TryRequest();
+    }
+
+    void TryRequest() {
+        const HeadParse head = ParseRequestHead(received_, server_.limits_.Head);
+        switch (head.Status) {
+            case HeadStatus::Incomplete:
+                return ReadMore();
+            case HeadStatus::TooLarge:
+                return Refuse(431, "request head too large\n");
+            case HeadStatus::Malformed:
+                return Refuse(400, "malformed request\n");
+            case HeadStatus::Complete:
+                received_.erase(0, head.Consumed);
+                return Answer(head.Request);
+        }
+    }
+
+    void Refuse(int status, const char* why) {
+        received_.clear();
+        Reply reply;
+        reply.Status = status;
+        reply.Body = why;
+        Send(reply, false);
+    }
+
+    void Answer(const HttpRequest& request) {
+        if (request.HasBody()) received_.clear();  // a body is never read: the connection ends
+        Reply reply = server_.Respond(request);
+        if (reply.Stream) return StartStream();
+        Send(reply, request.KeepAlive() && !request.HasBody());
+    }
+
+    void Send(const Reply& reply, bool keepAlive) {
+        std::string head = "HTTP/1.1 " + std::to_string(reply.Status) + " " +
+                           ReasonOf(reply.Status) + "\r\nContent-Type: " + reply.Type +
+                           "\r\nContent-Length: " + std::to_string(reply.Body.size()) +
+                           "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n";
+        if (reply.PagePolicy)
+            head += std::string("Content-Security-Policy: ") + kPagePolicy + "\r\n";
+        if (reply.Status == 405) head += "Allow: GET\r\n";
+        head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+        Write(head + reply.Body, [keepAlive](Connection& self) {
+            if (keepAlive) {
+                self.AwaitRequest();
+            } else {
+                self.Linger();
+            }
+        });
+    }
+
+    void Linger() {
+        lingering_ = true;
+        received_.clear();
+        asio::error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_send, ignored);
+        ArmDeadline(std::min<std::chrono::milliseconds>(kLinger, server_.limits_.IdleTime));
+        ReadMore();
+    }
+
+    template <class Then>
+    void Write(std::string bytes, Then then) {
+        ArmDeadline(server_.limits_.WriteTime);
+        writing_ = true;
+        auto buffer = std::make_shared<std::string>(std::move(bytes));
+        asio::async_write(
+            socket_, asio::buffer(*buffer),
+            [self = shared_from_this(), buffer, then](const asio::error_code& error, std::size_t) {
+                self->writing_ = false;
+                if (self->closed_) return;
+                if (error) return self->Close();
+                self->deadline_.cancel();
+                then(*self);
+            });
+    }
+
+    // The stream starts with the current snapshot, then one event per change; the body ends
+    // when the connection does.
+    void StartStream() {
+        stream_ = true;
+        received_.clear();
+        const PublishedSnapshot latest = server_.hub_.Latest();
+        seen_ = latest.Version;
+        Write(
+            "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
+            "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n" +
+                EventOf(latest.Json),
+            [](Connection& self) { self.PollStream(); });
+        ReadMore();
+    }
+
+    void PollStream() {
+        streamTimer_.expires_after(kStreamPoll);
+        streamTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+            if (error || self->closed_) return;
+            self->StreamNext();
+        });
+    }
+
+    void StreamNext() {
+        if (writing_) return PollStream();
+        if (server_.hub_.Closed() || server_.stopping_) return Close();
+        std::string chunk;
+        if (server_.hub_.Version() > seen_) {
+            const PublishedSnapshot latest = server_.hub_.Latest();
+            seen_ = latest.Version;
+            polls_ = 0;
+            chunk = EventOf(latest.Json);
+        } else if (++polls_ >= kPollsPerKeepAlive) {
+            polls_ = 0;
+            chunk = ": keep-alive\n\n";
+        }
+        if (chunk.empty()) return PollStream();
+        Write(std::move(chunk), [](Connection& self) { self.PollStream(); });
+    }
+
+    DashboardServer& server_;
+    tcp::socket socket_;
+    asio::steady_timer deadline_;
+    asio::steady_timer streamTimer_;
+    std::array<char, 4096> chunk_{};
+    std::string received_;  // bounded: the head limit plus one chunk
+    bool closed_ = false;
+    bool writing_ = false;
+    bool stream_ = false;
+    bool lingering_ = false;
+    std::uint64_t seen_ = 0;
+    int polls_ = 0;
+};
+
+DashboardServer::DashboardServer(const SnapshotHub& hub, std::vector<std::string> hostNames,
+                                 DashboardLimits limits)
+    : hub_(hub), hostNames_(std::move(hostNames)), limits_(limits) {}
 
 DashboardServer::~DashboardServer() { Stop(); }
 
-void DashboardServer::AddRoutes() {
-    http_->Get("/", [](const httplib::Request&, httplib::Response& response) {
-        NoStore(response);
-        response.set_header("Content-Security-Policy", kPagePolicy);
-        response.set_content(kDashboardPage, "text/html; charset=utf-8");
-    });
-    http_->Get("/snapshot.json", [this](const httplib::Request&, httplib::Response& response) {
-        NoStore(response);
-        response.set_content(hub_.Latest().Json, "application/json");
-    });
-    http_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
-        NoStore(response);
-        response.set_content(MetricsPage(*hub_.Latest().Snapshot, true),
-                             "text/plain; version=0.0.4; charset=utf-8");
-    });
-    http_->Get("/events", [this](const httplib::Request&, httplib::Response& response) {
-        NoStore(response);
-        if (++streams_ > kMaxEventStreams) {
-            --streams_;
-            response.status = 503;
-            response.set_content("too many open dashboards\n", "text/plain");
+DashboardServer::Reply DashboardServer::Respond(const HttpRequest& request) {
+    Reply reply;
+    if (!HostAllowed(request.Header("Host"), hostNames_)) {
+        reply.Status = 403;
+        reply.Body = "unknown host name\n";
+        return reply;
+    }
+    if (request.Method != "GET") {
+        reply.Status = 405;
+        reply.Body = "read-only\n";
+        return reply;
+    }
+    const std::string path = PathOf(request.Target);
+    if (path == "/") {
+        reply.Type = "text/html; charset=utf-8";
+        reply.Body = kDashboardPage;
+        reply.PagePolicy = true;
+    } else if (path == "/snapshot.json") {
+        reply.Type = "application/json";
+        reply.Body = hub_.Latest().Json;
+    } else if (path == "/metrics") {
+        reply.Type = "text/plain; version=0.0.4; charset=utf-8";
+        reply.Body = MetricsPage(*hub_.Latest().Snapshot, true);
+    } else if (path == "/events") {
+        reply.Stream = OpenStream();
+        if (!reply.Stream) {
+            reply.Status = 503;
+            reply.Body = "too many open dashboards\n";
+        }
+    } else {
+        reply.Status = 404;
+        reply.Body = "not found\n";
+    }
+    return reply;
+}
+
+bool DashboardServer::OpenStream() {
+    if (streams_ >= limits_.MaxEventStreams) return false;
+    ++streams_;
+    return true;
+}
+
+void DashboardServer::Accept() {
+    acceptor_.async_accept([this](const asio::error_code& error, tcp::socket socket) {
+        if (stopping_ || error == asio::error::operation_aborted) return;
+        if (error) {  // out of descriptors, for one: try again a little later
+            acceptRetry_.expires_after(kAcceptRetry);
+            acceptRetry_.async_wait([this](const asio::error_code& wait) {
+                if (!wait && !stopping_) Accept();
+            });
             return;
         }
-        // The stream starts with the current snapshot, then one event per change.
-        auto seen = std::make_shared<std::optional<std::uint64_t>>();
-        auto waits = std::make_shared<int>(0);
-        response.set_chunked_content_provider(
-            "text/event-stream",
-            [this, seen, waits](std::size_t, httplib::DataSink& sink) {
-                if (stopping_) return false;
-                const PublishedSnapshot latest =
-                    *seen ? hub_.WaitNewerThan(**seen, kStreamWait) : hub_.Latest();
-                std::string chunk;
-                if (!*seen || latest.Version > **seen) {
-                    *seen = latest.Version;
-                    *waits = 0;
-                    chunk = EventOf(latest.Json);
-                } else if (++*waits >= kWaitsPerKeepAlive) {
-                    *waits = 0;
-                    chunk = ": keep-alive\n\n";
-                }
-                return chunk.empty() || sink.write(chunk.data(), chunk.size());
-            },
-            [this](bool) { --streams_; });
+        Admit(std::move(socket));
+        Accept();
     });
 }
 
+void DashboardServer::Admit(tcp::socket socket) {
+    if (connections_.size() >= limits_.MaxConnections) {
+        const auto oldest =
+            std::find_if(connections_.begin(), connections_.end(),
+                         [](const auto& connection) { return !connection->IsStream(); });
+        if (oldest == connections_.end()) return;  // `socket` closes on the way out
+        const auto evicted = *oldest;
+        evicted->Close();
+    }
+    auto connection = std::make_shared<Connection>(*this, std::move(socket));
+    connections_.push_back(connection);
+    open_ = connections_.size();
+    connection->Start();
+}
+
+void DashboardServer::Forget(const Connection& connection) {
+    const auto at = std::find_if(connections_.begin(), connections_.end(),
+                                 [&](const auto& held) { return held.get() == &connection; });
+    if (at == connections_.end()) return;
+    if (connection.IsStream()) --streams_;
+    connections_.erase(at);
+    open_ = connections_.size();
+}
+
 bool DashboardServer::Start(const std::string& address, int port, std::string& problem) {
-    const bool bound = port == 0 ? (port_ = http_->bind_to_any_port(address)) > 0
-                                 : http_->bind_to_port(address, port);
-    if (!bound) {
-        problem = "the dashboard cannot listen on " + address + ":" + std::to_string(port);
+    asio::error_code error;
+    const tcp::endpoint endpoint(asio::ip::make_address(address, error),
+                                 static_cast<unsigned short>(port));
+    if (!error) acceptor_.open(endpoint.protocol(), error);
+    if (!error) acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error) acceptor_.bind(endpoint, error);
+    if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+    if (error) {
+        problem = "the dashboard cannot listen on " + address + ":" + std::to_string(port) + " (" +
+                  error.message() + ")";
+        acceptor_.close(error);
         port_ = -1;
         return false;
     }
-    if (port != 0) port_ = port;
-    thread_ = std::thread([this] { http_->listen_after_bind(); });
+    port_ = acceptor_.local_endpoint().port();
+    Accept();
+    thread_ = std::thread([this] { io_.run(); });
     return true;
 }
 
 void DashboardServer::Stop() {
+    if (!thread_.joinable()) return;
     stopping_ = true;
-    if (http_) http_->stop();
-    if (thread_.joinable()) thread_.join();
+    asio::post(io_, [this] {
+        asio::error_code ignored;
+        acceptor_.close(ignored);
+        acceptRetry_.cancel();
+        const auto open = connections_;
+        for (const auto& connection : open) connection->Close();
+    });
+    thread_.join();
 }
 
 }  // namespace krb::server::web

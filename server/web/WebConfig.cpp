@@ -15,6 +15,22 @@ std::string Refusal(const std::string& path, const std::string& key, const std::
     return path + ": [Web] " + key + "=\"" + value + "\" " + why + "; the dashboard is off";
 }
 
+// "a.example, b.example" as its names; empty entries are left out.
+std::vector<std::string> NameList(const std::string& text) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        auto end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        std::string name = text.substr(start, end - start);
+        name.erase(0, name.find_first_not_of(" \t"));
+        name.erase(name.find_last_not_of(" \t") + 1);
+        if (!name.empty()) names.push_back(std::move(name));
+        start = end + 1;
+    }
+    return names;
+}
+
 }  // namespace
 
 WebConfig ReadWebConfig(const std::string& driverConfigPath) {
@@ -41,9 +57,20 @@ WebConfig ReadWebConfig(const std::string& driverConfigPath) {
         }
         config.BindAddress = address;
     }
+    config.HostNames = NameList(file.readString(kSection, "HostNames"));
     config.Port = *number;
     config.Enabled = true;
     return config;
+}
+
+}  // namespace krb::server::web
+
+namespace krb::server::web {
+
+bool ListensOnAllInterfaces(const WebConfig& config) {
+    asio::error_code error;
+    const auto address = asio::ip::make_address(config.BindAddress, error);
+    return !error && address.is_unspecified();
 }
 
 }  // namespace krb::server::web
