@@ -285,8 +285,11 @@ const std::array<ViewRow, 8> kViewTable{{
 
 void KeepLargeViewBuffersInTheHeap() {
     constexpr int kMapAbove = 256 * 1024 * 1024;
+    // Free heap above this goes back to the system: room for a tree view's buffers, but a
+    // spike (a flood of requests) is not kept for ever.
+    constexpr int kKeepAtMost = 64 * 1024 * 1024;
     ::mallopt(M_MMAP_THRESHOLD, kMapAbove);
-    ::mallopt(M_TRIM_THRESHOLD, 2 * kMapAbove);
+    ::mallopt(M_TRIM_THRESHOLD, kKeepAtMost);
 }
 
 void InstallViews(ServerCore& core) {
