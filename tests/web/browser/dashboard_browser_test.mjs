@@ -197,6 +197,24 @@ async function main() {
       null, { timeout: 15000 });
     check(true, "the opened door shows as open");
 
+    // A unit without a door shows as having none.
+    check(/^1/.test(await ask("KRB2Activate(Cascader1)")), "KRB2Activate(Cascader1) succeeds");
+    await page.waitForFunction(
+      () => document.querySelector('article[data-unit="Cascader1"] [data-role="door"]')?.textContent === "no door",
+      null, { timeout: 15000 });
+    check(true, "the cascader shows no door");
+
+    // A controller that stops answering is shown so, with its climate unknown.
+    check(/^1/.test(await ask("KRB2Activate(Ext1)")), "KRB2Activate(Ext1) succeeds");
+    await expectControl("FAULT COM3 silent");
+    check((await ask("KRB2ReadErrorFlag(Ext1)")).trim() === "-1", "the silent unit's read fails");
+    await page.waitForFunction(
+      () => document.querySelector('article[data-unit="Ext1"] [data-role="link"]')?.textContent === "not answering",
+      null, { timeout: 30000 });
+    check(true, "the silent unit shows as not answering");
+    check(await page.textContent('article[data-unit="Ext1"] [data-role="error"]') === "error unknown",
+          "its error state shows as unknown");
+
     await page.waitForFunction(
       () => /^Climate: temperature \S+/.test(
         document.querySelector('article[data-unit="Store4"] .climate')?.textContent ?? ""),
@@ -222,13 +240,19 @@ async function main() {
     check(metricsAfter.bad.length === 0, "/metrics still parses");
     const moved = (prefix, include) =>
       sumOf(metricsAfter, prefix, include) - sumOf(metricsBefore, prefix, include);
-    check(moved("krb_commands_total{", 'command="KRB2Activate",result="ok"') === 1,
-          "krb_commands_total counted the activation");
-    check(moved("krb_command_duration_seconds_count{", 'command="KRB2Activate"') === 1,
-          "the command latency histogram counted it");
+    // Store4, Cascader1 and Ext1 were activated.
+    check(moved("krb_commands_total{", 'command="KRB2Activate",result="ok"') === 3,
+          "krb_commands_total counted the activations");
+    check(moved("krb_command_duration_seconds_count{", 'command="KRB2Activate"') === 3,
+          "the command latency histogram counted them");
     check(moved("krb_link_exchanges_total{", 'unit="Store4"') > 0, "Store4's exchanges were counted");
     check(moved("krb_contents_file_writes_total", "") >= 5, "contents-file writes were counted");
     check(sumOf(metricsAfter, "krb_unit_door_open{", 'unit="Store4"') === 1, "the door gauge reads open");
+    const keys = (prefix, include) =>
+      [...metricsAfter.samples.keys()].filter(key => key.startsWith(prefix) && key.includes(include));
+    check(keys("krb_unit_door_open{", 'unit="Cascader1"').length === 0, "the cascader has no door gauge");
+    check(keys("krb_link_up{", 'unit="Ext1"').length === 1 &&
+          sumOf(metricsAfter, "krb_link_up{", 'unit="Ext1"') === 0, "the silent unit's link reads 0");
 
     // The server goes away: the page says so.
     const server = children[1];
