@@ -92,8 +92,12 @@ class DashboardServer::Connection : public std::enable_shared_from_this<Connecti
         });
     }
 
+    // A request already begun (pipelined behind the last one) has its request time from now.
     void AwaitRequest() {
-        if (!received_.empty()) return TryRequest();
+        if (!received_.empty()) {
+            ArmDeadline(server_.limits_.RequestTime);
+            return TryRequest();
+        }
         ArmDeadline(server_.limits_.IdleTime);
         ReadMore();
     }

@@ -161,6 +161,11 @@ TEST_F(ListenerTest, ClosesAConnectionWhoseRequestTakesTooLong) {
     EXPECT_TRUE(started.ClosedByServer());
     TestClient idle(server.Port());
     EXPECT_TRUE(idle.ClosedByServer());
+    TestClient pipelined(server.Port());
+    pipelined.Send("GET /snapshot.json HTTP/1.1\r\nHost: localhost\r\n\r\nGET /met");
+    const std::string replies = pipelined.ReadToEnd();
+    EXPECT_TRUE(replies.starts_with("HTTP/1.1 200")) << replies;
+    EXPECT_FALSE(replies.ends_with("<not closed>")) << replies;
 }
 
 }  // namespace
