@@ -63,10 +63,6 @@ WebConfig ReadWebConfig(const std::string& driverConfigPath) {
     return config;
 }
 
-}  // namespace krb::server::web
-
-namespace krb::server::web {
-
 bool ListensOnAllInterfaces(const WebConfig& config) {
     asio::error_code error;
     const auto address = asio::ip::make_address(config.BindAddress, error);
