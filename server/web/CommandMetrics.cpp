@@ -4,15 +4,18 @@
 
 #include "ServerMetrics.h"
 #include "UnitTHRKRBCommand.h"
+#include "platform/link_metrics.h"
 
 namespace krb::server::web {
 
 std::string MeasuredUnitReply(TKRBId& unit, const std::string& command) {
     const auto started = std::chrono::steady_clock::now();
+    const auto timeOutsBefore = platform::linkTimeOutsOfThisThread();
     std::string reply = TTHRUnitCommand::Reply(unit, command);
+    const bool allAnswered = platform::linkTimeOutsOfThisThread() == timeOutsBefore;
     const TUnitCommandRow* row = FindUnitCommandRow(command);
     Metrics().RecordCommand(row ? std::string(row->Name) : "unknown", reply,
-                            std::chrono::steady_clock::now() - started);
+                            std::chrono::steady_clock::now() - started, allAnswered);
     return reply;
 }
 

@@ -79,6 +79,15 @@ bool Succeeded(Codes family, std::string_view reply) {
 
 }  // namespace
 
+std::string CommandResultOf(std::string_view command, std::string_view reply, bool allAnswered) {
+    std::string result = CommandResultOf(command, reply);
+    const CommandCodes* codes = CodesOf(command);
+    const bool replyTellsFailure =
+        codes && codes->Family != Codes::Empty && codes->Family != Codes::Text;
+    if (!allAnswered && result == "ok" && !replyTellsFailure) result = "failed";
+    return result;
+}
+
 bool HasResultCodes(std::string_view command) { return CodesOf(command) != nullptr; }
 
 std::string CommandResultOf(std::string_view command, std::string_view reply) {

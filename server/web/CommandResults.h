@@ -12,6 +12,11 @@ namespace krb::server::web {
 // unbounded.
 std::string CommandResultOf(std::string_view command, std::string_view reply);
 
+// As above, for a command during which an exchange with the controller went unanswered: a
+// reply that cannot tell failure (empty, or a text such as a climate reading of zeros) is
+// then "failed".
+std::string CommandResultOf(std::string_view command, std::string_view reply, bool allAnswered);
+
 // True when `command` has codes of its own.
 bool HasResultCodes(std::string_view command);
 

@@ -26,10 +26,10 @@ void Add(HistogramCounts& counts, double seconds) {
 }  // namespace
 
 void ServerMetrics::RecordCommand(const std::string& name, const std::string& reply,
-                                  std::chrono::steady_clock::duration elapsed) {
+                                  std::chrono::steady_clock::duration elapsed, bool allAnswered) {
     const double seconds = std::chrono::duration<double>(elapsed).count();
     std::lock_guard lock(mutex_);
-    ++commands_[{name, CommandResultOf(name, reply)}];
+    ++commands_[{name, CommandResultOf(name, reply, allAnswered)}];
     auto [latency, added] = commandLatency_.try_emplace(name, EmptyCommandHistogram());
     Add(latency->second, seconds);
 }

@@ -16,9 +16,10 @@ namespace krb::server::web {
 
 class ServerMetrics {
   public:
-    // `name` is the command's table name ("unknown" when none matched).
+    // `name` is the command's table name ("unknown" when none matched); `allAnswered`: no
+    // exchange of the command went without a reply.
     void RecordCommand(const std::string& name, const std::string& reply,
-                       std::chrono::steady_clock::duration elapsed);
+                       std::chrono::steady_clock::duration elapsed, bool allAnswered = true);
     bool RecordContentsWrite(bool saved);  // returns `saved`
 
     // Appends the command and contents-file families.

@@ -137,6 +137,28 @@ TEST(CommandResult, IsReadByTheCommandsOwnCodes) {
     }
 }
 
+// A reply that cannot tell failure is a failure when the controller did not answer.
+TEST(CommandResult, IsFailedForAnUnansweredCommandWhoseReplyCannotTell) {
+    const struct {
+        const char* Command;
+        const char* Reply;
+        bool AllAnswered;
+        const char* Result;
+    } cases[] = {
+        {"KRB2Lock", "", true, "ok"},
+        {"KRB2Lock", "", false, "failed"},
+        {"KRB2ReadActualClimate", "000.00;000.00;000.00;000.00", true, "ok"},
+        {"KRB2ReadActualClimate", "000.00;000.00;000.00;000.00", false, "failed"},
+        {"KRB2ServiceMovePlate", "1", false, "ok"},  // its own code says the move was done
+        {"KRB2ReadErrorFlag", "-1", false, "failed"},
+        {"KRB2TransferStPosition", "E1", false, "E1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CommandResultOf(c.Command, c.Reply, c.AllAnswered), c.Result)
+            << c.Command << " " << c.Reply << " " << c.AllAnswered;
+    }
+}
+
 TEST(CommandResult, EveryUnitCommandHasCodesOfItsOwn) {
     for (const auto& row : UnitCommandTable()) EXPECT_TRUE(HasResultCodes(row.Name)) << row.Name;
     EXPECT_FALSE(HasResultCodes("unknown"));
