@@ -189,4 +189,11 @@ std::vector<std::string> WriteCommandReference(std::ostream& out) {
     return {};
 }
 
+std::string_view UnitCommandLock(std::string_view rowName) {
+    for (const auto& command : kUnitCommands) {
+        if (command.Name == rowName) return command.Lock;
+    }
+    return {};
+}
+
 }  // namespace krb::server

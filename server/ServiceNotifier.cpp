@@ -28,7 +28,8 @@ ServiceNotifier::ServiceNotifier(ServerCore& core, TServiceNotifierOptions optio
     : core_(core),
       options_(options),
       timer_(core.Loop()),
-      workers_({.MaxWorkers = std::max<std::size_t>(options.MaxWorkers, 1), .IdleEnd = ScaledIdleEnd()}) {}
+      workers_({.MaxWorkers = std::max<std::size_t>(options.MaxWorkers, 1),
+                .IdleEnd = ScaledIdleEnd()}) {}
 
 // Polls use the units and this object; the workers (destroyed first) wait for them.
 ServiceNotifier::~ServiceNotifier() = default;
@@ -43,14 +44,28 @@ bool ServiceNotifier::OffTheLoop(Work work) {
 void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                             const std::string& text) {
     if (!text.starts_with(kRegistration)) return;
+    const std::size_t parts = core_.TcpBrowser().Units().size();
+    if (waitingParts_.size() + parts > options_.MaxWaitingSnapshotParts) {
+        core_.WriteLog(
+            ErrorEvent("ServiceSnapshotRefused", std::to_string(waitingParts_.size()) +
+                                                     " snapshot parts waiting for a worker"),
+            connection->RemoteDetails());
+        connection->Close(true);
+        return;
+    }
     core_.ServiceSockets().push_back(connection);
     auto chunk = std::make_shared<HeldChunk>();
     held_[connection].push_back(chunk);
+    TakeSnapshot(connection, chunk);
+}
+
+void ServiceNotifier::TakeSnapshot(const std::shared_ptr<ClientLink>& connection,
+                                   const std::shared_ptr<HeldChunk>& chunk) {
     const std::vector<TKRBId*> units = core_.TcpBrowser().Units();
     auto snapshot = std::make_shared<Snapshot>(units.size());
     if (units.empty()) SnapshotPartDone(connection, chunk, snapshot);
     for (std::size_t i = 0; i < units.size(); ++i) {
-        const bool started = OffTheLoop([this, connection, chunk, snapshot, unit = units[i], i] {
+        RunOrWait([this, connection, chunk, snapshot, unit = units[i], i] {
             // Like any failed dispatch, a failed part is logged; the listener gets what was
             // gathered.
             auto part = Run([&](std::vector<std::string>& lines) { SnapshotOf(*unit, lines); });
@@ -58,8 +73,37 @@ void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientLink>& c
             snapshot->Errors[i] = std::move(part.Error);
             SnapshotPartDone(connection, chunk, snapshot);
         });
-        if (!started) SnapshotPartDone(connection, chunk, snapshot);  // no worker: no lines
     }
+}
+
+// Parts start in the order they came: a part never overtakes one that is waiting.
+void ServiceNotifier::RunOrWait(std::function<void()> part) {
+    if (waitingParts_.empty() && workers_.Run(part)) return;
+    WatchIdleWorkers();
+    waitingParts_.push_back(std::move(part));
+    partsWaiting_->store(true);
+    StartWaitingParts();  // a worker may have become idle in the meantime
+}
+
+void ServiceNotifier::StartWaitingParts() {
+    while (!waitingParts_.empty() && workers_.Run(waitingParts_.front())) {
+        waitingParts_.pop_front();
+    }
+    partsWaiting_->store(!waitingParts_.empty());
+}
+
+// Idle workers wake the loop, which hands them the waiting parts. The workers hold neither
+// this object nor a strong reference to it: they end before it goes.
+void ServiceNotifier::WatchIdleWorkers() {
+    if (watchingIdleWorkers_) return;
+    watchingIdleWorkers_ = true;
+    workers_.SetIdleObserver(
+        [weak = weak_from_this(), waiting = partsWaiting_, &loop = core_.Loop()] {
+            if (!waiting->load()) return;
+            asio::post(loop, [weak] {
+                if (auto self = weak.lock()) self->StartWaitingParts();
+            });
+        });
 }
 
 // Each unit's part is taken on its own worker; the lines go out in the order of the units.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ClientConnection.h"
+#include "CommandRefusals.h"
 #include "UnitDLLClass.h"
 #include "UnitManager.h"
 #include "UnitTCPKRBBrowser.h"
@@ -163,6 +164,8 @@ class ServerCore : private ConnectionEvents {
     void LookUpRemoteHost(const std::shared_ptr<ClientConnection>& connection);
     void LogConnect(const std::shared_ptr<ClientConnection>& connection);
     void SendAndClose(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void RouteUnitCommand(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void ScheduleRefusalSummary();
     void UpdateState(const std::function<void(TServerState&)>& change);
     void ReportProblem(const std::string& problem);
 
@@ -170,6 +173,8 @@ class ServerCore : private ConnectionEvents {
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning_;
     TKRBTCPBrowser browser_;
     TKRBManager manager_;
+    CommandRefusals refusals_;
+    asio::steady_timer refusalSummary_{loop_};
     std::optional<asio::ip::tcp::acceptor> acceptor_;
     bool acceptPending_ = false;  // an accept (or its retry pause) is on its way
     std::list<std::shared_ptr<ClientConnection>> connections_;

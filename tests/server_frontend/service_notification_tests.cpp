@@ -158,5 +158,39 @@ TEST_F(ServiceNotificationTest, AListenerThatStopsReadingIsDroppedAndOthersKeepR
     });
 }
 
+// With one worker held by a silent controller, every registration's parts wait for it; none
+// is sent short. A registration that would make too many parts wait closes its listener.
+TEST_F(ServiceNotificationTest, SnapshotPartsWithoutAWorkerWaitAndEveryListenerGetsAllOfThem) {
+    core_.Invoke([&] {
+        notifier_ = InstallServiceNotifier(
+            core_, {.IntervalMs = 1'000'000'000, .MaxWorkers = 1, .MaxWaitingSnapshotParts = 5});
+        return 0;
+    });
+    Answers(1, [](UnitAnswers& a) { a.HoldBusyQuery = true; });
+    std::vector<std::unique_ptr<Listener>> listeners;
+    for (int i = 0; i < 3; ++i) {
+        listeners.push_back(std::make_unique<Listener>(Port()));
+        listeners.back()->Send("KRBServiceSocket\r\n");
+        while (Entries() < listeners.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(core_.Invoke([&] { return notifier_->WaitingSnapshotParts(); }), 5u);
+    Listener refused(Port());
+    refused.Send("KRBServiceSocket\r\n");
+    EXPECT_TRUE(refused.ClosedByServer());
+    Answers(1, [](UnitAnswers& a) { a.HoldBusyQuery = false; });
+    const std::vector<std::string> snapshot{
+        Line("I_DeviceNotBisy(U1)"), Line("I_DeviceDeactivated(U1)"), Line("I_DeviceNotBisy(U2)"),
+        Line("I_DeviceDeactivated(U2)")};
+    for (auto& listener : listeners) EXPECT_EQ(listener->Lines(snapshot.size()), snapshot);
+    EXPECT_EQ(Entries(), listeners.size());
+    const auto log = Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find(
+                   ";Error=ServiceSnapshotRefused,Message=5 snapshot parts waiting for a "
+                   "worker;RH=") != std::string::npos;
+    }));
+}
+
 }  // namespace
 }  // namespace krb::server::service_test
