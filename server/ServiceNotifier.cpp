@@ -44,18 +44,17 @@ bool ServiceNotifier::OffTheLoop(Work work) {
 void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                             const std::string& text) {
     if (!text.starts_with(kRegistration)) return;
-    const std::size_t parts = core_.TcpBrowser().Units().size();
-    if (waitingParts_.size() + parts > options_.MaxWaitingSnapshotParts) {
-        core_.WriteLog(
-            ErrorEvent("ServiceSnapshotRefused", std::to_string(waitingParts_.size()) +
-                                                     " snapshot parts waiting for a worker"),
-            connection->RemoteDetails());
+    if (snapshotsInProgress_ >= options_.MaxSnapshotsInProgress) {
+        core_.WriteLog(ErrorEvent("ServiceSnapshotRefused",
+                                  std::to_string(snapshotsInProgress_) + " snapshots in progress"),
+                       connection->RemoteDetails());
         connection->Close(true);
         return;
     }
     core_.ServiceSockets().push_back(connection);
     auto chunk = std::make_shared<HeldChunk>();
     held_[connection].push_back(chunk);
+    ++snapshotsInProgress_;
     TakeSnapshot(connection, chunk);
 }
 
@@ -65,15 +64,39 @@ void ServiceNotifier::TakeSnapshot(const std::shared_ptr<ClientLink>& connection
     auto snapshot = std::make_shared<Snapshot>(units.size());
     if (units.empty()) SnapshotPartDone(connection, chunk, snapshot);
     for (std::size_t i = 0; i < units.size(); ++i) {
-        RunOrWait([this, connection, chunk, snapshot, unit = units[i], i] {
-            // Like any failed dispatch, a failed part is logged; the listener gets what was
-            // gathered.
-            auto part = Run([&](std::vector<std::string>& lines) { SnapshotOf(*unit, lines); });
-            snapshot->Parts[i] = std::move(part.Lines);
-            snapshot->Errors[i] = std::move(part.Error);
-            SnapshotPartDone(connection, chunk, snapshot);
-        });
+        snapshotQueries_[units[i]].Next.push_back({connection, chunk, snapshot, i});
+        StartSnapshotQuery(*units[i]);
     }
+}
+
+// A query answers every listener that registered before it began; later ones wait for the
+// unit's next query, so that no listener gets a state older than its registration.
+void ServiceNotifier::StartSnapshotQuery(TKRBId& unit) {
+    UnitSnapshotQuery& query = snapshotQueries_[&unit];
+    if (query.InFlight || query.Next.empty()) return;
+    query.InFlight = true;
+    query.Answering = std::move(query.Next);
+    query.Next.clear();
+    RunOrWait([this, &unit] {
+        // Like any failed dispatch, a failed part is logged; the listener gets what was
+        // gathered.
+        auto part = Run([&](std::vector<std::string>& lines) { SnapshotOf(unit, lines); });
+        asio::post(core_.Loop(), [weak = weak_from_this(), &unit, part = std::move(part)] {
+            if (auto self = weak.lock()) self->FinishSnapshotQuery(unit, part);
+        });
+    });
+}
+
+void ServiceNotifier::FinishSnapshotQuery(TKRBId& unit, const PollResult& part) {
+    UnitSnapshotQuery& query = snapshotQueries_[&unit];
+    for (const auto& waiter : query.Answering) {
+        waiter.Whole->Parts[waiter.Part] = part.Lines;
+        waiter.Whole->Errors[waiter.Part] = part.Error;
+        SnapshotPartDone(waiter.Connection, waiter.Chunk, waiter.Whole);
+    }
+    query.Answering.clear();
+    query.InFlight = false;
+    StartSnapshotQuery(unit);
 }
 
 // Parts start in the order they came: a part never overtakes one that is waiting.
@@ -130,6 +153,7 @@ void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientLink>& connecti
                                      std::vector<std::string> lines) {
     chunk->Lines = std::move(lines);  // later lines went to chunks of their own
     chunk->Ready = true;
+    --snapshotsInProgress_;
     FlushHeld(connection);
 }
 

@@ -46,7 +46,8 @@ constexpr std::array<FormRow<TSlotUpdate>, 2> kSlotForms{{
 constexpr int kUpdateNotApplied = -1;
 
 constexpr std::int64_t kViewClosePauseMs = 100;
-constexpr std::int64_t kRefusalSummaryPeriodMs = 1000;
+// Wall-clock time: the log is read by people, whatever the time scale.
+constexpr auto kRefusalSummaryPeriod = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -106,7 +107,7 @@ void ServerCore::RouteUnitCommand(const std::shared_ptr<ClientLink>& connection,
 
 // Refused commands are logged together once the period that began with the first has passed.
 void ServerCore::ScheduleRefusalSummary() {
-    refusalSummary_.expires_after(platform::scaled(kRefusalSummaryPeriodMs));
+    refusalSummary_.expires_after(kRefusalSummaryPeriod);
     refusalSummary_.async_wait([this](const asio::error_code& error) {
         if (error) return;
         if (auto summary = refusals_.TakeSummary()) WriteLog("Commands refused", *summary);

@@ -158,12 +158,12 @@ TEST_F(ServiceNotificationTest, AListenerThatStopsReadingIsDroppedAndOthersKeepR
     });
 }
 
-// With one worker held by a silent controller, every registration's parts wait for it; none
-// is sent short. A registration that would make too many parts wait closes its listener.
-TEST_F(ServiceNotificationTest, SnapshotPartsWithoutAWorkerWaitAndEveryListenerGetsAllOfThem) {
+// With the one worker held by a silent controller, registrations wait for it and share the
+// unit's next query; none is sent short, and one beyond the bound closes its listener.
+TEST_F(ServiceNotificationTest, RegistrationsWithoutAWorkerWaitShareQueriesAndGetWholeSnapshots) {
     core_.Invoke([&] {
         notifier_ = InstallServiceNotifier(
-            core_, {.IntervalMs = 1'000'000'000, .MaxWorkers = 1, .MaxWaitingSnapshotParts = 5});
+            core_, {.IntervalMs = 1'000'000'000, .MaxWorkers = 1, .MaxSnapshotsInProgress = 3});
         return 0;
     });
     Answers(1, [](UnitAnswers& a) { a.HoldBusyQuery = true; });
@@ -174,7 +174,7 @@ TEST_F(ServiceNotificationTest, SnapshotPartsWithoutAWorkerWaitAndEveryListenerG
         while (Entries() < listeners.size())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    EXPECT_EQ(core_.Invoke([&] { return notifier_->WaitingSnapshotParts(); }), 5u);
+    EXPECT_EQ(core_.Invoke([&] { return notifier_->SnapshotsInProgress(); }), 3u);
     Listener refused(Port());
     refused.Send("KRBServiceSocket\r\n");
     EXPECT_TRUE(refused.ClosedByServer());
@@ -183,12 +183,12 @@ TEST_F(ServiceNotificationTest, SnapshotPartsWithoutAWorkerWaitAndEveryListenerG
         Line("I_DeviceNotBisy(U1)"), Line("I_DeviceDeactivated(U1)"), Line("I_DeviceNotBisy(U2)"),
         Line("I_DeviceDeactivated(U2)")};
     for (auto& listener : listeners) EXPECT_EQ(listener->Lines(snapshot.size()), snapshot);
-    EXPECT_EQ(Entries(), listeners.size());
+    EXPECT_EQ(StandInUnits::Instance().BusyQueries(1), 2);  // the first, then one for the rest
+    EXPECT_EQ(core_.Invoke([&] { return notifier_->SnapshotsInProgress(); }), 0u);
     const auto log = Log();
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
-        return line.find(
-                   ";Error=ServiceSnapshotRefused,Message=5 snapshot parts waiting for a "
-                   "worker;RH=") != std::string::npos;
+        return line.find(";Error=ServiceSnapshotRefused,Message=3 snapshots in progress;RH=") !=
+               std::string::npos;
     }));
 }
 
