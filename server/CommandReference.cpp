@@ -80,7 +80,7 @@ Routing by the first characters, case-sensitively: `GET` (an XML view), `KRB2` (
 |---|---|
 | `E1` | no CR in the text, an unknown unit command, or an argument out of its range |
 | `E2` | no unit has the given unit ID |
-| `E3` | the command failed while it ran (for example a missing or non-numeric integer) |
+| `E3` | the command failed while it ran (for example a missing or non-numeric integer), or could not start: no worker was free, or its unit already holds 32 commands that wait for its device or operation lock |
 
 ## Unit commands
 
