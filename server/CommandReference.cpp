@@ -80,7 +80,7 @@ Routing by the first characters, case-sensitively: `GET` (an XML view), `KRB2` (
 |---|---|
 | `E1` | no CR in the text, an unknown unit command, or an argument out of its range |
 | `E2` | no unit has the given unit ID |
-| `E3` | the command failed while it ran (for example a missing or non-numeric integer) |
+| `E3` | the command failed while it ran (for example a missing or non-numeric integer), or could not start: no worker was free, or its unit already holds 32 commands that wait for its device or operation lock |
 
 ## Unit commands
 
@@ -186,6 +186,13 @@ std::vector<std::string> WriteCommandReference(std::ostream& out) {
             << d.Lock << " | " << d.Reply << " | " << d.Example << " |\n";
     }
     out << kOtherCommands;
+    return {};
+}
+
+std::string_view UnitCommandLock(std::string_view rowName) {
+    for (const auto& command : kUnitCommands) {
+        if (command.Name == rowName) return command.Lock;
+    }
     return {};
 }
 

@@ -28,6 +28,7 @@ struct CommandWorkers::State {
     std::size_t workers = 0;
     bool stopping = false;
     ThreadStarter starter;
+    std::function<void()> idleObserver;
 
     void RetireIdle() {
         for (const auto& slot : idle) {
@@ -48,10 +49,10 @@ CommandWorkers::~CommandWorkers() {
     state_->ended.wait(lock, [&] { return state_->workers == 0; });
 }
 
-bool CommandWorkers::Run(std::function<void()> task) {
+CommandWorkers::Start CommandWorkers::Begin(std::function<void()> task) {
     {
         std::unique_lock lock(state_->mutex);
-        if (state_->stopping) return false;
+        if (state_->stopping) return Start::Refused;
         if (!state_->idle.empty()) {
             const auto slot = std::move(state_->idle.back());
             state_->idle.pop_back();
@@ -59,15 +60,15 @@ bool CommandWorkers::Run(std::function<void()> task) {
             slot->handed = true;
             lock.unlock();  // the woken worker does not wait for this thread's lock
             slot->wake.notify_one();
-            return true;
+            return Start::Started;
         }
-        if (state_->workers >= state_->options.MaxWorkers) return false;
+        if (state_->workers >= state_->options.MaxWorkers) return Start::AtBound;
         ++state_->workers;
     }
     return StartWorker(std::move(task));
 }
 
-bool CommandWorkers::StartWorker(std::function<void()> task) {
+CommandWorkers::Start CommandWorkers::StartWorker(std::function<void()> task) {
     ThreadStarter starter;
     {
         std::lock_guard lock(state_->mutex);
@@ -82,7 +83,7 @@ bool CommandWorkers::StartWorker(std::function<void()> task) {
         } else {
             std::thread(std::move(body)).detach();
         }
-        return true;
+        return Start::Started;
     } catch (...) {  // no thread, or no memory for one: the place is free again
         {
             std::lock_guard lock(state_->mutex);
@@ -92,7 +93,7 @@ bool CommandWorkers::StartWorker(std::function<void()> task) {
         try {
             throw;
         } catch (const std::system_error&) {
-            return false;
+            return Start::Refused;
         }
     }
 }
@@ -109,6 +110,12 @@ void CommandWorkers::Work(const std::shared_ptr<State>& state, std::function<voi
         std::unique_lock lock(state->mutex);
         if (!state->stopping) {
             state->idle.push_back(slot);
+            if (state->idleObserver) {
+                const auto observer = state->idleObserver;
+                lock.unlock();
+                observer();
+                lock.lock();
+            }
             slot->wake.wait_for(lock, state->options.IdleEnd,
                                 [&] { return slot->handed || slot->retire; });
         }
@@ -138,6 +145,11 @@ void CommandWorkers::SetThreadStarter(ThreadStarter starter) {
     std::lock_guard lock(state_->mutex);
     state_->starter = std::move(starter);
     state_->RetireIdle();
+}
+
+void CommandWorkers::SetIdleObserver(std::function<void()> observer) {
+    std::lock_guard lock(state_->mutex);
+    state_->idleObserver = std::move(observer);
 }
 
 std::chrono::milliseconds ScaledIdleEnd() {

@@ -25,20 +25,25 @@ class CommandWorkers {
     CommandWorkers(const CommandWorkers&) = delete;
     CommandWorkers& operator=(const CommandWorkers&) = delete;
 
-    // Any thread. False, and `task` dropped, when no worker is idle and none can be started
-    // (the bound is reached or the thread could not be created).
-    bool Run(std::function<void()> task);
+    enum class Start { Started, AtBound, Refused };
+    // Any thread. Unless Started, `task` is dropped: no worker was idle and none could be
+    // started, because the bound is reached (AtBound) or the system gave no thread (Refused).
+    Start Begin(std::function<void()> task);
+    bool Run(std::function<void()> task) { return Begin(std::move(task)) == Start::Started; }
 
     std::size_t Workers() const;
     std::size_t IdleWorkers() const;
 
     // Empty: std::thread, detached. Workers idle now end, so the next task starts a thread.
     void SetThreadStarter(ThreadStarter starter);
+    // Called on a worker's thread each time it has become idle, so that work that found no
+    // worker can be handed out again. Must not wait for the workers.
+    void SetIdleObserver(std::function<void()> observer);
 
   private:
     struct State;
     static void Work(const std::shared_ptr<State>& state, std::function<void()> task);
-    bool StartWorker(std::function<void()> task);
+    Start StartWorker(std::function<void()> task);
 
     std::shared_ptr<State> state_;  // workers hold it too, so none outlives what it uses
 };

@@ -28,7 +28,8 @@ ServiceNotifier::ServiceNotifier(ServerCore& core, TServiceNotifierOptions optio
     : core_(core),
       options_(options),
       timer_(core.Loop()),
-      workers_({.MaxWorkers = std::max<std::size_t>(options.MaxWorkers, 1), .IdleEnd = ScaledIdleEnd()}) {}
+      workers_({.MaxWorkers = std::max<std::size_t>(options.MaxWorkers, 1),
+                .IdleEnd = ScaledIdleEnd()}) {}
 
 // Polls use the units and this object; the workers (destroyed first) wait for them.
 ServiceNotifier::~ServiceNotifier() = default;
@@ -43,23 +44,89 @@ bool ServiceNotifier::OffTheLoop(Work work) {
 void ServiceNotifier::RegisterServiceSocket(const std::shared_ptr<ClientLink>& connection,
                                             const std::string& text) {
     if (!text.starts_with(kRegistration)) return;
+    if (snapshotsInProgress_ >= options_.MaxSnapshotsInProgress) {
+        core_.WriteLog(ErrorEvent("ServiceSnapshotRefused",
+                                  std::to_string(snapshotsInProgress_) + " snapshots in progress"),
+                       connection->RemoteDetails());
+        connection->Close(true);
+        return;
+    }
     core_.ServiceSockets().push_back(connection);
     auto chunk = std::make_shared<HeldChunk>();
     held_[connection].push_back(chunk);
+    ++snapshotsInProgress_;
+    TakeSnapshot(connection, chunk);
+}
+
+void ServiceNotifier::TakeSnapshot(const std::shared_ptr<ClientLink>& connection,
+                                   const std::shared_ptr<HeldChunk>& chunk) {
     const std::vector<TKRBId*> units = core_.TcpBrowser().Units();
     auto snapshot = std::make_shared<Snapshot>(units.size());
     if (units.empty()) SnapshotPartDone(connection, chunk, snapshot);
     for (std::size_t i = 0; i < units.size(); ++i) {
-        const bool started = OffTheLoop([this, connection, chunk, snapshot, unit = units[i], i] {
-            // Like any failed dispatch, a failed part is logged; the listener gets what was
-            // gathered.
-            auto part = Run([&](std::vector<std::string>& lines) { SnapshotOf(*unit, lines); });
-            snapshot->Parts[i] = std::move(part.Lines);
-            snapshot->Errors[i] = std::move(part.Error);
-            SnapshotPartDone(connection, chunk, snapshot);
-        });
-        if (!started) SnapshotPartDone(connection, chunk, snapshot);  // no worker: no lines
+        snapshotQueries_[units[i]].Next.push_back({connection, chunk, snapshot, i});
+        StartSnapshotQuery(*units[i]);
     }
+}
+
+// A query answers every listener that registered before it began; later ones wait for the
+// unit's next query, so that no listener gets a state older than its registration.
+void ServiceNotifier::StartSnapshotQuery(TKRBId& unit) {
+    UnitSnapshotQuery& query = snapshotQueries_[&unit];
+    if (query.InFlight || query.Next.empty()) return;
+    query.InFlight = true;
+    query.Answering = std::move(query.Next);
+    query.Next.clear();
+    RunOrWait([this, &unit] {
+        // Like any failed dispatch, a failed part is logged; the listener gets what was
+        // gathered.
+        auto part = Run([&](std::vector<std::string>& lines) { SnapshotOf(unit, lines); });
+        asio::post(core_.Loop(), [weak = weak_from_this(), &unit, part = std::move(part)] {
+            if (auto self = weak.lock()) self->FinishSnapshotQuery(unit, part);
+        });
+    });
+}
+
+void ServiceNotifier::FinishSnapshotQuery(TKRBId& unit, const PollResult& part) {
+    UnitSnapshotQuery& query = snapshotQueries_[&unit];
+    for (const auto& waiter : query.Answering) {
+        waiter.Whole->Parts[waiter.Part] = part.Lines;
+        waiter.Whole->Errors[waiter.Part] = part.Error;
+        SnapshotPartDone(waiter.Connection, waiter.Chunk, waiter.Whole);
+    }
+    query.Answering.clear();
+    query.InFlight = false;
+    StartSnapshotQuery(unit);
+}
+
+// Parts start in the order they came: a part never overtakes one that is waiting.
+void ServiceNotifier::RunOrWait(std::function<void()> part) {
+    if (waitingParts_.empty() && workers_.Run(part)) return;
+    WatchIdleWorkers();
+    waitingParts_.push_back(std::move(part));
+    partsWaiting_->store(true);
+    StartWaitingParts();  // a worker may have become idle in the meantime
+}
+
+void ServiceNotifier::StartWaitingParts() {
+    while (!waitingParts_.empty() && workers_.Run(waitingParts_.front())) {
+        waitingParts_.pop_front();
+    }
+    partsWaiting_->store(!waitingParts_.empty());
+}
+
+// Idle workers wake the loop, which hands them the waiting parts. The workers hold neither
+// this object nor a strong reference to it: they end before it goes.
+void ServiceNotifier::WatchIdleWorkers() {
+    if (watchingIdleWorkers_) return;
+    watchingIdleWorkers_ = true;
+    workers_.SetIdleObserver(
+        [weak = weak_from_this(), waiting = partsWaiting_, &loop = core_.Loop()] {
+            if (!waiting->load()) return;
+            asio::post(loop, [weak] {
+                if (auto self = weak.lock()) self->StartWaitingParts();
+            });
+        });
 }
 
 // Each unit's part is taken on its own worker; the lines go out in the order of the units.
@@ -86,6 +153,7 @@ void ServiceNotifier::FinishSnapshot(const std::shared_ptr<ClientLink>& connecti
                                      std::vector<std::string> lines) {
     chunk->Lines = std::move(lines);  // later lines went to chunks of their own
     chunk->Ready = true;
+    --snapshotsInProgress_;
     FlushHeld(connection);
 }
 

@@ -10,6 +10,10 @@
 // still running skips it. Ticks keep their schedule: a late tick does not delay the next. Lines
 // for a listener whose snapshot is still being taken wait behind the snapshot. A listener
 // whose connection does not drain (more than MaxPendingLines waiting) is disconnected.
+// Registrations that come while a unit's snapshot is being taken share the unit's next one, so
+// a crowd of listeners costs each controller two queries, not one per listener. A snapshot
+// query that finds no worker waits for the next one to become idle; a registration beyond
+// MaxSnapshotsInProgress closes its listener with a log line.
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
@@ -34,6 +38,7 @@ struct TServiceNotifierOptions {
     std::int64_t IntervalMs = 500;  // nominal; the clock's time scale applies
     std::size_t MaxPendingLines = 1000;
     std::size_t MaxWorkers = 256;  // a poll that finds none is due again at the next tick
+    std::size_t MaxSnapshotsInProgress = 50000;
 };
 
 class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
@@ -49,6 +54,7 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     void FollowListener(bool listening);  // the timer runs while the listener does
     void ServerTimerTimer();              // one tick
     std::size_t PollsInFlight() const;
+    std::size_t SnapshotsInProgress() const { return snapshotsInProgress_; }
 
   private:
     // A unit's two polls: busy and activation (a flag of the library, quick) and door and
@@ -71,7 +77,7 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     using HeldQueue = std::deque<std::shared_ptr<HeldChunk>>;
     struct Snapshot {
         explicit Snapshot(std::size_t units) : Parts(units), Errors(units), PartsLeft(units) {}
-        std::vector<std::vector<std::string>> Parts;  // one per unit, in the order of the units
+        std::vector<std::vector<std::string>> Parts;     // one per unit, in the order of the units
         std::vector<std::optional<std::string>> Errors;  // the log event of a part that raised
         std::atomic<std::size_t> PartsLeft;
     };
@@ -96,6 +102,25 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     void PruneClosedEntries();
     template <class Work>
     bool OffTheLoop(Work work);
+    // One listener's place in a unit's snapshot query.
+    struct SnapshotWaiter {
+        std::shared_ptr<ClientLink> Connection;
+        std::shared_ptr<HeldChunk> Chunk;
+        std::shared_ptr<Snapshot> Whole;
+        std::size_t Part = 0;
+    };
+    struct UnitSnapshotQuery {
+        bool InFlight = false;
+        std::vector<SnapshotWaiter> Answering;  // registered before the query began
+        std::vector<SnapshotWaiter> Next;       // registered since
+    };
+    void TakeSnapshot(const std::shared_ptr<ClientLink>& connection,
+                      const std::shared_ptr<HeldChunk>& chunk);
+    void StartSnapshotQuery(TKRBId& unit);
+    void FinishSnapshotQuery(TKRBId& unit, const PollResult& part);
+    void RunOrWait(std::function<void()> part);
+    void StartWaitingParts();  // on the loop, whenever a worker has become idle
+    void WatchIdleWorkers();
 
     ServerCore& core_;
     TServiceNotifierOptions options_;
@@ -106,6 +131,12 @@ class ServiceNotifier : public std::enable_shared_from_this<ServiceNotifier> {
     int TimerTicks = 0;
     std::map<const TKRBId*, UnitPoll> polls_;
     std::map<std::shared_ptr<ClientLink>, HeldQueue> held_;
+    std::map<const TKRBId*, UnitSnapshotQuery> snapshotQueries_;
+    std::size_t snapshotsInProgress_ = 0;
+    std::deque<std::function<void()>> waitingParts_;  // oldest first
+    // Read by idle workers, so that they wake the loop only when parts wait.
+    std::shared_ptr<std::atomic<bool>> partsWaiting_ = std::make_shared<std::atomic<bool>>(false);
+    bool watchingIdleWorkers_ = false;
     CommandWorkers workers_;  // last: polls still running end before the rest goes
 };
 

@@ -170,9 +170,37 @@ void ServerCore::ApplyConfiguration(const std::string& path) {
         if (state.LogEnabled) state.LogFileName = ResolveConfigPath(logFile, FolderOf(path));
     });
     manager_.LoadSystems(path);
+    ReadClientAdmission(file);
     TidyContentsFolders(
         manager_.Lab(),
         [this](const std::string& event, const std::string& details) { WriteLog(event, details); });
+}
+
+// A key that cannot be read is reported with its file and key; an allowed-clients entry that
+// is no address admits nobody rather than everybody.
+void ServerCore::ReadClientAdmission(const platform::ProfileFile& file) {
+    auto report = [&](const std::string& key, const std::string& problem) {
+        platform::showOperatorMessage("Configuration",
+                                      file.path() + " [TCP] " + key + ": " + problem);
+    };
+    bindAddress_ = file.readString("TCP", "BindAddress");
+    std::vector<std::string> problems;
+    admission_.SetAllowedClients(file.readString("TCP", "AllowedClients"), problems);
+    for (const auto& problem : problems) report("AllowedClients", problem);
+    std::size_t configured = ClientAdmission::kDefaultMaxConnections;
+    const std::string bound = file.readString("TCP", "MaxConnections");
+    if (!bound.empty()) {
+        const auto value = ParseInt32(bound);
+        if (value && *value > 0) {
+            configured = static_cast<std::size_t>(*value);
+        } else {
+            report("MaxConnections", "\"" + bound + "\" is not a positive number");
+        }
+    }
+    const std::size_t reserved =
+        ClientAdmission::kReservedDescriptors +
+        ClientAdmission::kReservedDescriptorsPerUnit * browser_.Units().size();
+    admission_.SetMaxConnections(ConnectionBound(configured, RaiseDescriptorLimit(), reserved));
 }
 
 void ServerCore::ReportProblem(const std::string& problem) {
@@ -206,9 +234,10 @@ void ServerCore::StartListener(int port) {
             throw std::system_error(std::make_error_code(std::errc::invalid_argument),
                                     "port " + std::to_string(port));
         }
+        const auto address = BindAddress();
+        if (!address) return;
         asio::ip::tcp::acceptor acceptor(loop_);
-        const asio::ip::tcp::endpoint endpoint(asio::ip::tcp::v4(),
-                                               static_cast<unsigned short>(port));
+        const asio::ip::tcp::endpoint endpoint(*address, static_cast<unsigned short>(port));
         acceptor.open(endpoint.protocol());
         acceptor.set_option(asio::socket_base::reuse_address(true));
         acceptor.bind(endpoint);
@@ -230,6 +259,15 @@ void ServerCore::StartListener(int port) {
         state.LocalPort = error ? -1 : local.port();
     });
     WriteLog("Start", LocalDetails());
+}
+
+std::optional<asio::ip::address> ServerCore::BindAddress() {
+    if (bindAddress_.empty()) return asio::ip::address(asio::ip::address_v4::any());
+    asio::error_code error;
+    const auto address = asio::ip::make_address(bindAddress_, error);
+    if (!error) return address;
+    ReportProblem("The TCP bind address \"" + bindAddress_ + "\" is not an address");
+    return std::nullopt;
 }
 
 void ServerCore::StopListener() {
@@ -303,6 +341,7 @@ void ServerCore::Accept() {
 // Without memory for the connection the socket is closed at once (it goes out of scope).
 void ServerCore::OnAccepted(asio::ip::tcp::socket socket) {
     try {
+        if (!Admit(socket)) return;
         ConnectionEvents& events = *this;
         auto connection = std::make_shared<ClientConnection>(std::move(socket), events);
         connections_.push_back(connection);
@@ -313,6 +352,26 @@ void ServerCore::OnAccepted(asio::ip::tcp::socket socket) {
     } catch (const std::system_error& failure) {
         LogResourceFailure("accept", failure);
     }
+}
+
+// A refused client is logged and its socket closed before anything is read.
+bool ServerCore::Admit(asio::ip::tcp::socket& socket) {
+    asio::error_code error;
+    const auto peer = socket.remote_endpoint(error);
+    if (error) return false;  // gone already
+    const std::string details =
+        "RH=;RA=" + peer.address().to_string() + ";RP=" + std::to_string(peer.port());
+    if (!admission_.Allows(peer.address())) {
+        WriteLog(ErrorEvent("ClientNotAllowed", "not in [TCP] AllowedClients"), details);
+        return false;
+    }
+    if (connections_.size() >= admission_.MaxConnections()) {
+        WriteLog(ErrorEvent("TooManyConnections",
+                            std::to_string(connections_.size()) + " connections open"),
+                 details);
+        return false;
+    }
+    return true;
 }
 
 // --- client events -----------------------------------------------------------------------------

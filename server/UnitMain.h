@@ -16,10 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "ClientAdmission.h"
 #include "ClientConnection.h"
+#include "CommandRefusals.h"
 #include "UnitDLLClass.h"
 #include "UnitManager.h"
 #include "UnitTCPKRBBrowser.h"
+#include "platform/profile_file.h"
 
 namespace krb::server {
 
@@ -160,9 +163,14 @@ class ServerCore : private ConnectionEvents {
     void Accept();
     void KeepAccepting();
     void OnAccepted(asio::ip::tcp::socket socket);
+    bool Admit(asio::ip::tcp::socket& socket);
+    void ReadClientAdmission(const platform::ProfileFile& file);
+    std::optional<asio::ip::address> BindAddress();
     void LookUpRemoteHost(const std::shared_ptr<ClientConnection>& connection);
     void LogConnect(const std::shared_ptr<ClientConnection>& connection);
     void SendAndClose(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void RouteUnitCommand(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    void ScheduleRefusalSummary();
     void UpdateState(const std::function<void(TServerState&)>& change);
     void ReportProblem(const std::string& problem);
 
@@ -170,7 +178,11 @@ class ServerCore : private ConnectionEvents {
     asio::executor_work_guard<asio::io_context::executor_type> keepRunning_;
     TKRBTCPBrowser browser_;
     TKRBManager manager_;
+    CommandRefusals refusals_;
+    asio::steady_timer refusalSummary_{loop_};
     std::optional<asio::ip::tcp::acceptor> acceptor_;
+    ClientAdmission admission_;
+    std::string bindAddress_;     // [TCP] BindAddress; empty: every interface
     bool acceptPending_ = false;  // an accept (or its retry pause) is on its way
     std::list<std::shared_ptr<ClientConnection>> connections_;
     std::vector<std::shared_ptr<ClientLink>> serviceSockets_;

@@ -46,6 +46,8 @@ constexpr std::array<FormRow<TSlotUpdate>, 2> kSlotForms{{
 constexpr int kUpdateNotApplied = -1;
 
 constexpr std::int64_t kViewClosePauseMs = 100;
+// Wall-clock time: the log is read by people, whatever the time scale.
+constexpr auto kRefusalSummaryPeriod = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -75,7 +77,7 @@ void ServerCore::DispatchCommand(const std::shared_ptr<ClientLink>& connection,
             HandleGetRequest(connection, text);
             break;
         case TDispatchTarget::UnitCommand:
-            browser_.RouteCommand(connection, text);
+            RouteUnitCommand(connection, text);
             break;
         case TDispatchTarget::PlateExp:
             SendView(connection, text);
@@ -92,6 +94,24 @@ void ServerCore::DispatchCommand(const std::shared_ptr<ClientLink>& connection,
         case TDispatchTarget::None:
             break;
     }
+}
+
+void ServerCore::RouteUnitCommand(const std::shared_ptr<ClientLink>& connection,
+                                  const std::string& text) {
+    std::string unitId;
+    const TCommandStart start = browser_.RouteCommand(connection, text, &unitId);
+    if (start != TCommandStart::Started && refusals_.Count(unitId, start)) {
+        ScheduleRefusalSummary();
+    }
+}
+
+// Refused commands are logged together once the period that began with the first has passed.
+void ServerCore::ScheduleRefusalSummary() {
+    refusalSummary_.expires_after(kRefusalSummaryPeriod);
+    refusalSummary_.async_wait([this](const asio::error_code& error) {
+        if (error) return;
+        if (auto summary = refusals_.TakeSummary()) WriteLog("Commands refused", *summary);
+    });
 }
 
 void ServerCore::HandleGetRequest(const std::shared_ptr<ClientLink>& connection,

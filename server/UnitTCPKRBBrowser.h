@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "UnitTHRKRBCommand.h"
+
 namespace krb::server {
 
 class ClientLink;
@@ -21,8 +23,10 @@ class TKRBTCPBrowser {
     TKRBId* FindUnitByPort(std::int32_t comPort) const;
 
     // Front end (UnitTCPKRBBrowser_Route.cpp, on the event loop): "E2" for an unknown unit,
-    // else one command thread for the unit ("E3" when it cannot be started).
-    void RouteCommand(const std::shared_ptr<ClientLink>& connection, const std::string& text);
+    // else one command thread for the unit ("E3" when it cannot be started). Returns what
+    // became of the command, and in `unitId` the unit it was for.
+    TCommandStart RouteCommand(const std::shared_ptr<ClientLink>& connection,
+                               const std::string& text, std::string* unitId = nullptr);
     // The text as the unit's command thread gets it: a service move rewritten, else unchanged.
     std::string CommandForUnit(const std::string& text) const;
     // The service move names units by UnitId; the library wants controller ports. Fields 1

@@ -7,16 +7,17 @@
 
 namespace krb::server {
 
-void TKRBTCPBrowser::RouteCommand(const std::shared_ptr<ClientLink>& connection,
-                                  const std::string& text) {
+TCommandStart TKRBTCPBrowser::RouteCommand(const std::shared_ptr<ClientLink>& connection,
+                                           const std::string& text, std::string* unitId) {
     TKRBId* unit = FindUnitById(UnitIdOfCommand(text));
     if (!unit) {
         connection->Send("E2\r\n");
-        return;
+        return TCommandStart::Started;  // answered, and nothing was refused
     }
-    if (!TTHRUnitCommand::Create(*unit, CommandForUnit(text), connection)) {
-        connection->Send("E3\r\n");
-    }
+    if (unitId) *unitId = unit->UnitId;
+    const TCommandStart start = TTHRUnitCommand::Create(*unit, CommandForUnit(text), connection);
+    if (start != TCommandStart::Started) connection->Send("E3\r\n");
+    return start;
 }
 
 }  // namespace krb::server

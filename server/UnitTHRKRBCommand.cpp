@@ -1,9 +1,12 @@
 #include "UnitTHRKRBCommand.h"
 
 #include <atomic>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "ClientLink.h"
+#include "CommandReference.h"
 #include "CommandWorkers.h"
 #include "FailureLog.h"
 #include "web/CommandMetrics.h"
@@ -21,8 +24,36 @@ void CommandEnded() {
     if (Running().fetch_sub(1) == 1) Running().notify_all();
 }
 
-// A reused worker, or a new one; false when neither is to be had.
-bool StartThread(std::function<void()> body) { return UnitCommandWorkers().Run(std::move(body)); }
+// A reused worker, or a new one.
+CommandWorkers::Start StartThread(std::function<void()> body) {
+    return UnitCommandWorkers().Begin(std::move(body));
+}
+
+// Commands per unit that take one of its locks, queued and running.
+class LockingCommandCounts {
+  public:
+    bool TryAdd(const TKRBId& unit) {
+        std::lock_guard lock(mutex_);
+        std::size_t& count = counts_[&unit];
+        if (count >= TTHRUnitCommand::kMaxLockingCommandsPerUnit) return false;
+        ++count;
+        return true;
+    }
+    void Remove(const TKRBId& unit) {
+        std::lock_guard lock(mutex_);
+        const auto entry = counts_.find(&unit);
+        if (entry != counts_.end() && --entry->second == 0) counts_.erase(entry);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<const TKRBId*, std::size_t> counts_;
+};
+
+LockingCommandCounts& LockingCommands() {
+    static auto* counts = new LockingCommandCounts;  // outlives threads ending at exit
+    return *counts;
+}
 
 }  // namespace
 
@@ -41,27 +72,51 @@ TTHRUnitCommand::TTHRUnitCommand(TKRBId& unit, std::string command,
                                  std::shared_ptr<ClientLink> connection)
     : unit_(unit), command_(std::move(command)), connection_(std::move(connection)) {}
 
-bool TTHRUnitCommand::Create(TKRBId& unit, std::string command,
-                             std::shared_ptr<ClientLink> connection) {
+bool TTHRUnitCommand::TakesUnitLock(std::string_view command) {
+    const TUnitCommandRow* row = FindUnitCommandRow(command);
+    return row && UnitCommandLock(row->Name) != "none";
+}
+
+// Refusals at a bound (the unit's, or the workers') are counted by the caller, which logs
+// them together; the system's own failures are logged here.
+TCommandStart TTHRUnitCommand::Create(TKRBId& unit, std::string command,
+                                      std::shared_ptr<ClientLink> connection) {
+    const bool locking = TakesUnitLock(command);
+    if (locking && !LockingCommands().TryAdd(unit)) return TCommandStart::UnitAtBound;
     std::shared_ptr<TTHRUnitCommand> thread;
     try {
         thread = std::shared_ptr<TTHRUnitCommand>(
             new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
     } catch (const std::bad_alloc& failure) {
         LogResourceFailure("command thread", failure);
-        return false;
+        if (locking) LockingCommands().Remove(unit);
+        return TCommandStart::NoWorker;
     }
+    thread->countedForUnit_ = locking;
     ++Running();
     try {
-        if (StartThread([thread] { thread->Execute(); })) return true;
-        // No idle worker, and none could be started (the bound, or no thread from the system).
-        LogResourceFailure("command thread", std::system_error(std::make_error_code(
-                                                 std::errc::resource_unavailable_try_again)));
+        switch (StartThread([thread] { thread->Execute(); })) {
+            case CommandWorkers::Start::Started:
+                return TCommandStart::Started;
+            case CommandWorkers::Start::AtBound:
+                break;
+            case CommandWorkers::Start::Refused:
+                LogResourceFailure("command thread",
+                                   std::system_error(std::make_error_code(
+                                       std::errc::resource_unavailable_try_again)));
+                break;
+        }
     } catch (const std::exception& failure) {  // no memory
         LogResourceFailure("command thread", failure);
     }
+    thread->Ended();
+    return TCommandStart::NoWorker;
+}
+
+void TTHRUnitCommand::Ended() {
+    if (countedForUnit_) LockingCommands().Remove(unit_);
+    countedForUnit_ = false;
     CommandEnded();
-    return false;
 }
 
 std::string TTHRUnitCommand::Reply(TKRBId& unit, const std::string& command) {
@@ -92,7 +147,7 @@ void TTHRUnitCommand::Execute() {
         }
     }
     connection_.reset();
-    CommandEnded();
+    Ended();
 }
 
 void TTHRUnitCommand::WaitForRunningCommands() {

@@ -27,12 +27,25 @@ struct TUnitCommandRow {
 const std::vector<TUnitCommandRow>& UnitCommandTable();
 const TUnitCommandRow* FindUnitCommandRow(std::string_view command);
 
+// What became of a command handed to Create.
+enum class TCommandStart {
+    Started,
+    UnitAtBound,  // the unit already holds its bound of commands that wait for its locks
+    NoWorker,     // the bound on workers, or a thread or memory the system refused
+};
+
 class TTHRUnitCommand {
   public:
-    // Hands one command to an idle worker or a new one; false (and nothing started) when
-    // neither is to be had (the bound on workers, or a thread that could not be created). The
-    // thread keeps the connection alive until its reply is posted.
-    static bool Create(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection);
+    // Commands of one unit that take its device or operation lock, queued and running: a
+    // flood to one unit then leaves workers for every other unit and for lock-free commands.
+    static constexpr std::size_t kMaxLockingCommandsPerUnit = 32;
+
+    // Hands one command to an idle worker or a new one; nothing is started unless the result
+    // is Started. The thread keeps the connection alive until its reply is posted.
+    static TCommandStart Create(TKRBId& unit, std::string command,
+                                std::shared_ptr<ClientLink> connection);
+    // True for a command that waits for its unit's device or operation lock.
+    static bool TakesUnitLock(std::string_view command);
 
     // The reply for one command, without its CR LF: the row's result, "E1" when no row
     // matches, "E3" when the arguments or the operation fail.
@@ -50,8 +63,10 @@ class TTHRUnitCommand {
   private:
     TTHRUnitCommand(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection);
     void Execute();
+    void Ended();
 
     TKRBId& unit_;
+    bool countedForUnit_ = false;
     std::string command_;
     std::shared_ptr<ClientLink> connection_;
 };

@@ -7,6 +7,8 @@
 #include <system_error>
 
 #include "ClientLink.h"
+#include "CommandReference.h"
+#include "CommandRefusals.h"
 #include "CommandWorkers.h"
 #include "FailureLog.h"
 #include "UnitId.h"
@@ -288,6 +290,76 @@ TEST_F(UnitCommandTest, ACommandBeyondTheBoundOnWorkersAnswersE3) {
     opened.notify_all();
     TTHRUnitCommand::WaitForRunningCommands();
     EXPECT_EQ(Fake().Count("KRBIsOperationRunning"), static_cast<int>(bound));
+}
+
+TEST(CommandTableTest, EveryRowNamesTheLockItTakes) {
+    for (const auto& row : UnitCommandTable()) {
+        const std::string_view lock = UnitCommandLock(row.Name);
+        EXPECT_TRUE(lock == "device" || lock == "operation" || lock == "none") << row.Name;
+    }
+    EXPECT_TRUE(TTHRUnitCommand::TakesUnitLock("KRB2ReadReadyFlag(U)\r"));
+    EXPECT_TRUE(TTHRUnitCommand::TakesUnitLock("KRB2ServiceMovePlate(U,1)\r"));
+    EXPECT_FALSE(TTHRUnitCommand::TakesUnitLock("KRB2IsOperationRunning(U)\r"));
+    EXPECT_FALSE(TTHRUnitCommand::TakesUnitLock("KRB2NoSuchCommand(U)\r"));
+}
+
+// A flood of locking commands to one unit, all waiting behind its first: the unit keeps its
+// bound, and other units and lock-free commands still get workers.
+TEST_F(UnitCommandTest, AFloodToOneUnitLeavesWorkersForOtherUnitsAndLockFreeCommands) {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    Fake().OnCall([&](const testing::RecordedCall& call) {
+        if (call.name != "KRBReadReadyFlag" || call.args.front() != "3") return;
+        std::unique_lock lock(mutex);
+        opened.wait(lock, [&] { return open; });
+    });
+    const std::size_t bound = TTHRUnitCommand::kMaxLockingCommandsPerUnit;
+    const std::size_t flood = TCommandWorkersOptions{}.MaxWorkers + 50;
+    auto flooding = std::make_shared<RecordingLink>();
+    std::size_t refused = 0;
+    for (std::size_t i = 0; i < flood; ++i) {
+        std::string unitId;
+        const auto start = browser_.RouteCommand(flooding, "KRB2ReadReadyFlag(U)\r", &unitId);
+        if (start == TCommandStart::UnitAtBound) ++refused;
+        EXPECT_EQ(unitId, "U");
+    }
+    EXPECT_EQ(refused, flood - bound);
+    EXPECT_EQ(flooding->Sent(), std::vector<std::string>(flood - bound, "E3\r\n"));
+
+    Fake().Reply("KRBReadReadyFlag", {"1"});
+    auto other = std::make_shared<RecordingLink>();
+    EXPECT_EQ(browser_.RouteCommand(other, "KRB2ReadReadyFlag(7)\r"), TCommandStart::Started);
+    EXPECT_EQ(other->WaitForReply(), "1\r\n");
+    auto lockFree = std::make_shared<RecordingLink>();
+    EXPECT_EQ(browser_.RouteCommand(lockFree, "KRB2IsOperationRunning(U)\r"),
+              TCommandStart::Started);
+    EXPECT_TRUE(lockFree->Sent().empty());
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+    }
+    opened.notify_all();
+    TTHRUnitCommand::WaitForRunningCommands();
+    EXPECT_EQ(Fake().Count("KRBReadReadyFlag"), static_cast<int>(bound) + 1);
+    EXPECT_EQ(Fake().Count("KRBIsOperationRunning"), 1);
+    // Places come back as commands end.
+    auto later = std::make_shared<RecordingLink>();
+    EXPECT_EQ(browser_.RouteCommand(later, "KRB2ReadReadyFlag(U)\r"), TCommandStart::Started);
+}
+
+TEST(CommandRefusalsTest, SummarisesRefusalsPerUnitAndStartsAfreshAfterEachSummary) {
+    CommandRefusals refusals;
+    EXPECT_EQ(refusals.TakeSummary(), std::nullopt);
+    EXPECT_TRUE(refusals.Count("Store4", TCommandStart::UnitAtBound));
+    for (int i = 0; i < 4; ++i) EXPECT_FALSE(refusals.Count("Store4", TCommandStart::UnitAtBound));
+    EXPECT_FALSE(refusals.Count("Store4", TCommandStart::NoWorker));
+    EXPECT_FALSE(refusals.Count("Base1", TCommandStart::NoWorker));
+    EXPECT_EQ(refusals.TakeSummary(),
+              "7 commands answered E3: Base1 1 no worker; Store4 5 at its bound, 1 no worker");
+    EXPECT_EQ(refusals.TakeSummary(), std::nullopt);
+    EXPECT_TRUE(refusals.Count("Ext1", TCommandStart::UnitAtBound));
+    EXPECT_EQ(refusals.TakeSummary(), "1 commands answered E3: Ext1 1 at its bound");
 }
 
 TEST_F(UnitCommandTest, ServiceMoveNamesUnitsByTheirPorts) {

@@ -158,5 +158,39 @@ TEST_F(ServiceNotificationTest, AListenerThatStopsReadingIsDroppedAndOthersKeepR
     });
 }
 
+// With the one worker held by a silent controller, registrations wait for it and share the
+// unit's next query; none is sent short, and one beyond the bound closes its listener.
+TEST_F(ServiceNotificationTest, RegistrationsWithoutAWorkerWaitShareQueriesAndGetWholeSnapshots) {
+    core_.Invoke([&] {
+        notifier_ = InstallServiceNotifier(
+            core_, {.IntervalMs = 1'000'000'000, .MaxWorkers = 1, .MaxSnapshotsInProgress = 3});
+        return 0;
+    });
+    Answers(1, [](UnitAnswers& a) { a.HoldBusyQuery = true; });
+    std::vector<std::unique_ptr<Listener>> listeners;
+    for (int i = 0; i < 3; ++i) {
+        listeners.push_back(std::make_unique<Listener>(Port()));
+        listeners.back()->Send("KRBServiceSocket\r\n");
+        while (Entries() < listeners.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(core_.Invoke([&] { return notifier_->SnapshotsInProgress(); }), 3u);
+    Listener refused(Port());
+    refused.Send("KRBServiceSocket\r\n");
+    EXPECT_TRUE(refused.ClosedByServer());
+    Answers(1, [](UnitAnswers& a) { a.HoldBusyQuery = false; });
+    const std::vector<std::string> snapshot{
+        Line("I_DeviceNotBisy(U1)"), Line("I_DeviceDeactivated(U1)"), Line("I_DeviceNotBisy(U2)"),
+        Line("I_DeviceDeactivated(U2)")};
+    for (auto& listener : listeners) EXPECT_EQ(listener->Lines(snapshot.size()), snapshot);
+    EXPECT_EQ(StandInUnits::Instance().BusyQueries(1), 2);  // the first, then one for the rest
+    EXPECT_EQ(core_.Invoke([&] { return notifier_->SnapshotsInProgress(); }), 0u);
+    const auto log = Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& line) {
+        return line.find(";Error=ServiceSnapshotRefused,Message=3 snapshots in progress;RH=") !=
+               std::string::npos;
+    }));
+}
+
 }  // namespace
 }  // namespace krb::server::service_test
