@@ -28,19 +28,16 @@ int TLongFormatScan::pitchOf(int slot) const {
     return unit_->usesCassetteTable() ? unit_->cassettePitch(slot) : 0;
 }
 
-bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
-    unit_->ReadBackStr(writeWord(word::kTargetSlot, slot));
+// A slot word the controller did not take is written again before each of its levels.
+bool TLongFormatScan::scanSlot(int slot, bool scanMode, inventory::TPositionReader& reader) {
+    bool slotSet = false;
     const int levels = levelsOf(slot);
     const int pitch = pitchOf(slot);
     for (int level = 1; level <= levels; ++level) {
-        sleepMs(150);
-        if (pitch != 0) {
-            unit_->ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
-            sleepMs(150);
-        }
-        unit_->ReadBackStr(writeWord(word::kTargetLevel, level));
-        if (unit_->WaitForOperation() != "1") return false;
-        inventory::TPositionReading reading = reader.Read(slot, level);
+        slotSet = slotSet || unit_->wordWritten(word::kTargetSlot, slot);
+        bool targetSet = scanMode && slotSet && inventory::levelWritten(*unit_, level, pitch);
+        if (targetSet && !unit_->motionCompleted()) return false;
+        inventory::TPositionReading reading = reader.Read(slot, level, targetSet);
         inventory::TLongLineFields fields{unit_->ReadSectorName(slot),         idSys_, id_,
                                           static_cast<int>(lines_.size()) + 1, slot,   level};
         lines_.push_back(inventory::longLine(reading, fields));
@@ -50,18 +47,18 @@ bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
 
 void TLongFormatScan::Run() {
     inventory::TPositionReader reader(*unit_, settings_, readRelay(relay::kSlotPlate));
-    unit_->ReadBackStr(setRelay(relay::kScanMode));
+    bool scanMode = inventory::enterScanMode(*unit_);
     sleepMs(150);
     reader.EnableHeightCorrection();
     for (int slot = firstSlot_; slot <= lastSlot_; ++slot) {
-        if (scanSlot(slot, reader)) continue;
+        if (scanSlot(slot, scanMode, reader)) continue;
         inventory::reportMoveError(*unit_);
         // Scan mode off before Busy lets another motion in.
-        unit_->ReadBackStr(resetRelay(relay::kScanMode));
+        unit_->leaveScanMode();
         unit_->releaseBusy();
         return;
     }
-    unit_->ReadBackStr(resetRelay(relay::kScanMode));
+    unit_->leaveScanMode();
     inventory::finishScan(*unit_, settings_.FileName, lines_, reader.Unreadable());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Long-format plate inventory: every slot of a range, one ten-field line per position.
-// A move error aborts the scan, tells the operator and writes no file.
+// A motion that does not end aborts the scan, tells the operator and writes no file; a
+// position whose words the controller did not take is unreadable and the scan goes on.
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ class TLongFormatScan {
     void Run();
 
   private:
-    bool scanSlot(int slot, inventory::TPositionReader& reader);
+    bool scanSlot(int slot, bool scanMode, inventory::TPositionReader& reader);
     int levelsOf(int slot) const;
     int pitchOf(int slot) const;
 

@@ -264,7 +264,7 @@ KRB_API KRBText KRBGetIdSys(KRBText id);
  *   without a reader.
  * KRB2PartitionInventory: as above, and "4" no sector of that name, "5" its first or last
  *   slot is 0.
- * KRBInventorySlot (the caller waits): "1" written, "3" not written, "2" busy, "4" last level
+ * KRBInventorySlot (the caller waits): "1" written, "3" not written or a position unreadable, "2" busy, "4" last level
  *   beyond the cassette, "0" neither initialised nor a reader open. */
 KRB_API KRBText KRBInventoryCassets(KRBText id, KRBText fileName, KRBText detect, KRBText barcodes);
 KRB_API KRBText KRBInventoryCassets2(KRBText id, KRBText fileName, KRBText detect,

@@ -113,23 +113,23 @@ TEST_F(StrayReplies, AStrayReplyIsDroppedAndTheCommandSentAgain) {
         SCOPED_TRACE(std::string(c.command) + " after \"" + c.stray + '"');
         controller.setModel(std::make_shared<StrayAnswers>(c.command, c.stray, 1));
         controller.clearTranscript();
-        EXPECT_EQ(unit->ReadBackStr(c.command), c.answer);
+        EXPECT_EQ(unit->ReadBackStr(c.command).text(), c.answer);
         EXPECT_EQ(controller.lines(), (Lines{c.command, c.command})) << "the resend step";
     }
 }
 
 TEST_F(StrayReplies, AStrayOnEverySendLeavesNoAnswer) {
     controller.setModel(std::make_shared<StrayAnswers>("RD 1814", "OK", 2));
-    EXPECT_EQ(unit->ReadBackStr("RD 1814"), "") << "neither set nor clear";
+    EXPECT_EQ(unit->ReadBackStr("RD 1814").text(), "") << "neither set nor clear";
     EXPECT_EQ(controller.lines(), (Lines{"RD 1814", "RD 1814"}));
     controller.clearTranscript();
-    EXPECT_EQ(unit->ReadBackStr("RD 1814"), "0") << "the next exchange is clean";
+    EXPECT_EQ(unit->ReadBackStr("RD 1814").text(), "0") << "the next exchange is clean";
     EXPECT_EQ(controller.lines(), (Lines{"RD 1814"}));
 }
 
 TEST_F(StrayReplies, AReplyBeforeTheCommandIsPurgedAndANormalExchangeSendsOnce) {
     controller.sendLater(0, [] { return std::optional<std::string>("OK\r\n"); });
-    EXPECT_EQ(unit->ReadBackStr("RD 1808"), "1");
+    EXPECT_EQ(unit->ReadBackStr("RD 1808").text(), "1");
     EXPECT_EQ(controller.lines(), (Lines{"RD 1808"}));
 }
 
@@ -139,12 +139,12 @@ TEST_F(StrayReplies, ALateReplyIsNotTakenAsTheNextCommandsAnswer) {
     const double scale = platform::timeScale();
     platform::setTimeScale(1.0);
     controller.setReplyDelay(590);
-    EXPECT_EQ(unit->ReadBackStr("RD 1808"), "");
-    const std::string reply = unit->ReadBackStr("WR DM0 5");
+    EXPECT_EQ(unit->ReadBackStr("RD 1808").text(), "");
+    const std::string reply = unit->ReadBackStr("WR DM0 5").text();
     EXPECT_TRUE(reply == "OK" || reply.empty()) << "taken: \"" << reply << '"';
     controller.setReplyDelay(0);
     platform::sleepMs(1500);
-    EXPECT_EQ(unit->ReadBackStr("RD 1808"), "1");
+    EXPECT_EQ(unit->ReadBackStr("RD 1808").text(), "1");
     platform::setTimeScale(scale);
 }
 

@@ -99,12 +99,12 @@ TEST_F(Transport, TwoCallersNeverInterleaveTheirMotions) {
 
 TEST_F(Transport, WaitForOperationEndsOnReadyErrorSilenceOrAClosedPort) {
     model->setPollsPerMotion(3);
-    unit->ReadBackStr("ST 1909");
+    unit->ReadBackStr("ST 1909").outcomeNotNeeded();
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "1"); }), Lines(3, "RD 1915"));
     EXPECT_EQ(unit->waitResult(), "1");
 
     model->failMotion(1908);
-    unit->ReadBackStr("ST 1908");
+    unit->ReadBackStr("ST 1908").outcomeNotNeeded();
     Lines expected(7, "RD 1915");
     expected.insert(expected.end(), {"RD 1814", "RD DM200"});
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "0"); }), expected)
