@@ -149,7 +149,8 @@ KRB_API KRBText KRBCompleteTransferCommand(KRBText id, KRBText closeGate);
  *   the slot, "3" pick failed, "4" set failed, "5" station occupied, "6" busy.
  * KRBMovePlate: "1", "0", "2" bad position or no plate at the source, "3" pick failed, "4"
  *   place failed, "5" target occupied and the plate put back, "6" busy or putting it back failed.
- * KRBIsPlateAtLocation: "1" plate there, "0" none or no slot detector, "2" not initialised.
+ * KRBIsPlateAtLocation: "1" plate there, "0" none or no slot detector, "2" not initialised,
+ *   "-1" the detector could not be read (or the handler did not reach the position).
  * KRB2ServiceIsPlateAtLocation: the same, and "3" busy. */
 KRB_API KRBText KRBLoadPlate(KRBText id, KRBText slot, KRBText level);
 KRB_API KRBText KRBUnloadPlate(KRBText id, KRBText slot, KRBText level);
