@@ -2,11 +2,14 @@
 // is never taken as its answer.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "ControllerExchange.h"
 #include "KRB_Class.h"
 #include "ReplyForm.h"
 #include "lib_test_support.h"
@@ -15,6 +18,40 @@ namespace krb::test {
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// A caller has to say what it wants of an exchange: nothing turns one into a value unseen.
+static_assert(!std::is_convertible_v<TExchange, std::string>);
+static_assert(!std::is_convertible_v<TExchange, std::int64_t>);
+static_assert(!std::is_convertible_v<TExchange, bool>);
+
+// No reply is a failure and a reply of the wrong form is unreadable: neither gives a value.
+TEST(ControllerExchange, OnlyAReplyOfTheAskedFormIsRead) {
+    using Outcome = TExchange::Outcome;
+    struct Case {
+        const char* reply;
+        Outcome asText, asNumber, asBit;
+        std::optional<std::int64_t> number;
+    };
+    const std::vector<Case> cases{
+        {"", Outcome::Failed, Outcome::Failed, Outcome::Failed, std::nullopt},
+        {"1", Outcome::Read, Outcome::Read, Outcome::Read, 1},
+        {"0", Outcome::Read, Outcome::Read, Outcome::Read, 0},
+        {"00040", Outcome::Read, Outcome::Read, Outcome::Unreadable, 40},
+        {"OK", Outcome::Read, Outcome::Unreadable, Outcome::Unreadable, std::nullopt},
+        {"E1", Outcome::Read, Outcome::Unreadable, Outcome::Unreadable, std::nullopt},
+        {"?\xb1", Outcome::Read, Outcome::Unreadable, Outcome::Unreadable, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        const TExchange exchange = TExchange::fromReply(c.reply);
+        EXPECT_EQ(exchange.outcome(), c.asText);
+        EXPECT_EQ(exchange.asNumber().outcome(), c.asNumber);
+        EXPECT_EQ(exchange.asBit().outcome(), c.asBit);
+        EXPECT_EQ(exchange.asNumber().number(), c.number);
+        EXPECT_EQ(exchange.accepted(), std::string(c.reply) == "OK");
+        EXPECT_EQ(exchange.text(), c.reply) << "the reply is kept for the exports";
+    }
+}
 
 TEST(ReplyForm, FitsOnlyTheFormsItsCommandCanGet) {
     struct Case {
