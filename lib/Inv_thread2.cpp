@@ -29,13 +29,13 @@ int TLongFormatScan::pitchOf(int slot) const {
 }
 
 // A slot word the controller did not take is written again before each of its levels.
-bool TLongFormatScan::scanSlot(int slot, bool scanMode, inventory::TPositionReader& reader) {
+bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
     bool slotSet = false;
     const int levels = levelsOf(slot);
     const int pitch = pitchOf(slot);
     for (int level = 1; level <= levels; ++level) {
         slotSet = slotSet || unit_->wordWritten(word::kTargetSlot, slot);
-        bool targetSet = scanMode && slotSet && inventory::levelWritten(*unit_, level, pitch);
+        bool targetSet = slotSet && inventory::levelWritten(*unit_, level, pitch);
         if (targetSet && !unit_->motionCompleted()) return false;
         inventory::TPositionReading reading = reader.Read(slot, level, targetSet);
         inventory::TLongLineFields fields{unit_->ReadSectorName(slot),         idSys_, id_,
@@ -47,19 +47,22 @@ bool TLongFormatScan::scanSlot(int slot, bool scanMode, inventory::TPositionRead
 
 void TLongFormatScan::Run() {
     inventory::TPositionReader reader(*unit_, settings_, readRelay(relay::kSlotPlate));
-    bool scanMode = inventory::enterScanMode(*unit_);
+    // A controller that does not take scan mode is not answering: nothing could be read.
+    if (!inventory::enterScanMode(*unit_)) return abandon();
     sleepMs(150);
     reader.EnableHeightCorrection();
-    for (int slot = firstSlot_; slot <= lastSlot_; ++slot) {
-        if (scanSlot(slot, scanMode, reader)) continue;
-        inventory::reportMoveError(*unit_);
-        // Scan mode off before Busy lets another motion in.
-        unit_->leaveScanMode();
-        unit_->releaseBusy();
-        return;
-    }
+    for (int slot = firstSlot_; slot <= lastSlot_; ++slot)
+        if (!scanSlot(slot, reader)) return abandon();
     unit_->leaveScanMode();
     inventory::finishScan(*unit_, settings_.FileName, lines_, reader.Unreadable());
+}
+
+// No file: the merge answers that none exists, and every record stays.
+void TLongFormatScan::abandon() {
+    inventory::reportMoveError(*unit_);
+    // Scan mode off before Busy lets another motion in.
+    unit_->leaveScanMode();
+    unit_->releaseBusy();
 }
 
 void InventoryThread2::Start(UnitPtr unit, TInventorySettings settings) {
