@@ -36,9 +36,8 @@ void TPositionReader::EnableHeightCorrection() {
     if (offset && *offset < kCorrectionLimit) offset_ = offset;
 }
 
-// The reader's height before the correction, when it was corrected.
-// The height is a correction of the reading, not a condition of it: a correction the
-// controller did not take leaves the reader where it stood.
+// The reader's height before the correction, when it was corrected. The correction is not a
+// condition of the reading: one the controller did not take leaves the reader where it stood.
 std::optional<std::int64_t> TPositionReader::correctHeight() {
     if (!offset_) return std::nullopt;
     auto height = unit_.readWordAt(word::kBarcodeHeight).number();
@@ -49,10 +48,10 @@ std::optional<std::int64_t> TPositionReader::correctHeight() {
     return height;
 }
 
-void TPositionReader::restoreHeight(std::int64_t height) {
-    if (!unit_.wordWritten(word::kBarcodeHeight, height)) return;
+bool TPositionReader::restoreHeight(std::int64_t height) {
+    if (!unit_.wordWritten(word::kBarcodeHeight, height)) return false;
     sleepMs(100);
-    if (!unit_.motionCompleted()) return;
+    return unit_.motionCompleted();
 }
 
 // No code with the reader's line up is a missing label; with the line gone it is a failure.
@@ -89,7 +88,12 @@ TPositionReading TPositionReader::Read(int slot, int level, bool reached) {
     }
     reading.Present = true;
     if (!barcodes_) return reading;
-    if (heightBefore) restoreHeight(*heightBefore);
+    // A reader left at another height would read another plate's label, or none.
+    if (heightBefore && !restoreHeight(*heightBefore)) {
+        unreadable_.push_back({slot, level});
+        reading.Barcode = kUnreadBarcode;
+        return reading;
+    }
     reading.Barcode = readBarcode(slot, level);
     return reading;
 }

@@ -54,7 +54,7 @@ class TPositionReader {
 
   private:
     std::optional<std::int64_t> correctHeight();
-    void restoreHeight(std::int64_t height);
+    [[nodiscard]] bool restoreHeight(std::int64_t height);
     std::string readBarcode(int slot, int level);
     TPositionReading unreadable(int slot, int level);
 
