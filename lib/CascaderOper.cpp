@@ -141,14 +141,15 @@ bool TCascadeMngr::step(TKRB_Class& unit, const std::string& started, char digit
 }
 
 bool TCascadeMngr::turnCarousel(TKRB_Class& unit, int cascadeSlot, TSide side) {
-    unit.ReadBackStr(writeWord(word::kTargetSlot, CarouselTurn(cascadeSlot, side)));
-    return step(unit, "1", '7');
+    // A turn whose target was not taken would wait for the last one's ready flag.
+    bool targetSet = unit.wordWritten(word::kTargetSlot, CarouselTurn(cascadeSlot, side));
+    return step(unit, targetSet ? "1" : "0", '7');
 }
 
 bool TCascadeMngr::positionCascader(TKRB_Class& cascader, int position) {
-    if (cascader.ReadDM(word::kTargetSlot) == text(position)) return true;
-    cascader.ReadBackStr(writeWord(word::kTargetSlot, position));
-    if (!step(cascader, "1", '7')) return false;
+    if (cascader.readWordAt(word::kTargetSlot).number() == position) return true;
+    bool targetSet = cascader.wordWritten(word::kTargetSlot, position);
+    if (!step(cascader, targetSet ? "1" : "0", '7')) return false;
     sleepMs(100);
     return true;
 }

@@ -35,11 +35,12 @@ void KRB_Init_Thread::Execute() {
     unit_->releaseBusy();
 }
 
-bool KRB_Init_Thread::readyRaised() { return unit_->ReadBackStr(readRelay(relay::kReady)) == "1"; }
+bool KRB_Init_Thread::readyRaised() { return unit_->replyIs(readRelay(relay::kReady), "1"); }
 
 bool KRB_Init_Thread::errorRaised() {
-    if (unit_->ReadBackStr(readRelay(relay::kError)) != "1") return false;
-    unit_->ReadBackStr(readWord(word::kErrorCode));
+    if (!unit_->replyIs(readRelay(relay::kError), "1")) return false;
+    // Read for the controller's sake: the code is shown by ReadErrorCode.
+    unit_->ReadBackStr(readWord(word::kErrorCode)).outcomeNotNeeded();
     return true;
 }
 

@@ -36,56 +36,94 @@ void TPositionReader::EnableHeightCorrection() {
     if (offset && *offset < kCorrectionLimit) offset_ = offset;
 }
 
-// The reader's height before the correction, when it was corrected.
+// The reader's height before the correction, when it was corrected. The correction is not a
+// condition of the reading: one the controller did not take leaves the reader where it stood.
 std::optional<std::int64_t> TPositionReader::correctHeight() {
     if (!offset_) return std::nullopt;
-    auto height = parseInt64(unit_.ReadDM(word::kBarcodeHeight));
-    if (height) unit_.WriteDM(word::kBarcodeHeight, kReferenceHeight - *offset_ + *height);
+    auto height = unit_.readWordAt(word::kBarcodeHeight).number();
+    if (!height || !unit_.wordWritten(word::kBarcodeHeight, kReferenceHeight - *offset_ + *height))
+        return std::nullopt;
     sleepMs(100);
-    unit_.WaitForOperation();
+    if (!unit_.motionCompleted()) return std::nullopt;
     return height;
 }
 
-void TPositionReader::restoreHeight(std::int64_t height) {
-    unit_.WriteDM(word::kBarcodeHeight, height);
+bool TPositionReader::restoreHeight(std::int64_t height) {
+    if (!unit_.wordWritten(word::kBarcodeHeight, height)) return false;
     sleepMs(100);
-    unit_.WaitForOperation();
+    return unit_.motionCompleted();
 }
 
-std::string TPositionReader::readBarcode() {
+// No code with the reader's line up is a missing label; with the line gone it is a failure.
+std::string TPositionReader::readBarcode(int slot, int level) {
     std::string code = unit_.ReadSlotBarcode();
-    return code.empty() ? kNoBarcode : code;
+    if (!code.empty()) return code;
+    if (unit_.barcodeLineUp()) return kNoBarcode;
+    unreadable_.push_back({slot, level});
+    return kUnreadBarcode;
 }
 
-TPositionReading TPositionReader::Read(int slot, int level) {
+TPositionReading TPositionReader::unreadable(int slot, int level) {
+    unreadable_.push_back({slot, level});
+    TPositionReading reading;
+    reading.Readable = false;
+    return reading;
+}
+
+TPositionReading TPositionReader::Read(int slot, int level, bool reached) {
+    if (!reached) return unreadable(slot, level);
     TPositionReading reading;
     if (!detect_) {
-        if (barcodes_) reading.Barcode = readBarcode();
+        if (barcodes_) reading.Barcode = readBarcode(slot, level);
         return reading;
     }
     auto heightBefore = correctHeight();
-    switch (slotDetectorReading(unit_.ReadBackStr(detectorCommand_))) {
+    switch (slotDetectorReading(unit_.ReadBackStr(detectorCommand_).text())) {
         case TSlotDetector::Free:
             return reading;
         case TSlotDetector::Unreadable:
-            unreadable_.push_back({slot, level});
-            return reading;
+            return unreadable(slot, level);
         case TSlotDetector::Occupied:
             break;
     }
     reading.Present = true;
     if (!barcodes_) return reading;
-    if (heightBefore) restoreHeight(*heightBefore);
-    reading.Barcode = readBarcode();
+    // A reader left at another height would read another plate's label, or none.
+    if (heightBefore && !restoreHeight(*heightBefore)) {
+        unreadable_.push_back({slot, level});
+        reading.Barcode = kUnreadBarcode;
+        return reading;
+    }
+    reading.Barcode = readBarcode(slot, level);
     return reading;
 }
 
+bool enterScanMode(TKRB_Class& unit) {
+    return unit.writeAccepted(setRelay(relay::kScanMode)) ||
+           unit.writeAccepted(setRelay(relay::kScanMode));
+}
+
+bool levelWritten(TKRB_Class& unit, int level, int pitch) {
+    if (pitch != 0 && !unit.wordWritten(word::kHandlerZPitch, pitch)) return false;
+    sleepMs(150);
+    if (!unit.wordWritten(word::kTargetLevel, level)) return false;
+    sleepMs(150);
+    return true;
+}
+
+std::string unreadableLine(int slot, int level) {
+    return std::string(kUnreadablePosition) + "," + std::to_string(slot) + "," +
+           std::to_string(level);
+}
+
 std::string shortLine(int slot, int level, const TPositionReading& reading) {
+    if (!reading.Readable) return unreadableLine(slot, level);
     return std::to_string(slot) + "," + std::to_string(level) + ",0," +
            (reading.Present ? "1" : "0") + "," + reading.Barcode;
 }
 
 std::string longLine(const TPositionReading& reading, const TLongLineFields& fields) {
+    if (!reading.Readable) return unreadableLine(fields.Slot, fields.Level);
     return reading.Barcode + ",," + fields.Sector + "," + (reading.Present ? "1" : "0") + "," +
            std::to_string(fields.LineNumber) + "," + fields.IdSys + "," + fields.Id + "," +
            std::to_string(fields.Slot) + "," + std::to_string(fields.Level) + ",0";
@@ -130,7 +168,7 @@ void reportUnreadablePositions(TKRB_Class& unit, const std::vector<TSlotPosition
                   std::to_string(positions[i].Level);
     if (positions.size() > kPositionsListed)
         listed += ", ... (" + std::to_string(positions.size()) + " positions)";
-    platform::showOperatorMessage("Inventory Error", "Plate detector not readable\r\rUnit ID:" +
+    platform::showOperatorMessage("Inventory Error", "Position not readable\r\rUnit ID:" +
                                                          unit.GetId() + "\r\rSlot/Level:" + listed);
 }
 
@@ -167,30 +205,29 @@ void InventoryThread::Start(UnitPtr unit, TInventorySettings settings) {
         });
 }
 
-void InventoryThread::scanSlot(int slot, inventory::TPositionReader& reader,
+// A slot word the controller did not take is written again before each of its levels.
+void InventoryThread::scanSlot(int slot, bool scanMode, inventory::TPositionReader& reader,
                                std::vector<std::string>& lines) {
-    unit_->ReadBackStr(writeWord(word::kTargetSlot, slot));
+    bool slotSet = false;
     int levels = unit_->cassetteLevels(slot);
     if (levels == 0) levels = unit_->maxLevel();
     int pitch = unit_->cassettePitch(slot);
     for (int level = 1; level <= levels; ++level) {
-        if (pitch != 0) unit_->ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
-        sleepMs(150);
-        unit_->ReadBackStr(writeWord(word::kTargetLevel, level));
-        sleepMs(150);
-        unit_->WaitForOperation();
-        lines.push_back(inventory::shortLine(slot, level, reader.Read(slot, level)));
+        slotSet = slotSet || unit_->wordWritten(word::kTargetSlot, slot);
+        bool reached = scanMode && slotSet && inventory::levelWritten(*unit_, level, pitch) &&
+                       unit_->motionCompleted();
+        lines.push_back(inventory::shortLine(slot, level, reader.Read(slot, level, reached)));
     }
 }
 
 void InventoryThread::Execute() {
     inventory::TPositionReader reader(*unit_, settings_, readRelay(relay::kWholeUnitScanDetector));
     std::vector<std::string> lines;
-    unit_->ReadBackStr(setRelay(relay::kScanMode));
+    bool scanMode = inventory::enterScanMode(*unit_);
     sleepMs(150);
     const int maxSlot = unit_->maxSlot();
-    for (int slot = 1; slot <= maxSlot; ++slot) scanSlot(slot, reader, lines);
-    unit_->ReadBackStr(resetRelay(relay::kScanMode));
+    for (int slot = 1; slot <= maxSlot; ++slot) scanSlot(slot, scanMode, reader, lines);
+    unit_->leaveScanMode();
     inventory::finishScan(*unit_, settings_.FileName, lines, reader.Unreadable());
 }
 

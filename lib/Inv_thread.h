@@ -21,8 +21,16 @@ struct TInventorySettings {
 namespace inventory {
 
 constexpr const char* kNoBarcode = "<null>";
+// How the file carries what a scan could not read, so that the merge keeps the old record:
+// a position that was not reached or whose detector gave no answer has the line
+// "#unreadable,slot,level" instead of its record (three fields, which readers of the two
+// record formats skip); a barcode the reader failed to give (not a missing label) is
+// kUnreadBarcode in the record's barcode field.
+constexpr const char* kUnreadablePosition = "#unreadable";
+constexpr const char* kUnreadBarcode = "<unread>";
 
 struct TPositionReading {
+    bool Readable = true;
     bool Present = false;
     std::string Barcode = kNoBarcode;
 };
@@ -39,14 +47,16 @@ class TPositionReader {
                     std::string detectorCommand);
     // Reader height correction (long scans with detection): offset from DM27 when below 450.
     void EnableHeightCorrection();
-    // An unreadable detector counts as no plate and is remembered for the operator.
-    TPositionReading Read(int slot, int level);
+    // A position the handler did not reach, or whose detector answered neither "1" nor "0",
+    // is unreadable and remembered for the operator; so is a barcode the reader failed to give.
+    TPositionReading Read(int slot, int level, bool reached);
     const std::vector<TSlotPosition>& Unreadable() const { return unreadable_; }
 
   private:
     std::optional<std::int64_t> correctHeight();
-    void restoreHeight(std::int64_t height);
-    std::string readBarcode();
+    [[nodiscard]] bool restoreHeight(std::int64_t height);
+    std::string readBarcode(int slot, int level);
+    TPositionReading unreadable(int slot, int level);
 
     TKRB_Class& unit_;
     bool detect_;
@@ -57,12 +67,18 @@ class TPositionReader {
 };
 
 std::string shortLine(int slot, int level, const TPositionReading& reading);
+std::string unreadableLine(int slot, int level);
 
 struct TLongLineFields {
     std::string Sector, IdSys, Id;
     int LineNumber = 0, Slot = 0, Level = 0;
 };
 std::string longLine(const TPositionReading& reading, const TLongLineFields& fields);
+
+// Scan mode on, confirmed by the controller; tried twice.
+[[nodiscard]] bool enterScanMode(TKRB_Class& unit);
+// The pitch (when the slot has one) and the level words, both acknowledged.
+[[nodiscard]] bool levelWritten(TKRB_Class& unit, int level, int pitch);
 
 // serial + "_" + letter + yy(mm)(dd) + counter + ".inv"; the first name with no such file.
 std::string generatedFileName(const std::string& serial, const std::tm& date);
@@ -82,7 +98,8 @@ void startScanThread(TKRB_Class& unit, std::function<void()> scan);
 
 }  // namespace inventory
 
-// All slots, levels from the cassette table, short lines; move errors are ignored.
+// All slots, levels from the cassette table, short lines; a position the handler did not
+// reach is unreadable and the scan goes on.
 class InventoryThread {
   public:
     static void Start(UnitPtr unit, TInventorySettings settings);
@@ -91,7 +108,8 @@ class InventoryThread {
     InventoryThread(UnitPtr unit, TInventorySettings settings)
         : unit_(std::move(unit)), settings_(std::move(settings)) {}
     void Execute();
-    void scanSlot(int slot, inventory::TPositionReader& reader, std::vector<std::string>& lines);
+    void scanSlot(int slot, bool scanMode, inventory::TPositionReader& reader,
+                  std::vector<std::string>& lines);
 
     UnitPtr unit_;
     TInventorySettings settings_;

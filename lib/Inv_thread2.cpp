@@ -28,19 +28,16 @@ int TLongFormatScan::pitchOf(int slot) const {
     return unit_->usesCassetteTable() ? unit_->cassettePitch(slot) : 0;
 }
 
+// A slot word the controller did not take is written again before each of its levels.
 bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
-    unit_->ReadBackStr(writeWord(word::kTargetSlot, slot));
+    bool slotSet = false;
     const int levels = levelsOf(slot);
     const int pitch = pitchOf(slot);
     for (int level = 1; level <= levels; ++level) {
-        sleepMs(150);
-        if (pitch != 0) {
-            unit_->ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
-            sleepMs(150);
-        }
-        unit_->ReadBackStr(writeWord(word::kTargetLevel, level));
-        if (unit_->WaitForOperation() != "1") return false;
-        inventory::TPositionReading reading = reader.Read(slot, level);
+        slotSet = slotSet || unit_->wordWritten(word::kTargetSlot, slot);
+        bool targetSet = slotSet && inventory::levelWritten(*unit_, level, pitch);
+        if (targetSet && !unit_->motionCompleted()) return false;
+        inventory::TPositionReading reading = reader.Read(slot, level, targetSet);
         inventory::TLongLineFields fields{unit_->ReadSectorName(slot),         idSys_, id_,
                                           static_cast<int>(lines_.size()) + 1, slot,   level};
         lines_.push_back(inventory::longLine(reading, fields));
@@ -50,19 +47,22 @@ bool TLongFormatScan::scanSlot(int slot, inventory::TPositionReader& reader) {
 
 void TLongFormatScan::Run() {
     inventory::TPositionReader reader(*unit_, settings_, readRelay(relay::kSlotPlate));
-    unit_->ReadBackStr(setRelay(relay::kScanMode));
+    // A controller that does not take scan mode is not answering: nothing could be read.
+    if (!inventory::enterScanMode(*unit_)) return abandon();
     sleepMs(150);
     reader.EnableHeightCorrection();
-    for (int slot = firstSlot_; slot <= lastSlot_; ++slot) {
-        if (scanSlot(slot, reader)) continue;
-        inventory::reportMoveError(*unit_);
-        // Scan mode off before Busy lets another motion in.
-        unit_->ReadBackStr(resetRelay(relay::kScanMode));
-        unit_->releaseBusy();
-        return;
-    }
-    unit_->ReadBackStr(resetRelay(relay::kScanMode));
+    for (int slot = firstSlot_; slot <= lastSlot_; ++slot)
+        if (!scanSlot(slot, reader)) return abandon();
+    unit_->leaveScanMode();
     inventory::finishScan(*unit_, settings_.FileName, lines_, reader.Unreadable());
+}
+
+// No file: the merge answers that none exists, and every record stays.
+void TLongFormatScan::abandon() {
+    inventory::reportMoveError(*unit_);
+    // Scan mode off before Busy lets another motion in.
+    unit_->leaveScanMode();
+    unit_->releaseBusy();
 }
 
 void InventoryThread2::Start(UnitPtr unit, TInventorySettings settings) {

@@ -1,6 +1,8 @@
 #pragma once
 // Long-format plate inventory: every slot of a range, one ten-field line per position.
-// A move error aborts the scan, tells the operator and writes no file.
+// A motion that does not end, or a scan mode the controller does not take, aborts the scan,
+// tells the operator and writes no file; a position whose words the controller did not take
+// is unreadable and the scan goes on.
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@ class TLongFormatScan {
 
   private:
     bool scanSlot(int slot, inventory::TPositionReader& reader);
+    void abandon();
     int levelsOf(int slot) const;
     int pitchOf(int slot) const;
 

@@ -41,7 +41,7 @@ void TKRB_Class::setRegistration(std::int32_t portNumber, std::int32_t position)
 }
 
 bool TKRB_Class::replyIs(const std::string& command, const char* expected) {
-    return ReadBackStr(command) == expected;
+    return ReadBackStr(command).is(expected);
 }
 
 bool TKRB_Class::writeAccepted(const std::string& command) { return replyIs(command, kAccepted); }
@@ -61,27 +61,37 @@ int TKRB_Class::cassettePitch(int slot) const {
     return slot >= 1 && slot < kSlotTableSize ? CassettePitch[slot].load() : 0;
 }
 
+TExchange TKRB_Class::readWordAt(int address) { return ReadBackStr(readWord(address)).asNumber(); }
+
+bool TKRB_Class::wordWritten(int address, std::int64_t value) {
+    return writeAccepted(writeWord(address, value));
+}
+
 std::string TKRB_Class::ReadDM(const std::string& address) {
     if (!isDecimal(address)) return setUnitText("");
-    auto value = parseInt64(ReadBackStr(readWord(address)));
+    auto value = ReadBackStr(readWord(address)).number();
     return setUnitText(value ? std::to_string(*value) : "");
 }
 
+// The raw writes answer their caller nothing, whatever the controller said.
 void TKRB_Class::WriteDM(const std::string& address, const std::string& value) {
-    if (isDecimal(address) && isDecimal(value)) ReadBackStr(writeWord(address, value));
+    if (isDecimal(address) && isDecimal(value))
+        ReadBackStr(writeWord(address, value)).outcomeNotNeeded();
 }
 
 void TKRB_Class::WriteTimer(const std::string& timer, const std::string& value) {
-    if (isDecimal(timer) && isDecimal(value)) ReadBackStr(writeTimer(timer, value));
+    if (isDecimal(timer) && isDecimal(value))
+        ReadBackStr(writeTimer(timer, value)).outcomeNotNeeded();
 }
 
 void TKRB_Class::SetTimer(const std::string& timer, const std::string& value) {
-    if (isDecimal(timer) && isDecimal(value)) ReadBackStr(setTimerPreset(timer, value));
+    if (isDecimal(timer) && isDecimal(value))
+        ReadBackStr(setTimerPreset(timer, value)).outcomeNotNeeded();
 }
 
 std::string TKRB_Class::ReadTimer(const std::string& timer) {
     if (!isDecimal(timer)) return setUnitText("");
-    return setUnitText(ReadBackStr(readTimer(timer)));
+    return setUnitText(ReadBackStr(readTimer(timer)).text());
 }
 
 void TKRB_Class::SetWriteTimeout(const std::string& delayMs) {
@@ -91,7 +101,7 @@ void TKRB_Class::SetWriteTimeout(const std::string& delayMs) {
 // Three tries; with no number after the third there is nothing to give, not a stale word.
 std::string TKRB_Class::ReadDMWord(const std::string& command) {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        auto value = parseInt64(ReadBackStr(command));
+        auto value = ReadBackStr(command).number();
         if (value) return setUnitText(std::to_string(*value));
     }
     return setUnitText("");
@@ -99,7 +109,7 @@ std::string TKRB_Class::ReadDMWord(const std::string& command) {
 
 // Climate words: signed 16 bit, "000.00" pattern, "0" for zero.
 std::string TKRB_Class::ReadScaledDM(int address, int divisor) {
-    auto value = parseInt64(ReadBackStr(readWord(address)));
+    auto value = readWordAt(address).number();
     if (!value || *value == 0 || divisor == 0) return setUnitText("0");
     std::int64_t word = *value > 32767 ? *value - 65536 : *value;
     double scaledValue = static_cast<double>(word) / divisor;
@@ -113,20 +123,20 @@ std::string TKRB_Class::OpenCommunication() {
         fillSerialNumberCache();
         return setUnitText("1");
     };
-    if (ReadBackStr(kOpenLink) == kLinkOpened) return linkOpened();
-    std::string second = ReadBackStr(kOpenLink);
-    if (second == kLinkOpened) return linkOpened();
-    if (second != kLinkError) return setUnitText("0");
+    if (replyIs(kOpenLink, kLinkOpened)) return linkOpened();
+    TExchange second = ReadBackStr(kOpenLink);
+    if (second.is(kLinkOpened)) return linkOpened();
+    if (!second.is(kLinkError)) return setUnitText("0");
     Disconnect();
     sleepMs(200);
     OpenPort();
     sleepMs(200);
-    if (ReadBackStr(kOpenLink) == kLinkOpened) return linkOpened();
+    if (replyIs(kOpenLink, kLinkOpened)) return linkOpened();
     return setUnitText("2");
 }
 
 std::string TKRB_Class::CloseCommunication() {
-    return setUnitText(ReadBackStr(kCloseLink) == kLinkClosed ? "1" : "0");
+    return setUnitText(replyIs(kCloseLink, kLinkClosed) ? "1" : "0");
 }
 
 }  // namespace krb

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ControllerExchange.h"
 #include "ControllerLink.h"
 #include "Guarded.h"
 #include "Sector.h"
@@ -31,14 +32,14 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     void SetPortName(const std::string& name) { Link.setPortName(name); }
     std::string OpenPort() { return Link.open(); }
     void Disconnect();
-    std::string ReadBackStr(const std::string& command) { return Link.ReadBackStr(command); }
+    TExchange ReadBackStr(const std::string& command) {
+        return TExchange::fromReply(Link.ReadBackStr(command));
+    }
     std::string ReadDM(const std::string& address);
     void WriteDM(const std::string& address, const std::string& value);
-    // The same, for a word named in ControllerRegisters.h.
-    std::string ReadDM(int address) { return ReadDM(std::to_string(address)); }
-    void WriteDM(int address, std::int64_t value) {
-        WriteDM(std::to_string(address), std::to_string(value));
-    }
+    // A word named in ControllerRegisters.h: read as a number, written when acknowledged.
+    TExchange readWordAt(int address);
+    [[nodiscard]] bool wordWritten(int address, std::int64_t value);
     void WriteTimer(const std::string& timer, const std::string& value);
     void SetTimer(const std::string& timer, const std::string& value);
     std::string ReadTimer(const std::string& timer);
@@ -82,7 +83,9 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string IsPlateAtLocation(const std::string& slot, const std::string& level);
     std::string ServiceIsPlateAtLocation2(const std::string& slot, const std::string& level);
     void WaitForCompletion(const std::string& timeoutMs);
-    std::string WaitForOperation();
+    [[nodiscard]] std::string WaitForOperation();
+    // The motion ended with the ready flag; silence, an error or a closed port did not.
+    [[nodiscard]] bool motionCompleted() { return WaitForOperation() == "1"; }
     void WaitUntilIdle();
     std::string Swap();
     std::string SwapBack();
@@ -218,11 +221,15 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string MoveTubeExt(TKRB_Class& tubeStore, const std::vector<std::string>& arguments);
     std::string MoveVialWithFile(TKRB_Class& tubeStore, const std::string& fileName);
     std::string GetTubeProgress() const;
+    // Whether the last tube inventory read every position (kept for the plate unit's caller).
+    void noteScanComplete(bool complete) { LastScanComplete = complete; }
+    bool lastScanComplete() const { return LastScanComplete.load(); }
     void SetTubeProgress(const std::string& progress);
 
     // --- helpers shared by the operation families
-    bool replyIs(const std::string& command, const char* expected);
-    bool writeAccepted(const std::string& command);
+    void leaveScanMode();
+    [[nodiscard]] bool replyIs(const std::string& command, const char* expected);
+    [[nodiscard]] bool writeAccepted(const std::string& command);
     std::string setUnitText(std::string text);
     std::string unitText() const;
     int cassetteLevels(int slot) const;
@@ -264,6 +271,8 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::int32_t lastMotionSlot() const { return LastMotionSlot.load(); }
     std::int32_t lastMotionLevel() const { return LastMotionLevel.load(); }
     bool readerOpen() const { return ReaderOpen.load(); }
+    // The line a slot barcode comes over: the controller's when it relays the reader.
+    bool barcodeLineUp() const { return IsCompSv ? portOpen() : ReaderOpen.load(); }
     std::string readerPortName() const;
     std::string lastBarcode() const { return LastBarcode.get(); }
     std::string inventoryFile() const { return InventoryFile.get(); }
@@ -296,24 +305,25 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string checkMotionArguments(std::int32_t slot, std::int32_t level);
     std::string lastMotionPlate(int relay);
     static std::int32_t wireSlotOf(std::int32_t slot);
-    void startMotionAt(std::int32_t slot, std::int32_t level, int relay);
-    void writeTarget(std::int32_t slot, std::int32_t level, bool pause);
-    void writePitchOf(std::int32_t slot);
+    [[nodiscard]] bool startMotionAt(std::int32_t slot, std::int32_t level, int relay);
+    [[nodiscard]] bool writeTarget(std::int32_t slot, std::int32_t level, bool pause);
+    [[nodiscard]] bool writePitchOf(std::int32_t slot);
     bool motionEnded(const std::string& startCommand);
     bool errorPollRaised();
     TSlotDetector scanSlotDetector();
+    TSlotDetector readSlotDetectorTried();
     bool targetMayBeTaken();
     bool sourceFoundEmpty();
-    std::string finishPresenceScan();
+    std::string finishPresenceScan(bool positioned);
     std::optional<std::int32_t> barcodeZOffset();
-    void correctBarcodeHeight(std::optional<std::int32_t> offset);
+    [[nodiscard]] bool correctBarcodeHeight(std::optional<std::int32_t> offset);
 
     // barcode steps
     std::string readThroughReader();
     std::string readerTriggerSequence(int waitMs);
     void purgeReader();
     std::string barcodeConfigurationError() const;
-    void positionForBarcode(std::int32_t slot, std::int32_t level);
+    [[nodiscard]] bool positionForBarcode(std::int32_t slot, std::int32_t level);
 
     // climate steps
     void writeSetPoint(int address, int scale, const std::string& value, bool replaceSeparator,
@@ -322,7 +332,7 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     // parameter steps
     std::int32_t carouselPosition(std::int32_t slot, std::int32_t positions,
                                   std::int32_t slots) const;
-    void sendParameterLine(const std::string& line);
+    [[nodiscard]] bool sendParameterLine(const std::string& line);
     std::string repeatUntilAccepted(const std::string& command);
 
     ControllerLink Link;
@@ -349,6 +359,7 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::atomic<std::int32_t> BarcodeZReference{500};
     std::atomic<bool> UseCassetteConfTable{false};
     std::atomic<bool> IsKVL{false};
+    std::atomic<bool> LastScanComplete{true};
     std::atomic<bool> IsCompSv{false};
     std::atomic<bool> IsBCR{false};
     std::atomic<std::int32_t> CarouselOffset{0};

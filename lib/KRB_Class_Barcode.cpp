@@ -112,9 +112,9 @@ std::string TKRB_Class::ReadReaderQuick() {
 std::string TKRB_Class::readThroughReader() {
     std::string code = readerTriggerSequence(300);
     if (code.empty()) {
-        ReadBackStr(setRelay(relay::kReaderTrigger));
-        WaitForOperation();
-        code = ReadReaderReply();
+        // The reply read afterwards is the judge of the trigger.
+        ReadBackStr(setRelay(relay::kReaderTrigger)).outcomeNotNeeded();
+        if (motionCompleted()) code = ReadReaderReply();
     }
     SendReaderLine("LOFF");
     return code;
@@ -128,16 +128,16 @@ std::string TKRB_Class::ReadSlotBarcode() {
 std::string TKRB_Class::ReadControllerBarcode() {
     auto held = Link.holdCommands();
     std::string collected =
-        withoutAcknowledgement(ReadBackStr(setRelay(relay::kControllerBarcodeBegin)));
+        withoutAcknowledgement(ReadBackStr(setRelay(relay::kControllerBarcodeBegin)).text());
     sleepMs(300);
     collected += Link.readFollowingReply();
     if (!hasMarker(collected)) {
-        collected += withoutAcknowledgement(ReadBackStr(setRelay(relay::kReaderTrigger)));
+        collected += withoutAcknowledgement(ReadBackStr(setRelay(relay::kReaderTrigger)).text());
         sleepMs(2000);
         collected += Link.readFollowingReply();
     }
     std::string code = codeBetweenMarkers(collected);
-    ReadBackStr(setRelay(relay::kControllerBarcodeEnd));
+    ReadBackStr(setRelay(relay::kControllerBarcodeEnd)).outcomeNotNeeded();
     return code;
 }
 
@@ -150,18 +150,18 @@ std::string TKRB_Class::barcodeConfigurationError() const {
     return "BCRError";
 }
 
-void TKRB_Class::positionForBarcode(std::int32_t slot, std::int32_t level) {
-    ReadBackStr(setRelay(relay::kScanMode));
+bool TKRB_Class::positionForBarcode(std::int32_t slot, std::int32_t level) {
+    if (!writeAccepted(setRelay(relay::kScanMode))) return false;
     sleepMs(150);
-    ReadBackStr(writeWord(word::kTargetSlot, slot));
+    if (!wordWritten(word::kTargetSlot, slot)) return false;
     sleepMs(150);
     if (int pitch = cassettePitch(slot); UseCassetteConfTable && pitch != 0) {
-        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
+        if (!wordWritten(word::kHandlerZPitch, pitch)) return false;
         sleepMs(150);
     }
-    ReadBackStr(writeWord(word::kTargetLevel, level));
+    if (!wordWritten(word::kTargetLevel, level)) return false;
     sleepMs(100);
-    WaitForOperation();
+    return motionCompleted();
 }
 
 std::string TKRB_Class::ReadBarcode(const std::string& slotText, const std::string& levelText) {
@@ -171,14 +171,17 @@ std::string TKRB_Class::ReadBarcode(const std::string& slotText, const std::stri
     auto slot = parseInt32(slotText);
     auto level = parseInt32(levelText);
     if (!slot || !level) return "Error";
-    positionForBarcode(*slot, *level);
-    correctBarcodeHeight(offset);
-    if (CheckSlotPlate && ReadBackStr(readRelay(relay::kSlotPlate)) == "0") {
-        ReadBackStr(resetRelay(relay::kScanMode));
+    // A position not reached would read the barcode of another plate.
+    if (!positionForBarcode(*slot, *level) || !correctBarcodeHeight(offset)) {
+        leaveScanMode();
+        return "Error";
+    }
+    if (CheckSlotPlate && replyIs(readRelay(relay::kSlotPlate), "0")) {
+        leaveScanMode();
         return "No Plate";
     }
     std::string code = ReadSlotBarcode();
-    ReadBackStr(resetRelay(relay::kScanMode));
+    leaveScanMode();
     if (code.empty()) code = "No Barcode";
     LastBarcode.set(code);
     return code;

@@ -130,7 +130,8 @@ void TKRB_Class::writeSetPoint(int address, int scale, const std::string& value,
     if (!number) return;
     std::int64_t word = scaledHalfEven(*number, scale);
     if (wrapNegative && word < 0) word += 65536;
-    ReadBackStr(writeWord(address, word));
+    // The set-point writes answer their caller nothing.
+    ReadBackStr(writeWord(address, word)).outcomeNotNeeded();
 }
 
 // Four fields in a fixed order: temperature, humidity, CO2, N2.
@@ -153,15 +154,16 @@ std::string TKRB_Class::ReadSetClimate2() {
 // --- shaker
 
 void TKRB_Class::WriteShakerSpeed(const std::string& speed) {
-    if (auto value = parseInt32(speed)) ReadBackStr(writeWord(word::kShakerSpeed, *value));
+    if (auto value = parseInt32(speed))
+        ReadBackStr(writeWord(word::kShakerSpeed, *value)).outcomeNotNeeded();  // answers nothing
 }
 
 std::string TKRB_Class::ReadShakerSpeed() { return ReadDMWord(readWord(word::kShakerSpeed)); }
 std::string TKRB_Class::ActivateShaker() {
-    return setUnitText(ReadBackStr(setRelay(relay::kShaker)));
+    return setUnitText(ReadBackStr(setRelay(relay::kShaker)).text());
 }
 std::string TKRB_Class::DeactivateShaker() {
-    return setUnitText(ReadBackStr(resetRelay(relay::kShaker)));
+    return setUnitText(ReadBackStr(resetRelay(relay::kShaker)).text());
 }
 
 }  // namespace krb

@@ -101,22 +101,20 @@ std::string TKRB_Class::InventorySlot(const std::string& slotText,
     // The scans' own reading: the controller triggers the reader only when it gave nothing.
     inventory::TPositionReader reader(*this, settings, readRelay(relay::kSlotPlate));
     std::vector<std::string> lines;
-    ReadBackStr(setRelay(relay::kScanMode));
+    bool slotSet = inventory::enterScanMode(*this);
     sleepMs(150);
-    ReadBackStr(writeWord(word::kTargetSlot, *slot));
-    if (int pitch = cassettePitch(*slot); pitch != 0)
-        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
+    slotSet = slotSet && wordWritten(word::kTargetSlot, *slot) && writePitchOf(*slot);
     for (int level = *firstLevel; level <= *lastLevel; ++level) {
         sleepMs(200);
-        ReadBackStr(writeWord(word::kTargetLevel, level));
-        WaitForOperation();
-        lines.push_back(inventory::shortLine(*slot, level, reader.Read(*slot, level)));
+        bool reached = slotSet && wordWritten(word::kTargetLevel, level) && motionCompleted();
+        lines.push_back(inventory::shortLine(*slot, level, reader.Read(*slot, level, reached)));
     }
-    ReadBackStr(resetRelay(relay::kScanMode));
+    leaveScanMode();
     busy.release();
     bool written = inventory::writeInventoryFile(file, lines);
     inventory::reportUnreadablePositions(*this, reader.Unreadable());
-    return written ? "1" : "3";
+    // What was read is in the file; the positions that were not make it no plain success.
+    return written && reader.Unreadable().empty() ? "1" : "3";
 }
 
 }  // namespace krb

@@ -45,11 +45,14 @@ std::string TKRB_Class::ReadBCRZOffset() { return ReadDMWord(readWord(word::kBar
 std::string TKRB_Class::ReadHandlerZPitch() { return ReadDMWord(readWord(word::kHandlerZPitch)); }
 
 void TKRB_Class::SetBCRZOffset(const std::string& value) {
-    if (auto number = parseInt32(value)) ReadBackStr(writeWord(word::kBarcodeZOffset, *number));
+    // These setters answer their caller nothing.
+    if (auto number = parseInt32(value))
+        ReadBackStr(writeWord(word::kBarcodeZOffset, *number)).outcomeNotNeeded();
 }
 
 void TKRB_Class::SetHandlerZPitch(const std::string& value) {
-    if (auto number = parseInt32(value)) ReadBackStr(writeWord(word::kHandlerZPitch, *number));
+    if (auto number = parseInt32(value))
+        ReadBackStr(writeWord(word::kHandlerZPitch, *number)).outcomeNotNeeded();
 }
 
 // --- fitted detectors and the cassette table
@@ -145,13 +148,12 @@ std::string TKRB_Class::GetIdSys() const { return IdSys.get(); }
 
 std::string TKRB_Class::Lock() {
     if (!writeAccepted(setRelay(relay::kDoorLock))) return "-1";
-    std::string locked = ReadBackStr(readRelay(relay::kDoorClosed));
-    if (locked == "1" || locked == "0") return locked;
-    return "-1";
+    TExchange locked = ReadBackStr(readRelay(relay::kDoorClosed)).asBit();
+    return locked.isRead() ? locked.text() : "-1";
 }
 
 std::string TKRB_Class::Unlock() { return writeAccepted(resetRelay(relay::kDoorLock)) ? "1" : "0"; }
-std::string TKRB_Class::Islocked() { return ReadBackStr(readRelay(relay::kDoorLock)); }
+std::string TKRB_Class::Islocked() { return ReadBackStr(readRelay(relay::kDoorLock)).text(); }
 
 std::string TKRB_Class::repeatUntilAccepted(const std::string& command) {
     for (int attempt = 0; attempt < kBeeperTries; ++attempt)
@@ -167,7 +169,9 @@ std::string TKRB_Class::SetPlateTraceOn() {
 std::string TKRB_Class::SetPlateTraceOff() {
     return writeAccepted(resetRelay(relay::kPlateTrace)) ? "1" : "0";
 }
-std::string TKRB_Class::ReadPlateTrace() { return ReadBackStr(readRelay(relay::kPlateTrace)); }
+std::string TKRB_Class::ReadPlateTrace() {
+    return ReadBackStr(readRelay(relay::kPlateTrace)).text();
+}
 
 // --- manual access
 
@@ -192,33 +196,37 @@ std::string TKRB_Class::ManualAccess(const std::string& slotText) {
     if (!Initialized) return "0";
     auto slot = parseInt32(slotText);
     if (!slot) return "-2";
-    if (DoorCount > 0 && ReadBackStr(readRelay(relay::kDoorClosed)) != "1") return "-3";
+    if (DoorCount > 0 && !replyIs(readRelay(relay::kDoorClosed), "1")) return "-3";
     TBusyToken busy(*this);
     if (!busy.claimStepped()) return "-4";
-    auto positions = parseInt32(ReadDM(word::kCarouselPositions));
-    auto slots = parseInt32(ReadDM(word::kSlotCount));
+    auto positions = readWordAt(word::kCarouselPositions).number32();
+    auto slots = readWordAt(word::kSlotCount).number32();
     if (!positions || !slots) return "-1";
     if (*slot > *slots || *slot < 1) return "-2";
     if (*slots == 2) return "1";
     std::int32_t position = carouselPosition(*slot, *positions, *slots);
     if (!writeAccepted(writeWord(word::kTargetSlot, position))) return "-1";
-    return WaitForOperation() == "1" ? "1" : "-1";
+    return motionCompleted() ? "1" : "-1";
 }
 
 // --- parameter files
 
-void TKRB_Class::sendParameterLine(const std::string& line) {
-    if (line.empty()) return;
-    if (line.front() == 'D') ReadBackStr(writeNamedWord(line));
-    if (line.front() == 'T') ReadBackStr(setNamedTimerPreset(line));
+// False when the controller gave no reply: the line may not have reached it.
+bool TKRB_Class::sendParameterLine(const std::string& line) {
+    if (line.empty()) return true;
+    if (line.front() == 'D') return !ReadBackStr(writeNamedWord(line)).failed();
+    if (line.front() == 'T') return !ReadBackStr(setNamedTimerPreset(line)).failed();
+    return true;
 }
 
+// Every line is sent; one that got no reply makes the load a failure ("0", as a closed port).
 std::string TKRB_Class::ReadConfFile(const std::string& fileName) {
     if (!portOpen()) return "0";
     auto lines = parameterLines(fileName);
     if (!lines) return "2";
-    for (const auto& line : *lines) sendParameterLine(line);
-    return "1";
+    bool allSent = true;
+    for (const auto& line : *lines) allSent = sendParameterLine(line) && allSent;
+    return allSent ? "1" : "0";
 }
 
 }  // namespace krb

@@ -17,24 +17,27 @@ using platform::sleepMs;
 std::string TKRB_Class::Initialize() {
     TBusyToken busy(*this);
     busy.seize();
-    if (ReadBackStr(readRelay(relay::kLocksDoorBeforeInit)) == "1") {
-        ReadBackStr(setRelay(relay::kDoorLock));
-        if (ReadBackStr(readRelay(relay::kDoorLock)) == "0") return setUnitText("4");
+    if (replyIs(readRelay(relay::kLocksDoorBeforeInit), "1")) {
+        // The lock's read-back judges the lock; a lock not seen set is not taken as set.
+        ReadBackStr(setRelay(relay::kDoorLock)).outcomeNotNeeded();
+        if (!replyIs(readRelay(relay::kDoorLock), "1")) return setUnitText("4");
     }
-    ReadBackStr(resetRelay(relay::kTubeTransfer));
-    if (ReadBackStr(readRelay(relay::kScanMode)) == "1") {
-        ReadBackStr(resetRelay(relay::kScanMode));
+    // A transfer flag left over must not survive; the initialisation runs the same without it.
+    ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();
+    if (replyIs(readRelay(relay::kScanMode), "1")) {
+        leaveScanMode();
         if (IsKVL) sleepMs(4000);
     }
     std::string result;
-    if (ReadBackStr(readRelay(relay::kReady)) == "1") {
+    if (replyIs(readRelay(relay::kReady), "1")) {
         result = RunInitialization();
-    } else if (ReadBackStr(readRelay(relay::kError)) == "1") {
-        ReadBackStr(readWord(word::kErrorCode));
-        ReadBackStr(setRelay(relay::kClearError));
+    } else if (replyIs(readRelay(relay::kError), "1")) {
+        // The code is read for the controller's sake; the ready read judges the clearing.
+        ReadBackStr(readWord(word::kErrorCode)).outcomeNotNeeded();
+        ReadBackStr(setRelay(relay::kClearError)).outcomeNotNeeded();
         sleepMs(200);
-        result = ReadBackStr(readRelay(relay::kReady)) == "1" ? RunInitialization()
-                                                              : PrepareInitialization();
+        result =
+            replyIs(readRelay(relay::kReady), "1") ? RunInitialization() : PrepareInitialization();
     } else {
         result = PrepareInitialization();
     }
@@ -53,20 +56,21 @@ std::string TKRB_Class::Initialize() {
 }
 
 std::string TKRB_Class::PrepareInitialization() {
-    if (ReadBackStr(readRelay(relay::kDoorClosed)) == "1" && DoorCount > 0)
-        return RunInitialization();
-    ReadBackStr(setRelay(relay::kDoorLock));
-    if (ReadBackStr(readRelay(relay::kReady)) == "1") return RunInitialization();
+    if (replyIs(readRelay(relay::kDoorClosed), "1") && DoorCount > 0) return RunInitialization();
+    ReadBackStr(setRelay(relay::kDoorLock)).outcomeNotNeeded();  // the ready read judges it
+    if (replyIs(readRelay(relay::kReady), "1")) return RunInitialization();
     return "3";
 }
 
+// Referenced only when every axis said so: an axis whose relay could not be read may have
+// lost its reference, and then the unit is initialised again rather than moved blind.
 bool TKRB_Class::axesStillReferenced() {
-    bool anyClear = ReadBackStr(readRelay(relay::kAxisReference)) == "0";
+    bool allSet = replyIs(readRelay(relay::kAxisReference), "1");
     if (!IsKVL) {
         for (int relay : relay::kOtherAxisReferences)
-            anyClear = (ReadBackStr(readRelay(relay)) == "0") || anyClear;
+            allSet = replyIs(readRelay(relay), "1") && allSet;
     }
-    return !anyClear;
+    return allSet;
 }
 
 // A unit that was power-cycled while its line was down has lost its references: nothing moves
@@ -83,8 +87,8 @@ void TKRB_Class::linkRestored() {
 std::string TKRB_Class::pollUntilReadyOrError(bool& errorRaised) {
     errorRaised = false;
     while (portOpen()) {
-        bool ready = ReadBackStr(readRelay(relay::kReady)) == "1";
-        if (ReadBackStr(readRelay(relay::kError)) == "1") {
+        bool ready = replyIs(readRelay(relay::kReady), "1");
+        if (replyIs(readRelay(relay::kError), "1")) {
             errorRaised = true;
             return "error";
         }
@@ -96,19 +100,21 @@ std::string TKRB_Class::pollUntilReadyOrError(bool& errorRaised) {
 std::string TKRB_Class::RunInitialization() {
     if (axesStillReferenced()) return "1";
     sleepMs(200);
-    ReadBackStr(setRelay(relay::kStartInitialization));
+    // The starts and the clearing are judged by the flags polled after them; the error code
+    // is read for the controller's sake.
+    ReadBackStr(setRelay(relay::kStartInitialization)).outcomeNotNeeded();
     bool errorRaised = false;
     std::string outcome = pollUntilReadyOrError(errorRaised);
     if (!errorRaised) return outcome;
-    ReadBackStr(readWord(word::kErrorCode));
+    ReadBackStr(readWord(word::kErrorCode)).outcomeNotNeeded();
     sleepMs(200);
-    ReadBackStr(setRelay(relay::kClearError));
+    ReadBackStr(setRelay(relay::kClearError)).outcomeNotNeeded();
     sleepMs(200);
-    ReadBackStr(setRelay(relay::kStartInitialization));
+    ReadBackStr(setRelay(relay::kStartInitialization)).outcomeNotNeeded();
     sleepMs(200);
     outcome = pollUntilReadyOrError(errorRaised);
     if (errorRaised) {
-        ReadBackStr(readWord(word::kErrorCode));
+        ReadBackStr(readWord(word::kErrorCode)).outcomeNotNeeded();
         return "2";
     }
     return outcome;
@@ -126,15 +132,15 @@ bool TKRB_Class::firmwareHasCassetteTable() {
 
 void TKRB_Class::LoadCassetteTable() {
     const std::int32_t rememberedDelay = Link.swapExchangeDelay(1);
-    auto slots = parseInt32(ReadBackStr(readWord(word::kSlotCount)));
+    auto slots = readWordAt(word::kSlotCount).number32();
     std::int32_t pitch = 0;
     for (int slot = 1; slots && slot <= *slots; ++slot) {
-        auto descriptor = parseInt32(ReadBackStr(readWord(word::kSlotDescriptor + slot)));
+        auto descriptor = readWordAt(word::kSlotDescriptor + slot).number32();
         if (!descriptor) break;
         int type = (*descriptor >> 8) & 0xFF;
         int levels = *descriptor & 0xFF;
         if (type <= 20) {
-            auto typePitch = parseInt32(ReadBackStr(readWord(word::kCassetteTypePitch + type)));
+            auto typePitch = readWordAt(word::kCassetteTypePitch + type).number32();
             if (!typePitch) break;
             pitch = *typePitch;
         }
@@ -157,7 +163,7 @@ std::string TKRB_Class::SoftReset() {
 }
 
 std::string TKRB_Class::identityWord(const std::string& command) {
-    std::string reply = ReadBackStr(command);
+    std::string reply = ReadBackStr(command).text();
     if (!reply.empty() && reply[0] == '0') reply.erase(0, 1);
     return setUnitText(reply);
 }
@@ -177,28 +183,29 @@ void TKRB_Class::fillSerialNumberCache() {
 }
 
 std::string TKRB_Class::ReadReadyFlag() {
-    return setUnitText(ReadBackStr(readRelay(relay::kReady)));
+    return setUnitText(ReadBackStr(readRelay(relay::kReady)).text());
 }
 std::string TKRB_Class::ReadErrorFlag() {
-    return setUnitText(ReadBackStr(readRelay(relay::kError)));
+    return setUnitText(ReadBackStr(readRelay(relay::kError)).text());
 }
 std::string TKRB_Class::ReadUserDoorFlag() {
-    return setUnitText(ReadBackStr(readRelay(relay::kDoorClosed)));
+    return setUnitText(ReadBackStr(readRelay(relay::kDoorClosed)).text());
 }
 
+// The flag and status reads hand the reply on: "" tells the caller that none came.
 std::string TKRB_Class::ReadStatus() {
-    std::string reply = ReadBackStr(readWord(word::kErrorCode));
+    std::string reply = ReadBackStr(readWord(word::kErrorCode)).text();
     return setUnitText(reply == "00000" ? "0" : reply);
 }
 
 std::string TKRB_Class::ReadErrorCode() {
-    if (ReadBackStr(readRelay(relay::kError)) == "0") return setUnitText("0");
+    if (replyIs(readRelay(relay::kError), "0")) return setUnitText("0");
     return ReadStatus();
 }
 
 std::string TKRB_Class::ReadErrorMessage() {
-    if (ReadBackStr(readRelay(relay::kError)) != "1") return setUnitText("No Error");
-    auto code = parseInt64(ReadBackStr(readWord(word::kErrorCode)));
+    if (!replyIs(readRelay(relay::kError), "1")) return setUnitText("No Error");
+    auto code = readWordAt(word::kErrorCode).number();
     if (!code) return setUnitText("");
     return setUnitText(decodeErrorCode(*code));
 }

@@ -27,6 +27,18 @@ constexpr int kUntilIdleChecks = 1000;
 
 std::string text(std::int64_t value) { return std::to_string(value); }
 
+std::string presenceText(TSlotDetector detector) {
+    switch (detector) {
+        case TSlotDetector::Occupied:
+            return "1";
+        case TSlotDetector::Free:
+            return "0";
+        case TSlotDetector::Unreadable:
+            break;
+    }
+    return "-1";
+}
+
 // Negative slot arguments address slot -s in the cassette table.
 int absoluteSlot(std::int32_t slot) {
     std::int64_t absolute = std::llabs(static_cast<std::int64_t>(slot));
@@ -110,7 +122,7 @@ std::string TKRB_Class::checkMotionArguments(std::int32_t slot, std::int32_t lev
     if (level <= 0 && !IsCascader) return "2";
     int levels = cassetteLevels(slot);
     if (level > 0 && levels != 0 && level > levels) return "2";
-    if (DoorCount > 0 && ReadBackStr(readRelay(relay::kDoorClosed)) != "1") return "3";
+    if (DoorCount > 0 && !replyIs(readRelay(relay::kDoorClosed), "1")) return "3";
     return "";
 }
 
@@ -125,7 +137,8 @@ std::string TKRB_Class::StartHandlerMotion(const std::string& slotText,
     LastMotionLevel = *level;
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "4";
-    startMotionAt(*slot, *level, relay);
+    // A target the controller did not take would send the handler to the last one.
+    if (!startMotionAt(*slot, *level, relay)) return "0";
     busy.handToWatcher();
     StartCompletionWatch();
     return "1";
@@ -134,15 +147,18 @@ std::string TKRB_Class::StartHandlerMotion(const std::string& slotText,
 // Negative slots travel as slot + 65536.
 std::int32_t TKRB_Class::wireSlotOf(std::int32_t slot) { return slot < 0 ? slot + 65536 : slot; }
 
-// The target words and the start relay of one motion whose arguments were checked.
-void TKRB_Class::startMotionAt(std::int32_t slot, std::int32_t level, int relay) {
+// The target words and the start relay of one motion whose arguments were checked; false
+// when a word was not taken, and then nothing was started.
+bool TKRB_Class::startMotionAt(std::int32_t slot, std::int32_t level, int relay) {
     std::int32_t wireSlot = wireSlotOf(slot);
-    if (!(IsCascader && wireSlot == 0)) ReadBackStr(writeWord(word::kTargetSlot, wireSlot));
+    if (!(IsCascader && wireSlot == 0) && !wordWritten(word::kTargetSlot, wireSlot)) return false;
     sleepMs(200);
     // A slot of 0 or below takes the pitch of slot -s, written only when that entry is set.
-    if (UseCassetteConfTable) writePitchOf(slot > 0 ? slot : absoluteSlot(slot));
-    if (!(IsCascader && level == 0)) ReadBackStr(writeWord(word::kTargetLevel, level));
-    ReadBackStr(setRelay(relay));
+    if (UseCassetteConfTable && !writePitchOf(slot > 0 ? slot : absoluteSlot(slot))) return false;
+    if (!(IsCascader && level == 0) && !wordWritten(word::kTargetLevel, level)) return false;
+    // The start itself is judged by the completion watcher, which sees whether it ran.
+    ReadBackStr(setRelay(relay)).outcomeNotNeeded();
+    return true;
 }
 
 // --- waits
@@ -155,8 +171,9 @@ void TKRB_Class::WaitForCompletion(const std::string& timeoutMs) {
 
 bool TKRB_Class::errorPollRaised() {
     sleepMs(200);
-    if (ReadBackStr(readRelay(relay::kError)) != "1") return false;
-    ReadBackStr(readWord(word::kErrorCode));
+    if (!replyIs(readRelay(relay::kError), "1")) return false;
+    // Read for the controller's sake: the code is shown by ReadErrorCode, not here.
+    ReadBackStr(readWord(word::kErrorCode)).outcomeNotNeeded();
     return true;
 }
 
@@ -166,12 +183,12 @@ std::string TKRB_Class::WaitForOperation() {
     int silences = 0;
     for (int poll = 1; portOpen(); ++poll) {
         sleepMs(200);
-        std::string ready = ReadBackStr(readRelay(relay::kReady));
-        if (ready == "1") {
+        TExchange ready = ReadBackStr(readRelay(relay::kReady));
+        if (ready.is("1")) {
             result = "1";
             break;
         }
-        if (ready.empty()) ++silences;
+        if (ready.failed()) ++silences;
         if (poll > 1 && (poll - 1) % kErrorPollEvery == 0 && errorPollRaised()) break;
         if (silences >= kSilencesBeforeGivingUp) break;
     }
@@ -186,30 +203,37 @@ void TKRB_Class::WaitUntilIdle() {
 
 // --- composite moves
 
-void TKRB_Class::writePitchOf(std::int32_t slot) {
-    if (int pitch = cassettePitch(slot); pitch != 0)
-        ReadBackStr(writeWord(word::kHandlerZPitch, pitch));
+// True when the slot has no pitch of its own or the controller took it.
+bool TKRB_Class::writePitchOf(std::int32_t slot) {
+    int pitch = cassettePitch(slot);
+    return pitch == 0 || wordWritten(word::kHandlerZPitch, pitch);
 }
 
-void TKRB_Class::writeTarget(std::int32_t slot, std::int32_t level, bool pause) {
-    ReadBackStr(writeWord(word::kTargetSlot, slot));
-    writePitchOf(slot);
+bool TKRB_Class::writeTarget(std::int32_t slot, std::int32_t level, bool pause) {
+    if (!wordWritten(word::kTargetSlot, slot) || !writePitchOf(slot)) return false;
     if (pause) sleepMs(200);
-    ReadBackStr(writeWord(word::kTargetLevel, level));
+    return wordWritten(word::kTargetLevel, level);
 }
 
+// The start's reply is not needed: the ready flag says whether the motion ran.
 bool TKRB_Class::motionEnded(const std::string& startCommand) {
-    ReadBackStr(startCommand);
-    return WaitForOperation() == "1";
+    ReadBackStr(startCommand).outcomeNotNeeded();
+    return motionCompleted();
 }
 
 // The slot detector, in scan mode, at the target just written.
 TSlotDetector TKRB_Class::scanSlotDetector() {
-    ReadBackStr(setRelay(relay::kScanMode));
+    if (!writeAccepted(setRelay(relay::kScanMode))) return TSlotDetector::Unreadable;
     sleepMs(150);
-    std::string reply = ReadBackStr(readRelay(relay::kSlotPlate));
-    ReadBackStr(resetRelay(relay::kScanMode));
-    return slotDetectorReading(reply);
+    TExchange reply = ReadBackStr(readRelay(relay::kSlotPlate));
+    leaveScanMode();
+    return slotDetectorReading(reply.text());
+}
+
+// Scan mode off is repeated once: a handler left in scan mode refuses the next motion.
+void TKRB_Class::leaveScanMode() {
+    if (!writeAccepted(resetRelay(relay::kScanMode)))
+        ReadBackStr(resetRelay(relay::kScanMode)).outcomeNotNeeded();
 }
 
 // A target is free only when the detector said so; anything else takes the plate back.
@@ -232,8 +256,7 @@ std::string TKRB_Class::ImportPlate(const std::string& slotText, const std::stri
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
     if (CheckTransferStation && ReadTransferStationDetector() == "0") return "2";
-    writeTarget(*slot, *level, true);
-    if (!motionEnded(setRelay(relay::kGet))) return "3";
+    if (!writeTarget(*slot, *level, true) || !motionEnded(setRelay(relay::kGet))) return "3";
     if (targetMayBeTaken()) return motionEnded(setRelay(relay::kSet)) ? "5" : "7";
     return motionEnded(setRelay(relay::kPlace)) ? "1" : "4";
 }
@@ -246,7 +269,7 @@ std::string TKRB_Class::ExportPlate(const std::string& slotText, const std::stri
     if (CheckTransferStation && ReadTransferStationDetector() == "1") return "5";
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
-    writeTarget(*slot, *level, true);
+    if (!writeTarget(*slot, *level, true)) return "3";
     if (sourceFoundEmpty()) return "2";
     if (!motionEnded(setRelay(relay::kPick))) return "3";
     return motionEnded(setRelay(relay::kSet)) ? "1" : "4";
@@ -264,24 +287,33 @@ std::string TKRB_Class::MovePlate(const std::string& sourceSlotText,
     if (!sourceSlot || !sourceLevel || !targetSlot || !targetLevel) return "2";
     TBusyToken busy(*this);
     if (!busy.claimWithin(kBusyWaitMs)) return "6";
-    writeTarget(*sourceSlot, *sourceLevel, true);
+    if (!writeTarget(*sourceSlot, *sourceLevel, true)) return "3";
     if (sourceFoundEmpty()) return "2";
     if (!motionEnded(setRelay(relay::kPick))) return "3";
-    writeTarget(*targetSlot, *targetLevel, true);
-    if (targetMayBeTaken()) {
-        writeTarget(*sourceSlot, *sourceLevel, false);
-        return motionEnded(setRelay(relay::kPlace)) ? "5" : "6";
+    // A target that was not set or may be taken sends the plate back where it came from.
+    if (!writeTarget(*targetSlot, *targetLevel, true) || targetMayBeTaken()) {
+        bool back = writeTarget(*sourceSlot, *sourceLevel, false);
+        return back && motionEnded(setRelay(relay::kPlace)) ? "5" : "6";
     }
     return motionEnded(setRelay(relay::kPlace)) ? "1" : "4";
 }
 
 // --- occupancy checks
 
-std::string TKRB_Class::finishPresenceScan() {
-    bool present = ReadDMWord(readRelay(relay::kSlotPlate)) == "1";
-    ReadBackStr(resetRelay(relay::kScanMode));
+// "1" a plate, "0" none, "-1" the detector could not be read: a lost read is not "none".
+std::string TKRB_Class::finishPresenceScan(bool positioned) {
+    TSlotDetector detector = positioned ? readSlotDetectorTried() : TSlotDetector::Unreadable;
+    leaveScanMode();
     sleepMs(150);
-    return present ? "1" : "0";
+    return presenceText(detector);
+}
+
+// Three tries, as for the other words read while the caller waits.
+TSlotDetector TKRB_Class::readSlotDetectorTried() {
+    TSlotDetector detector = TSlotDetector::Unreadable;
+    for (int attempt = 0; attempt < 3 && detector == TSlotDetector::Unreadable; ++attempt)
+        detector = slotDetectorReading(ReadBackStr(readRelay(relay::kSlotPlate)).text());
+    return detector;
 }
 
 std::string TKRB_Class::IsPlateAtLocation(const std::string& slotText,
@@ -292,14 +324,13 @@ std::string TKRB_Class::IsPlateAtLocation(const std::string& slotText,
     if (!CheckSlotPlate || !slot || !level) return "0";
     TBusyToken busy(*this);
     busy.claimWithin(kBusyWaitMs);  // a motion that never ends does not keep the scan away
-    ReadBackStr(setRelay(relay::kScanMode));
+    bool positioned = writeAccepted(setRelay(relay::kScanMode));
     sleepMs(150);
-    ReadBackStr(writeWord(word::kTargetLevel, *level));
+    positioned = positioned && wordWritten(word::kTargetLevel, *level);
     sleepMs(200);
-    writePitchOf(*slot);
-    ReadBackStr(writeWord(word::kTargetSlot, *slot));
-    WaitForOperation();
-    return finishPresenceScan();
+    positioned = positioned && writePitchOf(*slot) && wordWritten(word::kTargetSlot, *slot);
+    positioned = positioned && motionCompleted();
+    return finishPresenceScan(positioned);
 }
 
 // The barcode height offset when it is usable for the correction (a number below 450).
@@ -309,12 +340,14 @@ std::optional<std::int32_t> TKRB_Class::barcodeZOffset() {
     return offset;
 }
 
-void TKRB_Class::correctBarcodeHeight(std::optional<std::int32_t> offset) {
-    if (!offset) return;
-    auto height = parseInt64(ReadDM(word::kBarcodeHeight));
-    if (height) WriteDM(word::kBarcodeHeight, BarcodeZReference + *height - *offset);
+// True when no correction was asked for or the reader stands at the corrected height.
+bool TKRB_Class::correctBarcodeHeight(std::optional<std::int32_t> offset) {
+    if (!offset) return true;
+    auto height = readWordAt(word::kBarcodeHeight).number();
+    if (!height || !wordWritten(word::kBarcodeHeight, BarcodeZReference + *height - *offset))
+        return false;
     sleepMs(100);
-    WaitForOperation();
+    return motionCompleted();
 }
 
 std::string TKRB_Class::ServiceIsPlateAtLocation2(const std::string& slotText,
@@ -326,18 +359,18 @@ std::string TKRB_Class::ServiceIsPlateAtLocation2(const std::string& slotText,
     auto offset = barcodeZOffset();
     TBusyToken busy(*this);
     if (!busy.claimStepped()) return "3";
-    ReadBackStr(setRelay(relay::kScanMode));
-    ReadBackStr(writeWord(word::kTargetSlot, *slot));
+    bool positioned =
+        writeAccepted(setRelay(relay::kScanMode)) && wordWritten(word::kTargetSlot, *slot);
     if (UseCassetteConfTable) {
         sleepMs(150);
-        writePitchOf(*slot);
+        positioned = positioned && writePitchOf(*slot);
     }
     sleepMs(150);
-    ReadBackStr(writeWord(word::kTargetLevel, *level));
+    positioned = positioned && wordWritten(word::kTargetLevel, *level);
     sleepMs(200);
-    WaitForOperation();
-    correctBarcodeHeight(offset);
-    return finishPresenceScan();
+    positioned = positioned && motionCompleted();
+    positioned = positioned && correctBarcodeHeight(offset);
+    return finishPresenceScan(positioned);
 }
 
 // --- gate, transfer stations and swap
@@ -354,8 +387,13 @@ std::string TKRB_Class::SwapBack() {
     return accepted ? "1" : "0";
 }
 
-std::string TKRB_Class::OpenTransferGate() { return ReadBackStr(setRelay(relay::kOpenGate)); }
-std::string TKRB_Class::CloseTransferGate() { return ReadBackStr(setRelay(relay::kCloseGate)); }
+// The controller's reply is the answer, "" when none came.
+std::string TKRB_Class::OpenTransferGate() {
+    return ReadBackStr(setRelay(relay::kOpenGate)).text();
+}
+std::string TKRB_Class::CloseTransferGate() {
+    return ReadBackStr(setRelay(relay::kCloseGate)).text();
+}
 
 std::string TKRB_Class::CompleteTransferCommand(const std::string& closeGate) {
     TBusyToken busy(*this);
@@ -373,18 +411,20 @@ std::string TKRB_Class::AlternateXferStation(const std::string& station) {
 }
 
 std::string TKRB_Class::ReadTransferStationDetector() {
-    return CheckTransferStation ? ReadBackStr(readRelay(relay::kTransferStationPlate)) : "0";
+    return CheckTransferStation ? ReadBackStr(readRelay(relay::kTransferStationPlate)).text() : "0";
 }
 
 std::string TKRB_Class::ReadTransferStation2Detector() {
-    return CheckTransferStation2 ? ReadBackStr(readRelay(relay::kTransferStation2Plate)) : "0";
+    return CheckTransferStation2 ? ReadBackStr(readRelay(relay::kTransferStation2Plate)).text()
+                                 : "0";
 }
 
 std::string TKRB_Class::ReadShovelDetector() {
     if (!CheckShovel) return "0";
-    ReadBackStr(setRelay(relay::kSenseShovel));
+    // Without the sensing the shovel relay is stale: no reply is the answer then.
+    if (!writeAccepted(setRelay(relay::kSenseShovel))) return "";
     sleepMs(300);
-    return ReadBackStr(readRelay(relay::kShovelPlate));
+    return ReadBackStr(readRelay(relay::kShovelPlate)).text();
 }
 
 }  // namespace krb

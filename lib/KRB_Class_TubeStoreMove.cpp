@@ -1,6 +1,7 @@
 // Plates between a plate store and the two plate positions of the tube store, and the
 // bare handler motion that such transfers (and the tube moves) are built from.
 #include <cstdlib>
+#include <utility>
 
 #include "ControllerRegisters.h"
 #include "KRB_Class.h"
@@ -27,21 +28,27 @@ class TTubeStoreTransfer {
         : p_(plateStore), t_(tubeStore) {}
 
     void selectPosition(std::int32_t position) {
-        t_.ReadBackStr(position == 0 ? setRelay(relay::kTubeTransfer)
-                                     : setRelay(relay::kTubeStoreSecondPosition));
+        setUp(t_.writeAccepted(position == 0 ? setRelay(relay::kTubeTransfer)
+                                             : setRelay(relay::kTubeStoreSecondPosition)));
     }
     // A get or set motion starts from the handler's last target: never from 0.
     void targetAtLeastOne() {
-        if (p_.ReadDM(word::kTargetSlot) == "0") p_.WriteDM(word::kTargetSlot, 1);
-        if (p_.ReadDM(word::kTargetLevel) == "0") p_.WriteDM(word::kTargetLevel, 1);
+        for (int address : {word::kTargetSlot, word::kTargetLevel}) {
+            auto target = p_.readWordAt(address).number();
+            if (!target) setUp(false);
+            if (target == 0) setUp(p_.wordWritten(address, 1));
+        }
     }
+    // A set-up step the controller did not take fails the motion that needs it.
     bool motion(int startRelay, char digit) {
         if (failed()) return false;
-        p_.ReadBackStr(setRelay(startRelay));
+        if (!std::exchange(setUpTaken_, true)) return fail(digit);
+        p_.ReadBackStr(setRelay(startRelay)).outcomeNotNeeded();  // the ready flag judges it
         return waited(digit);
     }
     bool handlerMotion(std::int32_t slot, std::int32_t level, int relay, char digit) {
         if (failed()) return false;
+        if (!std::exchange(setUpTaken_, true)) return fail(digit);
         if (p_.SendHandlerMotion(std::to_string(slot), std::to_string(level), relay) != "1")
             return fail(digit);
         return waited(digit);
@@ -83,13 +90,15 @@ class TTubeStoreTransfer {
         }
     }
     void transferMark(bool on) {
-        p_.ReadBackStr(on ? setRelay(relay::kTubeTransfer) : resetRelay(relay::kTubeTransfer));
+        setUp(p_.writeAccepted(on ? setRelay(relay::kTubeTransfer)
+                                  : resetRelay(relay::kTubeTransfer)));
     }
     bool failed() const { return digit_ != 0; }
     std::string result() const { return failed() ? std::to_string(p_.portNumber()) + digit_ : "1"; }
 
   private:
-    bool waited(char digit) { return p_.WaitForOperation() == "1" || fail(digit); }
+    void setUp(bool taken) { setUpTaken_ = taken && setUpTaken_; }
+    bool waited(char digit) { return p_.motionCompleted() || fail(digit); }
     bool fail(char digit) {
         digit_ = digit;
         return false;
@@ -98,6 +107,7 @@ class TTubeStoreTransfer {
     TKRB_Class& p_;
     TKRB_Class& t_;
     char digit_ = 0;
+    bool setUpTaken_ = true;
 };
 
 }  // namespace
@@ -108,8 +118,7 @@ std::string TKRB_Class::SendHandlerMotion(const std::string& slotText, const std
     auto level = parseInt32(levelText);
     if (!slot || !level) return "2";
     if (std::string refusal = checkMotionArguments(*slot, *level); !refusal.empty()) return refusal;
-    startMotionAt(*slot, *level, relay);
-    return "1";
+    return startMotionAt(*slot, *level, relay) ? "1" : "0";
 }
 
 std::string TKRB_Class::TubeStorePlateMove(

@@ -6,6 +6,7 @@
 // marks a transfer to or from the tube store.
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "ControllerRegisters.h"
 #include "KRB_Class.h"
@@ -59,16 +60,20 @@ std::string TKRB_Class::ReadVialBarcode(const std::string& first, const std::str
     auto wordX = packed ? PackedWord(*x) : CoordinateWord(*x);
     auto wordY = packed ? PackedWord(*y) : CoordinateWord(*y);
     if (!wordX || !wordY) return "BCRError";
-    if (ReadBackStr(readRelay(relay::kScanMode)) == "1") ReadBackStr(setRelay(relay::kScanMode));
+    if (replyIs(readRelay(relay::kScanMode), "1") && !writeAccepted(setRelay(relay::kScanMode)))
+        return "BCRError";
     if (!writeAccepted(writeWord(word::kTargetSlot, *wordX))) return "BCRError";
     sleepMs(200);
     if (!writeAccepted(writeWord(word::kTargetLevel, *wordY))) return "BCRError";
     if (!writeAccepted(setRelay(relay::kScanMode))) return "BCRError";
-    WaitForOperation();
+    // A tube not reached would give the barcode of another one.
+    if (!motionCompleted()) {
+        leaveScanMode();
+        return "BCRError";
+    }
     std::string code = ReadReaderQuick();
     LastBarcode.set(code);
-    if (!writeAccepted(resetRelay(relay::kScanMode))) return "BCRError";
-    WaitForOperation();
+    if (!writeAccepted(resetRelay(relay::kScanMode)) || !motionCompleted()) return "BCRError";
     return code.empty() ? "No Barcode" : code;
 }
 
@@ -88,11 +93,16 @@ std::string TKRB_Class::MoveVial(const std::string& sourceKind, const std::strin
     for (std::int32_t coordinate : {source.first, source.second, target.first, target.second})
         if (!IsTubeCoordinate(coordinate)) return "-3";
 
-    auto write = [this](int address, std::optional<std::int32_t> word) {
-        ReadBackStr(writeWord(address, *word));
+    // A coordinate the controller did not take stops the next motion from starting.
+    bool coordinatesTaken = true;
+    auto write = [&](int address, std::optional<std::int32_t> word) {
+        coordinatesTaken = wordWritten(address, *word) && coordinatesTaken;
         sleepMs(100);
     };
-    auto motion = [this](int relay) { return motionEnded(setRelay(relay)); };
+    auto motion = [&](int relay) {
+        bool taken = std::exchange(coordinatesTaken, true);
+        return taken && motionEnded(setRelay(relay));
+    };
     auto moveWithin = [&](int getRelay, int putRelay) -> std::string {
         write(0, CoordinateWord(source.first));
         write(5, CoordinateWord(source.second));
@@ -129,13 +139,15 @@ std::string TKRB_Class::PlateFillTubes(const std::string& sourceKind, const std:
     if (sourceKind == "0" && targetKind == "1") relay = relay::kLoad;
     if (sourceKind == "1" && targetKind == "0") relay = relay::kUnload;
     if (relay == 0 || wholeUnit == "1") return "1";  // nothing to start
-    std::int32_t slots = parseInt32(ReadBackStr(readWord(word::kSlotCount))).value_or(0);
-    std::int32_t levels = parseInt32(ReadBackStr(readWord(word::kLevelCount))).value_or(0);
-    for (std::int32_t slot = 1; slot <= slots; ++slot)
-        for (std::int32_t level = 1; level <= levels; ++level) {
-            ReadBackStr(writeWord(word::kTargetSlot, slot));
+    // A size that cannot be read leaves nothing to fill: that is no success.
+    auto slots = readWordAt(word::kSlotCount).number32();
+    auto levels = readWordAt(word::kLevelCount).number32();
+    if (!slots || !levels) return "-4";
+    for (std::int32_t slot = 1; slot <= *slots; ++slot)
+        for (std::int32_t level = 1; level <= *levels; ++level) {
+            if (!wordWritten(word::kTargetSlot, slot)) return "-4";
             sleepMs(100);
-            ReadBackStr(writeWord(word::kTargetLevel, level));
+            if (!wordWritten(word::kTargetLevel, level)) return "-4";
             sleepMs(100);
             if (!motionEnded(setRelay(relay))) return "-4";
         }
@@ -148,24 +160,24 @@ std::string TKRB_Class::GetPlateVerify(const std::string& slot, const std::strin
     if (!ReaderOpen || !isDecimal(slot) || !isDecimal(level)) return "-3";
     TBusyToken busy(*this);
     if (!busy.claimStepped()) return "";
-    ReadBackStr(setRelay(relay::kPlateVerify));
+    bool positionSet = writeAccepted(setRelay(relay::kPlateVerify));
     if (*parseInt32(slot) != 0 && *parseInt32(level) != 0) {
-        ReadBackStr(writeWord(word::kTargetSlot, slot));
-        ReadBackStr(writeWord(word::kTargetLevel, level));
-        ReadBackStr(setRelay(relay::kLoad));
+        positionSet = positionSet && writeAccepted(writeWord(word::kTargetSlot, slot)) &&
+                      writeAccepted(writeWord(word::kTargetLevel, level));
+        if (positionSet) positionSet = writeAccepted(setRelay(relay::kLoad));
     } else {
         // A word that cannot be read counts as no position.
         for (int address : {word::kTargetSlot, word::kTargetLevel})
-            if (parseInt32(ReadBackStr(readWord(address))).value_or(0) <= 0)
-                ReadBackStr(writeWord(address, 1));
-        ReadBackStr(setRelay(relay::kGet));
+            if (readWordAt(address).number().value_or(0) <= 0)
+                positionSet = wordWritten(address, 1) && positionSet;
+        if (positionSet) positionSet = writeAccepted(setRelay(relay::kGet));
     }
-    if (WaitForOperation() != "1") {
+    if (!positionSet || !motionCompleted()) {
         busy.release();
-        ReadBackStr(resetRelay(relay::kPlateVerify));
+        ReadBackStr(resetRelay(relay::kPlateVerify)).outcomeNotNeeded();  // already failing
         return "-3";
     }
-    if (mode == "1" && ReadBackStr(readRelay(relay::kSlotPlate)) != "1") return "No Plate";
+    if (mode == "1" && !replyIs(readRelay(relay::kSlotPlate), "1")) return "No Plate";
     return ReadReaderQuick();
 }
 
@@ -196,7 +208,8 @@ std::string tubeInventoryOn(TKRB_Class& tubeStore, const std::string& fileName,
     if (started == "-2") return "-4";
     if (started != "1") return "-7";
     while (tubeStore.busy()) sleepMs(200);
-    return tubeStore.ReadBackStr(readRelay(relay::kError)) == "0" ? "1" : "-8";
+    if (!tubeStore.replyIs(readRelay(relay::kError), "0")) return "-8";
+    return tubeStore.lastScanComplete() ? "1" : "-8";
 }
 
 }  // namespace
@@ -211,19 +224,20 @@ std::string TKRB_Class::VialInventory2(TKRB_Class& tubeStore, const std::string&
     if (!tubeStore.idleAfterPause(kOtherUnitWaitMs)) return "-4";
     if (!allDecimal({&slot, &level, &mode, &number})) return "-5";
     auto plateMotion = [&](int relay) {
-        ReadBackStr(setRelay(relay::kTubeTransfer));
-        ReadBackStr(writeWord(word::kTargetSlot, slot));
+        if (!writeAccepted(setRelay(relay::kTubeTransfer))) return false;
+        if (!writeAccepted(writeWord(word::kTargetSlot, slot))) return false;
         sleepMs(100);
-        ReadBackStr(writeWord(word::kTargetLevel, level));
+        if (!writeAccepted(writeWord(word::kTargetLevel, level))) return false;
         sleepMs(100);
         return motionEnded(setRelay(relay));
     };
+    // The transfer flag's reset is the end of each step; the step's motion decided its outcome.
     bool broughtOut = plateMotion(relay::kUnload);
-    ReadBackStr(resetRelay(relay::kTubeTransfer));
+    ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();
     if (!broughtOut) return "-6";
     std::string interim = tubeInventoryOn(tubeStore, fileName, mode, number);
     bool takenBack = plateMotion(relay::kLoad);
-    ReadBackStr(resetRelay(relay::kTubeTransfer));
+    ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();
     if (!takenBack) return interim == "-8" ? "-9" : "-10";
     // A tube inventory that did not run or ended in an error is not reported as success.
     return interim;
@@ -246,20 +260,22 @@ std::string TKRB_Class::MoveTubeExt(TKRB_Class& tubeStore,
 
     auto failed = [&](const std::string& code) {
         busy.release();
-        ReadBackStr(resetRelay(relay::kTubeTransfer));
+        ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();  // already failing
         return "-" + GetId() + ";" + code;
     };
     // "" when the plate moved, else the failure digit.
     auto plateStep = [&](const std::string& slot, const std::string& level, int relay) {
         if (SendHandlerMotion(slot, level, relay) != "1") return std::string("2");
-        return WaitForOperation() == "1" ? std::string() : std::string("1");
+        return motionCompleted() ? std::string() : std::string("1");
     };
+    // The transfer roles must be set before a plate moves: without them it would go to a slot.
+    auto roleSet = [](TKRB_Class& unit, int relay) { return unit.writeAccepted(setRelay(relay)); };
     bool twoPlates = a[1] != a[6] || a[2] != a[7];
-    ReadBackStr(setRelay(relay::kTubeTransfer));
-    tubeStore.ReadBackStr(setRelay(relay::kTubeTransfer));
+    if (!roleSet(*this, relay::kTubeTransfer) || !roleSet(tubeStore, relay::kTubeTransfer))
+        return failed("2");
     if (auto digit = plateStep(a[1], a[2], relay::kUnload); !digit.empty()) return failed(digit);
     if (twoPlates) {
-        tubeStore.ReadBackStr(setRelay(relay::kTubeStoreSecondPosition));
+        if (!roleSet(tubeStore, relay::kTubeStoreSecondPosition)) return failed("2");
         if (auto digit = plateStep(a[6], a[7], relay::kUnload); !digit.empty())
             return failed(digit);
     }
@@ -267,18 +283,19 @@ std::string TKRB_Class::MoveTubeExt(TKRB_Class& tubeStore,
         tubeStore.MoveVial("0", a[3], a[4], twoPlates ? "1" : "0", a[8], a[9], a[10]);
     if (moved != "1") {
         busy.release();
-        ReadBackStr(resetRelay(relay::kTubeTransfer));
+        ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();  // already failing
         return "-" + tubeStore.GetId() + ";" + moved;
     }
-    tubeStore.ReadBackStr(setRelay(relay::kTubeTransfer));
+    if (!roleSet(tubeStore, relay::kTubeTransfer)) return failed("2");
     sleepMs(200);
     if (auto digit = plateStep(a[1], a[2], relay::kLoad); !digit.empty()) return failed(digit);
     if (twoPlates) {
-        tubeStore.ReadBackStr(setRelay(relay::kTubeStoreSecondPosition));
+        if (!roleSet(tubeStore, relay::kTubeStoreSecondPosition)) return failed("2");
         sleepMs(200);
         if (auto digit = plateStep(a[6], a[7], relay::kLoad); !digit.empty()) return failed(digit);
     }
-    ReadBackStr(resetRelay(relay::kTubeTransfer));
+    // Both plates are back: the flag's reset ends the transfer whatever its reply.
+    ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();
     return "1";
 }
 
@@ -370,15 +387,17 @@ class TubeStorePositions {
     }
 
     bool PlateStep(int position, const Rack& rack, int relay) {
-        tubeStore_.ReadBackStr(position == 0 ? setRelay(relay::kTubeTransfer)
-                                             : setRelay(relay::kTubeStoreSecondPosition));
-        plateUnit_.WriteDM(word::kTargetSlot, rack.Slot);
+        if (!tubeStore_.writeAccepted(position == 0 ? setRelay(relay::kTubeTransfer)
+                                                    : setRelay(relay::kTubeStoreSecondPosition)))
+            return false;
+        if (!plateUnit_.wordWritten(word::kTargetSlot, rack.Slot)) return false;
         sleepMs(150);
-        plateUnit_.WriteDM(word::kTargetLevel, rack.Level);
+        if (!plateUnit_.wordWritten(word::kTargetLevel, rack.Level)) return false;
         sleepMs(150);
-        plateUnit_.ReadBackStr(setRelay(relay::kTubeTransfer));
-        plateUnit_.ReadBackStr(setRelay(relay));
-        return plateUnit_.WaitForOperation() == "1";
+        if (!plateUnit_.writeAccepted(setRelay(relay::kTubeTransfer))) return false;
+        // The start is judged by the ready flag.
+        plateUnit_.ReadBackStr(setRelay(relay)).outcomeNotNeeded();
+        return plateUnit_.motionCompleted();
     }
 
     TKRB_Class& plateUnit_;
@@ -426,13 +445,14 @@ std::string TKRB_Class::MoveVialWithFile(TKRB_Class& tubeStore, const std::strin
         SetTubeProgress(progressText(index, list.size()));
         const TMoveTubeFileCommand& command = list[index];
         if (std::string failed = positions.Prepare(command); !failed.empty()) return finish(failed);
-        ReadBackStr(resetRelay(relay::kTubeTransfer));
+        // Each tube move sets the flag again before it needs it.
+        ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();
         if (std::string failed = moveTubesOf(tubeStore, command, positions.Kinds(command));
             !failed.empty())
             return finish(failed);
     }
     if (std::string failed = positions.TakeAllBack(); !failed.empty()) return finish(failed);
-    ReadBackStr(resetRelay(relay::kTubeTransfer));
+    ReadBackStr(resetRelay(relay::kTubeTransfer)).outcomeNotNeeded();  // every plate is back
     return finish("1");
 }
 

@@ -29,14 +29,14 @@ KRBText KRBCloseCommunication(KRBText id) { return result(id, [](Unit& u) { retu
 void KRBSetWriteTimeout(KRBText id, KRBText ms) { act(id, [&](Unit& u) { u.SetWriteTimeout(arg(ms)); }); }
 
 // --- Register access
-KRBText KRBReadBackStr(KRBText id, KRBText cmd) { return result(id, [&](Unit& u) { return u.ReadBackStr(arg(cmd)); }); }
+KRBText KRBReadBackStr(KRBText id, KRBText cmd) { return result(id, [&](Unit& u) { return u.ReadBackStr(arg(cmd)).text(); }); }
 KRBText KRBReadDM(KRBText id, KRBText a) { return result(id, [&](Unit& u) { return u.ReadDM(arg(a)); }); }
 void KRBWriteDM(KRBText id, KRBText a, KRBText v) { act(id, [&](Unit& u) { u.WriteDM(arg(a), arg(v)); }); }
 void KRBWriteTimer(KRBText id, KRBText t, KRBText v) { act(id, [&](Unit& u) { u.WriteTimer(arg(t), arg(v)); }); }
 void KRBSetTimer(KRBText id, KRBText t, KRBText v) { act(id, [&](Unit& u) { u.SetTimer(arg(t), arg(v)); }); }
 KRBText KRBReadTimer(KRBText id, KRBText t) { return result(id, [&](Unit& u) { return u.ReadTimer(arg(t)); }); }
 KRBText KRB2GetSysStatus(KRBText id) {
-    return answerIn(&TResultSlots::SysStatusText, id, "", [](Unit& u) { return u.ReadBackStr(controller::readWord(controller::word::kSystemStatus)); });
+    return answerIn(&TResultSlots::SysStatusText, id, "", [](Unit& u) { return u.ReadBackStr(controller::readWord(controller::word::kSystemStatus)).text(); });
 }
 
 // --- Unit state, initialisation and errors

@@ -36,12 +36,19 @@ std::int32_t TKVLPlateTubeInventory::CoordinateInMode(std::int32_t mode, std::in
 
 void TKVLPlateTubeInventory::Execute() {
     sleepMs(150);
-    RowCount = parseInt32(Unit->ReadBackStr(readWord(word::kSlotCount))).value_or(0);
-    ColumnCount = parseInt32(Unit->ReadBackStr(readWord(word::kLevelCount))).value_or(0);
-    if (Unit->ReadBackStr(readRelay(relay::kScanMode)) == "1")
-        Unit->ReadBackStr(resetRelay(relay::kScanMode));
-    if (!inventory::writeInventoryFile(FileName, ScanRows())) inventory::reportWriteFailure();
+    // A rack size that cannot be read scans nothing, and the scan is no success.
+    auto rows = Unit->readWordAt(word::kSlotCount).number32();
+    auto columns = Unit->readWordAt(word::kLevelCount).number32();
+    if (!rows || !columns) Unreadable.push_back({0, 0});
+    RowCount = rows.value_or(0);
+    ColumnCount = columns.value_or(0);
+    if (Unit->replyIs(readRelay(relay::kScanMode), "1")) Unit->leaveScanMode();
+    std::vector<std::string> lines = ScanRows();
+    bool written = inventory::writeInventoryFile(FileName, lines);
+    Unit->noteScanComplete(written && Unreadable.empty());
     Unit->releaseBusy();
+    if (!written) inventory::reportWriteFailure();
+    inventory::reportUnreadablePositions(*Unit, Unreadable);
 }
 
 std::vector<std::string> TKVLPlateTubeInventory::ScanRows() {
@@ -54,19 +61,29 @@ std::vector<std::string> TKVLPlateTubeInventory::ScanRows() {
     return lines;
 }
 
+// A tube position not reached, or whose reader's line is gone, gets the unread marker as its
+// barcode: the caller keeps what it knew of that tube.
 void TKVLPlateTubeInventory::ScanRow(std::int32_t row, std::vector<std::string>& lines) {
-    Unit->ReadBackStr(writeWord(word::kTargetSlot, CoordinateInMode(Mode, row)));
+    bool rowSet = false;
+    bool scanMode = false;
     for (std::int32_t column = 1; column <= ColumnCount; ++column) {
         std::int32_t coordinate = CoordinateInMode(Mode, column);
         if (coordinate < 0) break;
+        rowSet = rowSet || Unit->wordWritten(word::kTargetSlot, CoordinateInMode(Mode, row));
         sleepMs(150);
-        Unit->ReadBackStr(writeWord(word::kTargetLevel, coordinate));
-        if (column == 1) Unit->ReadBackStr(setRelay(relay::kScanMode));
-        Unit->WaitForOperation();
-        lines.push_back(Line(Mode, row, column, Unit->ReadReaderQuick()));
+        bool reached = rowSet && Unit->wordWritten(word::kTargetLevel, coordinate);
+        scanMode = scanMode || (reached && Unit->writeAccepted(setRelay(relay::kScanMode)));
+        reached = reached && scanMode && Unit->motionCompleted();
+        std::string code = reached ? Unit->ReadReaderQuick() : std::string();
+        if (!reached || (code.empty() && !Unit->readerOpen())) {
+            Unreadable.push_back({row, column});
+            code = inventory::kUnreadBarcode;
+        }
+        lines.push_back(Line(Mode, row, column, code));
     }
-    Unit->ReadBackStr(resetRelay(relay::kScanMode));
-    Unit->WaitForOperation();
+    Unit->leaveScanMode();
+    // Each position of the next row waits for its own motion: this wait decides no line.
+    static_cast<void>(Unit->motionCompleted());
 }
 
 }  // namespace krb

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Inv_thread.h"
+
 namespace krb {
 
 class TKRB_Class;
@@ -34,6 +36,7 @@ class TKVLPlateTubeInventory {
     std::int32_t Mode = 0;
     std::int32_t RowCount = 0;
     std::int32_t ColumnCount = 0;
+    std::vector<inventory::TSlotPosition> Unreadable;
 };
 
 }  // namespace krb

@@ -55,10 +55,11 @@ int StartResult(const Reply& reply) {
     return (*r == 0 || *r == -1) ? -1 : -*r;
 }
 
+// "-1" is the library's own answer for a detector that could not be read: kept as it is.
 int PlateAtLocationResult(const Reply& reply) {
     auto r = Integer(reply);
     if (!r) return -1;
-    return (*r == 0 || *r == 1) ? *r : -*r;
+    return (*r == 0 || *r == 1 || *r == -1) ? *r : -*r;
 }
 
 int ZeroIsFailure(const Reply& reply) {

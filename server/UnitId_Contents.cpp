@@ -17,6 +17,13 @@ namespace krb::server {
 namespace {
 
 constexpr const char* kNoInventoryFile = "E_Inventory File doesn't exist";
+constexpr const char* kCommunicationError = "E_Communication Error";
+
+// What the library writes for what a scan could not read: a position it did not reach or
+// whose detector gave no answer is the line "#unreadable,cassette,level"; a barcode the
+// reader failed to give is "<unread>". Files without them merge as they always did.
+constexpr const char* kUnreadablePosition = "#unreadable";
+constexpr const char* kUnreadBarcode = "<unread>";
 
 // What the merge takes from one inventory line.
 struct InventoryEntry {
@@ -24,6 +31,8 @@ struct InventoryEntry {
     bool present = false;
     std::string cassette;
     std::string level;
+    bool readable = true;
+    bool barcodeRead = true;
 };
 
 std::string WithoutNullBarcode(const std::string& barcode) {
@@ -36,15 +45,19 @@ std::string WithoutNullBarcode(const std::string& barcode) {
 // is left out.
 std::optional<InventoryEntry> ParseInventoryLine(const std::string& line) {
     std::vector<std::string> fields = SplitAt(line, ',');
+    if (fields.size() == 3 && fields[0] == kUnreadablePosition) {
+        return InventoryEntry{"", false, fields[1], fields[2], false, false};
+    }
+    std::optional<InventoryEntry> entry;
     if (fields.size() == 10) {
-        return InventoryEntry{WithoutNullBarcode(fields[0]), fields[3] == "1", fields[7],
-                              fields[8]};
+        entry =
+            InventoryEntry{WithoutNullBarcode(fields[0]), fields[3] == "1", fields[7], fields[8]};
+    } else if (fields.size() == 5) {
+        entry =
+            InventoryEntry{WithoutNullBarcode(fields[4]), fields[3] == "1", fields[0], fields[1]};
     }
-    if (fields.size() == 5) {
-        return InventoryEntry{WithoutNullBarcode(fields[4]), fields[3] == "1", fields[0],
-                              fields[1]};
-    }
-    return std::nullopt;
+    if (entry && entry->barcode == kUnreadBarcode) entry->barcodeRead = false;
+    return entry;
 }
 
 std::string TimeStampForFileName() {
@@ -130,9 +143,13 @@ std::string TKRBId::MergeInventory(const std::string& inventoryFile, bool barcod
     if (!inventory) throw TContentsFileError("inventory file cannot be read: " + inventoryFile);
 
     const std::string checked = CurrentDateTimeText();
+    bool somethingUnread = false;
     for (const auto& inventoryLine : *inventory) {
         auto entry = ParseInventoryLine(inventoryLine);
         if (!entry) continue;
+        somethingUnread = somethingUnread || !entry->readable || !entry->barcodeRead;
+        // An unreadable position keeps its record as it was, date of check included.
+        if (!entry->readable) continue;
         for (auto& line : *contents) {
             ContentsFields fields = SplitContentsLine(line);
             if (fields[kCassetteField] != entry->cassette || fields[kLevelField] != entry->level) {
@@ -140,7 +157,7 @@ std::string TKRBId::MergeInventory(const std::string& inventoryFile, bool barcod
             }
             const std::string& slot = fields[kSlotNoField];
             fields[kPresentField] = entry->present ? "1" : "0";
-            if (barcodes) fields[kBarcodeField] = entry->barcode;
+            if (barcodes && entry->barcodeRead) fields[kBarcodeField] = entry->barcode;
             if (!entry->present) {
                 fields[kUserIdField] = DefaultLocationName(slot, false);
             } else if (fields[kUserIdField] == DefaultLocationName(slot, false)) {
@@ -163,7 +180,8 @@ std::string TKRBId::MergeInventory(const std::string& inventoryFile, bool barcod
         throw TContentsFileError("contents file cannot be saved: " + ContentsFile);
     }
     RemoveFile(inventoryFile);
-    return "1";
+    // What was read is merged; what was not makes the scan no plain success.
+    return somethingUnread ? kCommunicationError : "1";
 }
 
 // Default names for unnamed locations and the sector of each cassette. Lines whose

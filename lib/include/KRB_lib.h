@@ -149,7 +149,8 @@ KRB_API KRBText KRBCompleteTransferCommand(KRBText id, KRBText closeGate);
  *   the slot, "3" pick failed, "4" set failed, "5" station occupied, "6" busy.
  * KRBMovePlate: "1", "0", "2" bad position or no plate at the source, "3" pick failed, "4"
  *   place failed, "5" target occupied and the plate put back, "6" busy or putting it back failed.
- * KRBIsPlateAtLocation: "1" plate there, "0" none or no slot detector, "2" not initialised.
+ * KRBIsPlateAtLocation: "1" plate there, "0" none or no slot detector, "2" not initialised,
+ *   "-1" the detector could not be read (or the handler did not reach the position).
  * KRB2ServiceIsPlateAtLocation: the same, and "3" busy. */
 KRB_API KRBText KRBLoadPlate(KRBText id, KRBText slot, KRBText level);
 KRB_API KRBText KRBUnloadPlate(KRBText id, KRBText slot, KRBText level);
@@ -264,7 +265,7 @@ KRB_API KRBText KRBGetIdSys(KRBText id);
  *   without a reader.
  * KRB2PartitionInventory: as above, and "4" no sector of that name, "5" its first or last
  *   slot is 0.
- * KRBInventorySlot (the caller waits): "1" written, "3" not written, "2" busy, "4" last level
+ * KRBInventorySlot (the caller waits): "1" written, "3" not written or a position unreadable, "2" busy, "4" last level
  *   beyond the cassette, "0" neither initialised nor a reader open. */
 KRB_API KRBText KRBInventoryCassets(KRBText id, KRBText fileName, KRBText detect, KRBText barcodes);
 KRB_API KRBText KRBInventoryCassets2(KRBText id, KRBText fileName, KRBText detect,

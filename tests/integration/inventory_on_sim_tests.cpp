@@ -87,6 +87,36 @@ TEST_F(InventoryOnSim, FileMatchesThePlatesTheUnitHolds) {
     EXPECT_FALSE(lab_->model(kStore).status().scanMode);
 }
 
+// The controller never hears slot 4's position write: the handler stays at slot 3, whose
+// plates must not be recorded as slot 4's. Slot 4 is unreadable; every other line is the truth.
+TEST_F(InventoryOnSim, PositionsTheHandlerDidNotReachAreUnreadableNotAnotherSlotsPlates) {
+    for (int level = 1; level <= levelsOf(3); ++level)
+        if (empty(Place::slot(kStore, 3, level)))
+            control("PUT COM4 3 " + std::to_string(level) + " S3L" + std::to_string(level));
+    lab_->controller(kStore).silenceCommand("WR DM0 4");
+    ASSERT_STREQ(KRB2Inventory("4", file_.c_str(), "1", "0"), "1");
+    ASSERT_TRUE(idle(kStore));
+    lab_->controller(kStore).clearFixedReplies();
+
+    std::string expected;
+    std::istringstream truth(expectedInventory());
+    for (std::string line; std::getline(truth, line);) {
+        std::vector<std::string> fields;
+        std::istringstream parts(line.substr(0, line.size() - 1));  // without the CR
+        for (std::string field; std::getline(parts, field, ',');) fields.push_back(field);
+        fields[0] = "<null>";  // barcodes off
+        bool slotFour = fields[7] == "4";
+        std::string joined = "#unreadable,4," + fields[8];
+        if (!slotFour) {
+            joined = fields[0];
+            for (std::size_t i = 1; i < fields.size(); ++i) joined += "," + fields[i];
+        }
+        expected += joined + "\r\n";
+    }
+    EXPECT_EQ(fileContent(), expected);
+    EXPECT_FALSE(lab_->model(kStore).status().scanMode);
+}
+
 // The reader is triggered once: a reader that answered is not triggered again by the
 // controller, and a silent one is.
 TEST_F(InventoryOnSim, SlotInventoryTriggersTheReaderOnce) {

@@ -2,11 +2,14 @@
 // is never taken as its answer.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "ControllerExchange.h"
 #include "KRB_Class.h"
 #include "ReplyForm.h"
 #include "lib_test_support.h"
@@ -15,6 +18,40 @@ namespace krb::test {
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// A caller has to say what it wants of an exchange: nothing turns one into a value unseen.
+static_assert(!std::is_convertible_v<TExchange, std::string>);
+static_assert(!std::is_convertible_v<TExchange, std::int64_t>);
+static_assert(!std::is_convertible_v<TExchange, bool>);
+
+// No reply is a failure and a reply of the wrong form is unreadable: neither gives a value.
+TEST(ControllerExchange, OnlyAReplyOfTheAskedFormIsRead) {
+    using Outcome = TExchange::Outcome;
+    struct Case {
+        const char* reply;
+        Outcome asText, asNumber, asBit;
+        std::optional<std::int64_t> number;
+    };
+    const std::vector<Case> cases{
+        {"", Outcome::Failed, Outcome::Failed, Outcome::Failed, std::nullopt},
+        {"1", Outcome::Read, Outcome::Read, Outcome::Read, 1},
+        {"0", Outcome::Read, Outcome::Read, Outcome::Read, 0},
+        {"00040", Outcome::Read, Outcome::Read, Outcome::Unreadable, 40},
+        {"OK", Outcome::Read, Outcome::Unreadable, Outcome::Unreadable, std::nullopt},
+        {"E1", Outcome::Read, Outcome::Unreadable, Outcome::Unreadable, std::nullopt},
+        {"?\xb1", Outcome::Read, Outcome::Unreadable, Outcome::Unreadable, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        const TExchange exchange = TExchange::fromReply(c.reply);
+        EXPECT_EQ(exchange.outcome(), c.asText);
+        EXPECT_EQ(exchange.asNumber().outcome(), c.asNumber);
+        EXPECT_EQ(exchange.asBit().outcome(), c.asBit);
+        EXPECT_EQ(exchange.asNumber().number(), c.number);
+        EXPECT_EQ(exchange.accepted(), std::string(c.reply) == "OK");
+        EXPECT_EQ(exchange.text(), c.reply) << "the reply is kept for the exports";
+    }
+}
 
 TEST(ReplyForm, FitsOnlyTheFormsItsCommandCanGet) {
     struct Case {
@@ -113,23 +150,23 @@ TEST_F(StrayReplies, AStrayReplyIsDroppedAndTheCommandSentAgain) {
         SCOPED_TRACE(std::string(c.command) + " after \"" + c.stray + '"');
         controller.setModel(std::make_shared<StrayAnswers>(c.command, c.stray, 1));
         controller.clearTranscript();
-        EXPECT_EQ(unit->ReadBackStr(c.command), c.answer);
+        EXPECT_EQ(unit->ReadBackStr(c.command).text(), c.answer);
         EXPECT_EQ(controller.lines(), (Lines{c.command, c.command})) << "the resend step";
     }
 }
 
 TEST_F(StrayReplies, AStrayOnEverySendLeavesNoAnswer) {
     controller.setModel(std::make_shared<StrayAnswers>("RD 1814", "OK", 2));
-    EXPECT_EQ(unit->ReadBackStr("RD 1814"), "") << "neither set nor clear";
+    EXPECT_EQ(unit->ReadBackStr("RD 1814").text(), "") << "neither set nor clear";
     EXPECT_EQ(controller.lines(), (Lines{"RD 1814", "RD 1814"}));
     controller.clearTranscript();
-    EXPECT_EQ(unit->ReadBackStr("RD 1814"), "0") << "the next exchange is clean";
+    EXPECT_EQ(unit->ReadBackStr("RD 1814").text(), "0") << "the next exchange is clean";
     EXPECT_EQ(controller.lines(), (Lines{"RD 1814"}));
 }
 
 TEST_F(StrayReplies, AReplyBeforeTheCommandIsPurgedAndANormalExchangeSendsOnce) {
     controller.sendLater(0, [] { return std::optional<std::string>("OK\r\n"); });
-    EXPECT_EQ(unit->ReadBackStr("RD 1808"), "1");
+    EXPECT_EQ(unit->ReadBackStr("RD 1808").text(), "1");
     EXPECT_EQ(controller.lines(), (Lines{"RD 1808"}));
 }
 
@@ -139,12 +176,12 @@ TEST_F(StrayReplies, ALateReplyIsNotTakenAsTheNextCommandsAnswer) {
     const double scale = platform::timeScale();
     platform::setTimeScale(1.0);
     controller.setReplyDelay(590);
-    EXPECT_EQ(unit->ReadBackStr("RD 1808"), "");
-    const std::string reply = unit->ReadBackStr("WR DM0 5");
+    EXPECT_EQ(unit->ReadBackStr("RD 1808").text(), "");
+    const std::string reply = unit->ReadBackStr("WR DM0 5").text();
     EXPECT_TRUE(reply == "OK" || reply.empty()) << "taken: \"" << reply << '"';
     controller.setReplyDelay(0);
     platform::sleepMs(1500);
-    EXPECT_EQ(unit->ReadBackStr("RD 1808"), "1");
+    EXPECT_EQ(unit->ReadBackStr("RD 1808").text(), "1");
     platform::setTimeScale(scale);
 }
 

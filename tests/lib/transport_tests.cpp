@@ -99,12 +99,12 @@ TEST_F(Transport, TwoCallersNeverInterleaveTheirMotions) {
 
 TEST_F(Transport, WaitForOperationEndsOnReadyErrorSilenceOrAClosedPort) {
     model->setPollsPerMotion(3);
-    unit->ReadBackStr("ST 1909");
+    unit->ReadBackStr("ST 1909").outcomeNotNeeded();
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "1"); }), Lines(3, "RD 1915"));
     EXPECT_EQ(unit->waitResult(), "1");
 
     model->failMotion(1908);
-    unit->ReadBackStr("ST 1908");
+    unit->ReadBackStr("ST 1908").outcomeNotNeeded();
     Lines expected(7, "RD 1915");
     expected.insert(expected.end(), {"RD 1814", "RD DM200"});
     EXPECT_EQ(linesAfter([&] { EXPECT_EQ(unit->WaitForOperation(), "0"); }), expected)
@@ -238,6 +238,35 @@ TEST_F(Transport, PlateAtLocation) {
     EXPECT_FALSE(unit->busy());
     unit->markInitialized(false);
     EXPECT_EQ(unit->IsPlateAtLocation("3", "4"), "2");
+}
+
+// A detector that could not be read, or read at a position the handler never reached, is
+// "-1": never "0", which would send the next plate onto an occupied slot.
+TEST_F(Transport, PlateChecksAnswerUnreadableWhenTheDetectorOrThePositionIsLost) {
+    unit->SetPlateDetector("1");
+    controller.registers().setRelay(1808, true);
+    struct Fault {
+        const char* name;
+        std::function<void()> inject;
+    };
+    const std::vector<Fault> faults{
+        {"detector silent", [&] { controller.silenceCommand("RD 1808"); }},
+        {"detector noise", [&] { controller.setFixedReply("RD 1808", "?\xb1"); }},
+        {"slot write lost", [&] { controller.silenceCommand("WR DM0 3"); }},
+        {"level write lost", [&] { controller.silenceCommand("WR DM5 4"); }},
+    };
+    using Check = std::string (TKRB_Class::*)(const std::string&, const std::string&);
+    for (Check check : {&TKRB_Class::IsPlateAtLocation, &TKRB_Class::ServiceIsPlateAtLocation2}) {
+        for (const Fault& fault : faults) {
+            SCOPED_TRACE(fault.name);
+            fault.inject();
+            EXPECT_EQ(((*unit).*check)("3", "4"), "-1");
+            EXPECT_FALSE(unit->busy());
+            controller.clearFixedReplies();
+            EXPECT_FALSE(controller.registers().relay(1910)) << "scan mode is left";
+        }
+        EXPECT_EQ(((*unit).*check)("3", "4"), "1") << "the same check with a clean line";
+    }
 }
 
 TEST_F(Transport, ServicePlateCheckCorrectsTheHeightAndWaitsForBusy) {

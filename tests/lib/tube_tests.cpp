@@ -167,6 +167,23 @@ TEST_F(TubeStore, TubeInventoryIsRunningBeforeItsStartAnswers) {
     EXPECT_EQ(unit->inventoryFile(), file.string());
 }
 
+// A row the handler never reached has no barcodes to give: its tubes are unread, not empty,
+// and the scan is not complete.
+TEST_F(TubeStore, TubeInventoryMarksTubesOfAnUnreachedRowUnread) {
+    openReader();
+    controller.registers().setDm(29, 3);
+    controller.registers().setDm(25, 2);
+    controller.silenceCommand("WR DM0 2");
+    auto file = folder / "lost-row.txt";
+    ASSERT_EQ(unit->VialsInventory(file.string(), "0", "0"), "1");
+    ASSERT_TRUE(idleSoon());
+    EXPECT_EQ(read(file),
+              "0,1,1,<null>\r\n0,1,2,<null>\r\n0,2,1,<unread>\r\n0,2,2,<unread>\r\n"
+              "0,3,1,<null>\r\n0,3,2,<null>\r\n");
+    EXPECT_FALSE(unit->lastScanComplete());
+    controller.clearFixedReplies();
+}
+
 TEST_F(TubeStore, TubeInventoryInModeZeroWritesTheDigitsAndNullForNoCode) {
     openReader();
     controller.registers().setDm(29, 10);

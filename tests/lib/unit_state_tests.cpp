@@ -156,7 +156,7 @@ TEST_F(UnitState, ScaledWordsAreSignedAndPatterned) {
 }
 
 TEST_F(UnitState, WatcherClearsBusyWhenReadyOrOnError) {
-    unit->ReadBackStr("CR");
+    unit->ReadBackStr("CR").outcomeNotNeeded();
     ASSERT_TRUE(unit->tryClaimBusy());
     unit->StartCompletionWatch();
     controller.registers().setRelay(1915, true);
@@ -172,7 +172,7 @@ TEST_F(UnitState, WatcherClearsBusyWhenReadyOrOnError) {
 }
 
 TEST_F(UnitState, DisconnectWhileTheWatcherRunsEndsIt) {
-    unit->ReadBackStr("CR");
+    unit->ReadBackStr("CR").outcomeNotNeeded();
     ASSERT_TRUE(unit->tryClaimBusy());
     unit->StartCompletionWatch();
     std::this_thread::sleep_for(std::chrono::milliseconds(60));

@@ -58,10 +58,10 @@ TEST_F(BindingTest, StartResultsAreMapped) {
     std::vector<int> results;
     for (int i = 0; i < 6; ++i) results.push_back(dll.Inventory2(1, "f", false, false));
     EXPECT_EQ(results, (std::vector<int>{-1, 1, -4, 3, -1, -1}));
-    Fake().Reply("KRB2ServiceIsPlateAtLocation", {"0", "1", "5", ""});
+    Fake().Reply("KRB2ServiceIsPlateAtLocation", {"0", "1", "5", "", "-1"});
     results.clear();
-    for (int i = 0; i < 4; ++i) results.push_back(dll.ServiceIsPlateAtLocation2(1, 1, 1));
-    EXPECT_EQ(results, (std::vector<int>{0, 1, -5, -1}));
+    for (int i = 0; i < 5; ++i) results.push_back(dll.ServiceIsPlateAtLocation2(1, 1, 1));
+    EXPECT_EQ(results, (std::vector<int>{0, 1, -5, -1, -1}));
 }
 
 TEST_F(BindingTest, TextResultsAreConverted) {

@@ -127,6 +127,48 @@ TEST_F(ContentsUpkeepTest, AbsentPlateDropsAUserName) {
     EXPECT_EQ(Contents()[1], "2,3,1,1,Y,Assay 13,,,,");
 }
 
+// What a scan could not read leaves the record as it was; what it read is merged; and the
+// merge answers the communication failure rather than plain success.
+TEST_F(ContentsUpkeepTest, UnreadPositionsAndBarcodesKeepTheirRecords) {
+    const std::string before =
+        "1,1,1,1,OLD-1,Assay 1,Top,a,b,c\r\n"
+        "2,1,2,1,OLD-2,Assay 2,Top,a,b,c\r\n"
+        "3,1,3,0,,Location 3,Top,a,b,c\r\n";
+    struct Case {
+        const char* name;
+        std::string inventory;
+        std::string reply;
+        Strings after;
+    };
+    const std::vector<Case> cases{
+        {"short lines",
+         "#unreadable,1,1\r\n1,2,0,1,<unread>\r\n1,3,0,1,NEW-3\r\n",
+         "E_Communication Error",
+         {"1,1,1,1,OLD-1,Assay 1,Top,a,b,c", "2,1,2,1,OLD-2,Assay 2,Top,",
+          "3,1,3,1,NEW-3,Plate 3,Top,"}},
+        {"long lines",
+         "#unreadable,1,1\r\n<unread>,,Top,1,2,S,U,1,2,0\r\nNEW-3,,Top,1,3,S,U,1,3,0\r\n",
+         "E_Communication Error",
+         {"1,1,1,1,OLD-1,Assay 1,Top,a,b,c", "2,1,2,1,OLD-2,Assay 2,Top,",
+          "3,1,3,1,NEW-3,Plate 3,Top,"}},
+        {"all read",
+         "1,1,0,0,<null>\r\n1,2,0,1,NEW-2\r\n1,3,0,0,<null>\r\n",
+         "1",
+         {"1,1,1,0,,Location 1,Top,", "2,1,2,1,NEW-2,Assay 2,Top,", "3,1,3,0,,Location 3,Top,"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.File("contents.txt", before);
+        const std::string file = Inventory(c.inventory);
+        EXPECT_EQ(unit.MergeInventory(file, true), c.reply);
+        EXPECT_FALSE(fs::exists(file));
+        Strings lines = Contents();
+        ASSERT_EQ(lines.size(), c.after.size());
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            EXPECT_TRUE(lines[i].starts_with(c.after[i])) << lines[i];
+    }
+}
+
 TEST_F(ContentsUpkeepTest, MissingInventoryFileChangesNothing) {
     folder.File("contents.txt", "1,1,1,0,,,,,,\r\n");
     EXPECT_EQ(unit.MergeInventory((folder.path() / "none").string(), true),
