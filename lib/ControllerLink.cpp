@@ -16,12 +16,14 @@ namespace {
 constexpr std::size_t kReplyBufferSize = 32;
 constexpr int kReplyReadMs = 55;
 constexpr int kMaxDrainReads = 20;
+// A reply this late after an exchange gave up is still drained before the next command.
+constexpr int kLateReplyQuietMs = 1000;
 
-// Reads until one read window passes without a byte (bounded: a babbling line ends it too).
-void drainUntilQuiet(platform::SerialPort& port) {
+// Reads until `quietMs` pass without a byte (bounded: a babbling line ends it too).
+void drainUntilQuiet(platform::SerialPort& port, int quietMs = kReplyReadMs) {
     char buffer[kReplyBufferSize];
     for (int read = 0; read < kMaxDrainReads; ++read)
-        if (port.read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs)) <= 0) return;
+        if (port.read(buffer, sizeof buffer, platform::scaledWholeMs(quietMs)) <= 0) return;
 }
 
 // A reply that cannot belong to the command is a late or doubled one: it is dropped with
@@ -129,6 +131,7 @@ std::string ControllerLink::Exchange(const std::string& command) {
         platform::recordLinkExchange(PortName.get(), std::chrono::steady_clock::now() - started,
                                      resend, reply.empty());
         if (LineFailed) PortHandle.reset();
+        GaveUp = reply.empty();
     }
     ExchangeReply.set(reply);
     ReplyPending = false;
@@ -148,6 +151,9 @@ std::string ControllerLink::readFollowingReply() {
 void ControllerLink::SendLine(const std::string& command) {
     sleepMs(ExchangeDelay.load());
     if (LineFailed) return;
+    // The replies to a command given up on may still come: same form, so only quiet tells.
+    if (GaveUp) drainUntilQuiet(*PortHandle, kLateReplyQuietMs);
+    GaveUp = false;
     PortHandle->purgeInput();
     std::string line = command + '\r';
     if (!PortHandle->write(line.data(), line.size())) lineFailed("write failed");

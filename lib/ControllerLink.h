@@ -71,6 +71,7 @@ class ControllerLink {
     std::recursive_mutex ExchangeLock;
     std::recursive_mutex CommandLock;
     bool LineFailed = false;  // under ExchangeLock: the exchange in progress found the line gone
+    bool GaveUp = false;      // under ExchangeLock: the last exchange ended without a reply
     std::function<void()> restored_;
     std::unique_ptr<LinkSupervisor> supervisor_;  // last: its thread ends before the rest goes
 };

@@ -62,6 +62,21 @@ TEST_F(LinkAlone, HoldingTheLinkKeepsOtherThreadsCommandsOut) {
     EXPECT_EQ(controller.lines(), std::vector<std::string>{"RD 1915"});
 }
 
+// Real time: the late reply must land between the next command's write and its read.
+TEST_F(LinkAlone, AReplyThatComesAfterTheExchangeGaveUpIsNeverTheNextCommandsAnswer) {
+    ScopedTimeScale realTime(1.0);
+    ASSERT_EQ(link.open(), "1");
+    controller.registers().setRelay(1915, false);
+    controller.silenceCommand(readRelay(relay::kError));
+    controller.setReplyDelay(560);  // the resend's "0" comes just after the next command goes out
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "");
+    controller.setReplyDelay(0);
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kError)), "")
+        << "the ready flag's late answer taken for the silent error flag";
+    controller.registers().setRelay(1915, true);
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "1");
+}
+
 // Each command text against the simulator's own register store: a wrong number or form in the
 // map shows up as a register the simulator did not touch.
 TEST_F(LinkAlone, RegisterCommandsReachTheRegistersTheyName) {
