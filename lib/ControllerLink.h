@@ -13,6 +13,9 @@
 
 namespace krb {
 
+// A wait that polls the controller gives up after this many polls without a reply to its read.
+inline constexpr int kSilentPollsBeforeGivingUp = 30;
+
 class ControllerLink {
   public:
     ControllerLink();
