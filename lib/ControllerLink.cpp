@@ -3,9 +3,11 @@
 
 #include <chrono>
 
+#include "ControllerRegisters.h"
 #include "ReplyForm.h"
 #include "platform/clock.h"
 #include "platform/link_metrics.h"
+#include "platform/port_names.h"
 #include "text_numbers.h"
 
 namespace krb {
@@ -35,14 +37,29 @@ std::string withoutStrayReply(platform::SerialPort& port, const std::string& com
     return "";
 }
 
+// A reopened port may lead to another device than the controller: it counts only once it
+// answers a read that changes nothing.
+bool answersHarmlessRead(platform::SerialPort& port) {
+    const std::string command = controller::readRelay(controller::relay::kReady);
+    const std::string line = command + '\r';
+    port.purgeInput();
+    if (!port.write(line.data(), line.size())) return false;
+    sleepMs(60);
+    char buffer[kReplyBufferSize];
+    const long count = port.read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs));
+    const std::string reply = withoutLineEnds(buffer, count);
+    return !reply.empty() && replyFitsCommand(command, reply);
+}
+
 }  // namespace
 
 ControllerLink::ControllerLink()
     : supervisor_(std::make_unique<LinkSupervisor>(
-          [this] { return openConfigured(); },
-          [this](std::unique_ptr<platform::SerialPort> port) { restore(std::move(port)); })) {}
+          [this] { return openConfigured(PortTarget.get()); },
+          [this](std::unique_ptr<platform::SerialPort> port) { return restore(std::move(port)); },
+          [this] { announceBack(); })) {}
 
-ControllerLink::~ControllerLink() { supervisor_->stop(); }
+ControllerLink::~ControllerLink() { close(); }
 
 void ControllerLink::setPortName(const std::string& name) {
     if (name.size() == 5)
@@ -51,8 +68,8 @@ void ControllerLink::setPortName(const std::string& name) {
         PortName.set(name);
 }
 
-std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured() {
-    auto port = platform::openSerialPort(PortName.get());
+std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured(const std::string& target) {
+    auto port = platform::openSerialPortAt(PortName.get(), target);
     if (!port) return nullptr;
     port->configure(platform::kControllerLine);  // a pty reports other settings back: not an error
     port->setQueueSizes(300, 0);
@@ -63,24 +80,37 @@ std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured() {
 std::string ControllerLink::open() {
     auto held = holdAll();
     if (PortOpen) return "2";
-    auto port = openConfigured();
+    const std::string target = platform::resolvePortTarget(PortName.get());
+    auto port = openConfigured(target);
     if (!port) return "0";
+    PortTarget.set(target);
     PortHandle = std::move(port);
     PortOpen = true;
+    ++Openings;
     return "1";
 }
 
-void ControllerLink::restore(std::unique_ptr<platform::SerialPort> port) {
+// Only the line lost during this opening takes the port: a close (and a new open) meanwhile
+// ends that recovery.
+bool ControllerLink::restore(std::unique_ptr<platform::SerialPort> port) {
     auto held = holdAll();
-    if (!PortOpen) return;  // closed on purpose meanwhile
+    if (!PortOpen || LostOpening != Openings) return false;
+    if (!answersHarmlessRead(*port)) return false;
     PortHandle = std::move(port);
-    if (restored_) restored_();
+    GaveUp = false;
+    return true;
+}
+
+void ControllerLink::announceBack() {
+    auto held = holdAll();
+    if (PortOpen && PortHandle && restored_) restored_();
 }
 
 // The port is let go, so that the device can be opened again when it is back.
 void ControllerLink::lineFailed(const char* cause) {
     if (LineFailed) return;
     LineFailed = true;
+    LostOpening = Openings;
     supervisor_->linkLost(PortName.get(), cause);
 }
 
@@ -89,6 +119,7 @@ void ControllerLink::close() {
     auto held = holdAll();
     PortHandle.reset();
     PortOpen = false;
+    ++Openings;
 }
 
 std::unique_lock<std::recursive_mutex> ControllerLink::holdCommands() {
@@ -143,7 +174,9 @@ std::string ControllerLink::readFollowingReply() {
     std::lock_guard guard(ExchangeLock);
     if (!PortHandle || supervisor_->isDown()) return "";
     LinkIdle = false;
+    LineFailed = false;
     std::string reply = ReadReply();
+    if (LineFailed) PortHandle.reset();
     LinkIdle = true;
     return reply;
 }

@@ -38,7 +38,8 @@ class ControllerLink {
     bool isOpen() const { return PortOpen.load(); }
     // A line found gone is reopened in the background; meanwhile every exchange fails at once.
     bool isDown() const { return supervisor_->isDown(); }
-    // Called on the supervisor's thread, with the link held, once a lost line is back.
+    // Called on the supervisor's thread, with the link held, once a lost line is back: reopened
+    // at the device it was opened at and answering.
     void onRestored(std::function<void()> restored) { restored_ = std::move(restored); }
 
     // One command out, one reply back, under CommandLock.
@@ -59,12 +60,14 @@ class ControllerLink {
     std::string Exchange(const std::string& command);
     void SendLine(const std::string& command);
     std::string ReadReply();
-    std::unique_ptr<platform::SerialPort> openConfigured();
+    std::unique_ptr<platform::SerialPort> openConfigured(const std::string& target);
     void lineFailed(const char* cause);
-    void restore(std::unique_ptr<platform::SerialPort> port);
+    bool restore(std::unique_ptr<platform::SerialPort> port);
+    void announceBack();
 
     std::unique_ptr<platform::SerialPort> PortHandle;
     Guarded<std::string> PortName;
+    Guarded<std::string> PortTarget;  // what the name resolved to when opened: recovery's device
     std::atomic<bool> PortOpen{false};
     std::atomic<bool> LinkIdle{false};
     std::atomic<bool> ReplyPending{false};
@@ -73,8 +76,10 @@ class ControllerLink {
     Guarded<std::string> ExchangeReply;
     std::recursive_mutex ExchangeLock;
     std::recursive_mutex CommandLock;
-    bool LineFailed = false;  // under ExchangeLock: the exchange in progress found the line gone
-    bool GaveUp = false;      // under ExchangeLock: the last exchange ended without a reply
+    bool LineFailed = false;     // under ExchangeLock: the exchange in progress found the line gone
+    bool GaveUp = false;         // under ExchangeLock: the last exchange ended without a reply
+    std::uint64_t Openings = 0;  // under both locks: counts opens and closes
+    std::uint64_t LostOpening = 0;  // under ExchangeLock: the opening whose line was lost
     std::function<void()> restored_;
     std::unique_ptr<LinkSupervisor> supervisor_;  // last: its thread ends before the rest goes
 };

@@ -42,6 +42,10 @@ class KRB_PLATFORM_API SerialPort {
 // Returns nullptr when the name resolves to nothing, the device is missing or
 // the device is already open; never blocks.
 KRB_PLATFORM_API std::unique_ptr<SerialPort> openSerialPort(const std::string& windowsName);
+// The same for a target that resolvePortTarget gave earlier: a device path or a network
+// address. An installed opener is still given the Windows name.
+KRB_PLATFORM_API std::unique_ptr<SerialPort> openSerialPortAt(const std::string& windowsName,
+                                                              const std::string& target);
 
 using SerialPortOpener = std::function<std::unique_ptr<SerialPort>(const std::string&)>;
 // Replaces the transport for every later open; an empty opener restores termios.
