@@ -24,6 +24,7 @@ struct LinkCounters {
     bool Down = false;          // the line was found gone and is not back yet
     std::uint64_t Losses = 0;   // times the line was found gone
     std::string LastLinkEvent;  // "lost (read failed)", "back after 3 attempt(s)"
+    int ReaderOfUnit = 0;       // a barcode reader's line: the COM number of its unit's controller
 };
 
 // `port` as the library names it ("COM3", "\\.\COM12").
@@ -34,5 +35,7 @@ KRB_PLATFORM_API void recordLinkExchange(const std::string& port,
 KRB_PLATFORM_API void recordLinkLost(const std::string& port, const std::string& cause);
 KRB_PLATFORM_API void recordLinkBack(const std::string& port, int attempts);
 KRB_PLATFORM_API std::map<std::string, LinkCounters> linkCounters();
+// `port` is the barcode reader line of the unit whose controller is on COM<unitPort>.
+KRB_PLATFORM_API void noteReaderLine(const std::string& port, int unitPort);
 
 }  // namespace krb::platform
