@@ -25,7 +25,7 @@ constexpr int kLateReplyQuietMs = 1000;
 void drainUntilQuiet(platform::SerialPort& port, int quietMs = kReplyReadMs) {
     char buffer[kReplyBufferSize];
     for (int read = 0; read < kMaxDrainReads; ++read)
-        if (port.read(buffer, sizeof buffer, platform::scaledWholeMs(quietMs)) <= 0) return;
+        if (port.read(buffer, sizeof buffer, platform::replyWindowMs(port, quietMs)) <= 0) return;
 }
 
 // A reply that cannot belong to the command is a late or doubled one: it is dropped with
@@ -46,7 +46,8 @@ bool answersHarmlessRead(platform::SerialPort& port) {
     if (!port.write(line.data(), line.size())) return false;
     sleepMs(60);
     char buffer[kReplyBufferSize];
-    const long count = port.read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs));
+    const long count =
+        port.read(buffer, sizeof buffer, platform::replyWindowMs(port, kReplyReadMs));
     const std::string reply = withoutLineEnds(buffer, count);
     return !reply.empty() && replyFitsCommand(command, reply);
 }
@@ -195,7 +196,8 @@ void ControllerLink::SendLine(const std::string& command) {
 std::string ControllerLink::ReadReply() {
     if (LineFailed) return "";
     char buffer[kReplyBufferSize];
-    long count = PortHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs));
+    long count =
+        PortHandle->read(buffer, sizeof buffer, platform::replyWindowMs(*PortHandle, kReplyReadMs));
     if (count < 0) lineFailed("read failed: device gone or connection closed");
     return withoutLineEnds(buffer, count);
 }

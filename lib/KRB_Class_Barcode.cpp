@@ -151,7 +151,8 @@ std::string TKRB_Class::ReadReaderReply() {
         return ReaderText;
     }
     char buffer[kReaderBufferSize];
-    long count = ReaderHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReaderReadMs));
+    long count = ReaderHandle->read(buffer, sizeof buffer,
+                                    platform::replyWindowMs(*ReaderHandle, kReaderReadMs));
     if (count < 0) {
         readerLineFailed("read failed: device gone or connection closed");
         return ReaderText;

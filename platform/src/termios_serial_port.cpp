@@ -12,6 +12,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/clock.h"
 #include "platform/network_port.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
@@ -245,6 +246,10 @@ std::unique_ptr<SerialPort> openSerialPortAt(const std::string& windowsName,
     }
     if (!port) return nullptr;
     return attachSerialLog(std::move(port), windowsName);
+}
+
+long replyWindowMs(const SerialPort& port, long nominalMs) {
+    return std::max(scaledWholeMs(nominalMs), port.shortestReplyWindowMs());
 }
 
 void setSerialPortOpener(SerialPortOpener opener) {

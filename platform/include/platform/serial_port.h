@@ -36,7 +36,13 @@ class KRB_PLATFORM_API SerialPort {
     virtual long read(char* buffer, std::size_t count, long timeoutMs) = 0;
     virtual bool write(const char* data, std::size_t count) = 0;
     virtual const std::string& name() const = 0;
+    // The shortest read window (real ms) in which a reply can come back over this transport:
+    // windows that shrink with the time scale never go below it.
+    virtual long shortestReplyWindowMs() const { return 0; }
 };
+
+// A nominal read window under the time scale, but never below what `port` needs.
+KRB_PLATFORM_API long replyWindowMs(const SerialPort& port, long nominalMs);
 
 // Opens a port by its Windows name ("COM1", "\\.\COM12"), exclusively.
 // Returns nullptr when the name resolves to nothing, the device is missing or
