@@ -80,10 +80,12 @@ std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured(const std::
 
 std::string ControllerLink::open() {
     auto held = holdAll();
-    if (PortOpen) return "2";
+    if (PortOpen && !supervisor_->isDown()) return "2";
+    // A line still down is opened afresh: the name may lead elsewhere now (a restarted simulator).
     const std::string target = platform::resolvePortTarget(PortName.get());
     auto port = openConfigured(target);
     if (!port) return "0";
+    supervisor_->stop();
     PortTarget.set(target);
     PortHandle = std::move(port);
     PortOpen = true;

@@ -32,7 +32,8 @@ class ControllerLink {
     // Five-character names ("COM12") get the device prefix; other lengths than 4, 5 and 12
     // leave the name as it was.
     void setPortName(const std::string& name);
-    // "1" opened, "2" already open, "0" the port cannot be opened.
+    // "1" opened (a line that is down: opened afresh), "2" already open, "0" the port cannot
+    // be opened.
     std::string open();
     void close();
     bool isOpen() const { return PortOpen.load(); }

@@ -149,6 +149,30 @@ TEST(LinkRecovery, ReopensWhereItWasOpenedAndIsBackOnlyOnceTheControllerAnswers)
     EXPECT_TRUE(otherUnit.lines().empty()) << "a command reached the unit the folder names now";
 }
 
+TEST(LinkRecovery, OpeningALineThatIsDownFollowsThePortFolderAfresh) {
+    ScopedTimeScale slower(0.5);
+    sim::PortDirectory ports;
+    sim::ControllerEmulator unit{ports, 7}, movedUnit{ports, 8};
+    auto bridge = std::make_unique<sim::NetworkBridge>(
+        std::filesystem::read_symlink(ports.entryPath(7)).string(), 0, sim::BridgeMode::Raw);
+    sim::NetworkBridge movedBridge(std::filesystem::read_symlink(ports.entryPath(8)).string(), 0,
+                                   sim::BridgeMode::Raw);
+    publishAddress(ports, 7, bridge->address());
+    ControllerLink link;
+    link.setPortName("COM7");
+    ASSERT_EQ(link.open(), "1");
+    bridge.reset();
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "");
+    ASSERT_TRUE(link.isDown());
+
+    publishAddress(ports, 7, movedBridge.address());  // the unit is reached elsewhere now
+    EXPECT_EQ(link.open(), "1");
+    EXPECT_FALSE(link.isDown());
+    movedUnit.registers().setRelay(1915, true);
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "1");
+    EXPECT_EQ(link.open(), "2");
+}
+
 TEST(GuardedValue, StepsOfSeveralThreadsNeverOverlap) {
     Guarded<long> counter;
     std::vector<std::thread> threads;
