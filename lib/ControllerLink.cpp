@@ -55,10 +55,11 @@ bool answersHarmlessRead(platform::SerialPort& port) {
 }  // namespace
 
 ControllerLink::ControllerLink()
-    : supervisor_(std::make_unique<LinkSupervisor>(
-          [this] { return openConfigured(PortTarget.get()); },
-          [this](std::unique_ptr<platform::SerialPort> port) { return restore(std::move(port)); },
-          [this] { announceBack(); })) {}
+    : supervisor_(
+          std::make_unique<LinkSupervisor>([this] { return openConfigured(PortTarget.get()); },
+                                           [this](std::unique_ptr<platform::SerialPort> port) {
+                                               return restore(std::move(port));
+                                           })) {}
 
 ControllerLink::~ControllerLink() { close(); }
 
@@ -101,12 +102,11 @@ bool ControllerLink::restore(std::unique_ptr<platform::SerialPort> port) {
     if (!answersHarmlessRead(*port)) return false;
     PortHandle = std::move(port);
     GaveUp = false;
-    return true;
-}
-
-void ControllerLink::announceBack() {
-    auto held = holdAll();
-    if (PortOpen && PortHandle && restored_) restored_();
+    // The unit's own checks run before any other command can reach the line again.
+    Restoring = true;
+    if (restored_) restored_();
+    Restoring = false;
+    return PortHandle != nullptr;  // gone again during the checks: reopening goes on
 }
 
 // The port is let go, so that the device can be opened again when it is back.
@@ -146,7 +146,7 @@ std::string ControllerLink::Exchange(const std::string& command) {
     ExchangeReply.set("");
     std::string reply;
     LineFailed = false;
-    if (PortHandle && !supervisor_->isDown()) {
+    if (PortHandle && (!supervisor_->isDown() || Restoring)) {
         const auto started = std::chrono::steady_clock::now();
         SendLine(command);
         sleepMs(60);

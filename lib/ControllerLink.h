@@ -64,7 +64,6 @@ class ControllerLink {
     std::unique_ptr<platform::SerialPort> openConfigured(const std::string& target);
     void lineFailed(const char* cause);
     bool restore(std::unique_ptr<platform::SerialPort> port);
-    void announceBack();
 
     std::unique_ptr<platform::SerialPort> PortHandle;
     Guarded<std::string> PortName;
@@ -81,6 +80,7 @@ class ControllerLink {
     bool GaveUp = false;         // under ExchangeLock: the last exchange ended without a reply
     std::uint64_t Openings = 0;  // under both locks: counts opens and closes
     std::uint64_t LostOpening = 0;  // under ExchangeLock: the opening whose line was lost
+    bool Restoring = false;  // under both locks: the reopened line is checked before it is back
     std::function<void()> restored_;
     std::unique_ptr<LinkSupervisor> supervisor_;  // last: its thread ends before the rest goes
 };
