@@ -5,6 +5,9 @@
 
 namespace krb::barcode {
 
+// What a reading gives when the reader's line failed (as opposed to an empty reading).
+inline constexpr const char* kReaderFailed = "BCRError";
+
 constexpr char kStartOfText = 2;
 constexpr char kEndOfText = 3;
 

@@ -3,9 +3,11 @@
 
 #include <chrono>
 
+#include "ControllerRegisters.h"
 #include "ReplyForm.h"
 #include "platform/clock.h"
 #include "platform/link_metrics.h"
+#include "platform/port_names.h"
 #include "text_numbers.h"
 
 namespace krb {
@@ -16,12 +18,14 @@ namespace {
 constexpr std::size_t kReplyBufferSize = 32;
 constexpr int kReplyReadMs = 55;
 constexpr int kMaxDrainReads = 20;
+// A reply this late after an exchange gave up is still drained before the next command.
+constexpr int kLateReplyQuietMs = 1000;
 
-// Reads until one read window passes without a byte (bounded: a babbling line ends it too).
-void drainUntilQuiet(platform::SerialPort& port) {
+// Reads until `quietMs` pass without a byte (bounded: a babbling line ends it too).
+void drainUntilQuiet(platform::SerialPort& port, int quietMs = kReplyReadMs) {
     char buffer[kReplyBufferSize];
     for (int read = 0; read < kMaxDrainReads; ++read)
-        if (port.read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs)) <= 0) return;
+        if (port.read(buffer, sizeof buffer, platform::replyWindowMs(port, quietMs)) <= 0) return;
 }
 
 // A reply that cannot belong to the command is a late or doubled one: it is dropped with
@@ -33,14 +37,31 @@ std::string withoutStrayReply(platform::SerialPort& port, const std::string& com
     return "";
 }
 
+// A reopened port may lead to another device than the controller: it counts only once it
+// answers a read that changes nothing.
+bool answersHarmlessRead(platform::SerialPort& port) {
+    const std::string command = controller::readRelay(controller::relay::kReady);
+    const std::string line = command + '\r';
+    port.purgeInput();
+    if (!port.write(line.data(), line.size())) return false;
+    sleepMs(60);
+    char buffer[kReplyBufferSize];
+    const long count =
+        port.read(buffer, sizeof buffer, platform::replyWindowMs(port, kReplyReadMs));
+    const std::string reply = withoutLineEnds(buffer, count);
+    return !reply.empty() && replyFitsCommand(command, reply);
+}
+
 }  // namespace
 
 ControllerLink::ControllerLink()
-    : supervisor_(std::make_unique<LinkSupervisor>(
-          [this] { return openConfigured(); },
-          [this](std::unique_ptr<platform::SerialPort> port) { restore(std::move(port)); })) {}
+    : supervisor_(
+          std::make_unique<LinkSupervisor>([this] { return openConfigured(PortTarget.get()); },
+                                           [this](std::unique_ptr<platform::SerialPort> port) {
+                                               return restore(std::move(port));
+                                           })) {}
 
-ControllerLink::~ControllerLink() { supervisor_->stop(); }
+ControllerLink::~ControllerLink() { close(); }
 
 void ControllerLink::setPortName(const std::string& name) {
     if (name.size() == 5)
@@ -49,8 +70,8 @@ void ControllerLink::setPortName(const std::string& name) {
         PortName.set(name);
 }
 
-std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured() {
-    auto port = platform::openSerialPort(PortName.get());
+std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured(const std::string& target) {
+    auto port = platform::openSerialPortAt(PortName.get(), target);
     if (!port) return nullptr;
     port->configure(platform::kControllerLine);  // a pty reports other settings back: not an error
     port->setQueueSizes(300, 0);
@@ -60,25 +81,39 @@ std::unique_ptr<platform::SerialPort> ControllerLink::openConfigured() {
 
 std::string ControllerLink::open() {
     auto held = holdAll();
-    if (PortOpen) return "2";
-    auto port = openConfigured();
+    if (PortOpen && !supervisor_->isDown()) return "2";
+    // A line still down is opened afresh: the name may lead elsewhere now (a restarted simulator).
+    const std::string target = platform::resolvePortTarget(PortName.get());
+    auto port = openConfigured(target);
     if (!port) return "0";
+    supervisor_->stop();
+    PortTarget.set(target);
     PortHandle = std::move(port);
     PortOpen = true;
+    ++Openings;
     return "1";
 }
 
-void ControllerLink::restore(std::unique_ptr<platform::SerialPort> port) {
+// Only the line lost during this opening takes the port: a close (and a new open) meanwhile
+// ends that recovery.
+bool ControllerLink::restore(std::unique_ptr<platform::SerialPort> port) {
     auto held = holdAll();
-    if (!PortOpen) return;  // closed on purpose meanwhile
+    if (!PortOpen || LostOpening != Openings) return false;
+    if (!answersHarmlessRead(*port)) return false;
     PortHandle = std::move(port);
+    GaveUp = false;
+    // The unit's own checks run before any other command can reach the line again.
+    Restoring = true;
     if (restored_) restored_();
+    Restoring = false;
+    return PortHandle != nullptr;  // gone again during the checks: reopening goes on
 }
 
 // The port is let go, so that the device can be opened again when it is back.
 void ControllerLink::lineFailed(const char* cause) {
     if (LineFailed) return;
     LineFailed = true;
+    LostOpening = Openings;
     supervisor_->linkLost(PortName.get(), cause);
 }
 
@@ -87,6 +122,7 @@ void ControllerLink::close() {
     auto held = holdAll();
     PortHandle.reset();
     PortOpen = false;
+    ++Openings;
 }
 
 std::unique_lock<std::recursive_mutex> ControllerLink::holdCommands() {
@@ -110,7 +146,7 @@ std::string ControllerLink::Exchange(const std::string& command) {
     ExchangeReply.set("");
     std::string reply;
     LineFailed = false;
-    if (PortHandle && !supervisor_->isDown()) {
+    if (PortHandle && (!supervisor_->isDown() || Restoring)) {
         const auto started = std::chrono::steady_clock::now();
         SendLine(command);
         sleepMs(60);
@@ -129,6 +165,7 @@ std::string ControllerLink::Exchange(const std::string& command) {
         platform::recordLinkExchange(PortName.get(), std::chrono::steady_clock::now() - started,
                                      resend, reply.empty());
         if (LineFailed) PortHandle.reset();
+        GaveUp = reply.empty();
     }
     ExchangeReply.set(reply);
     ReplyPending = false;
@@ -140,7 +177,9 @@ std::string ControllerLink::readFollowingReply() {
     std::lock_guard guard(ExchangeLock);
     if (!PortHandle || supervisor_->isDown()) return "";
     LinkIdle = false;
+    LineFailed = false;
     std::string reply = ReadReply();
+    if (LineFailed) PortHandle.reset();
     LinkIdle = true;
     return reply;
 }
@@ -148,6 +187,9 @@ std::string ControllerLink::readFollowingReply() {
 void ControllerLink::SendLine(const std::string& command) {
     sleepMs(ExchangeDelay.load());
     if (LineFailed) return;
+    // The replies to a command given up on may still come: same form, so only quiet tells.
+    if (GaveUp) drainUntilQuiet(*PortHandle, kLateReplyQuietMs);
+    GaveUp = false;
     PortHandle->purgeInput();
     std::string line = command + '\r';
     if (!PortHandle->write(line.data(), line.size())) lineFailed("write failed");
@@ -156,7 +198,8 @@ void ControllerLink::SendLine(const std::string& command) {
 std::string ControllerLink::ReadReply() {
     if (LineFailed) return "";
     char buffer[kReplyBufferSize];
-    long count = PortHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReplyReadMs));
+    long count =
+        PortHandle->read(buffer, sizeof buffer, platform::replyWindowMs(*PortHandle, kReplyReadMs));
     if (count < 0) lineFailed("read failed: device gone or connection closed");
     return withoutLineEnds(buffer, count);
 }

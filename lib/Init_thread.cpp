@@ -16,14 +16,17 @@ void KRB_Init_Thread::Start(std::shared_ptr<TKRB_Class> unit) {
     }).detach();
 }
 
-// Ends when the motion ends, when the controller reports an error, or when the
-// unit's port is closed (a disconnected unit is never polled for ever).
+// Ends when the motion ends, when the controller reports an error, when it stays silent, or
+// when the unit's port is closed (a disconnected unit is never polled for ever).
 void KRB_Init_Thread::Execute() {
     int countedPolls = 0;
-    while (unit_->portOpen()) {
+    int silences = 0;
+    while (unit_->portOpen() && silences < kSilentPollsBeforeGivingUp) {
         platform::sleepMs(250);
         if (unit_->linkIdle()) {
-            if (readyRaised()) break;
+            const TExchange ready = unit_->ReadBackStr(readRelay(relay::kReady));
+            if (ready.is("1")) break;
+            if (ready.failed()) ++silences;
             ++countedPolls;
         }
         if (countedPolls >= 10) {
@@ -34,8 +37,6 @@ void KRB_Init_Thread::Execute() {
     }
     unit_->releaseBusy();
 }
-
-bool KRB_Init_Thread::readyRaised() { return unit_->replyIs(readRelay(relay::kReady), "1"); }
 
 bool KRB_Init_Thread::errorRaised() {
     if (!unit_->replyIs(readRelay(relay::kError), "1")) return false;

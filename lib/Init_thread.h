@@ -15,7 +15,6 @@ class KRB_Init_Thread {
   private:
     explicit KRB_Init_Thread(std::shared_ptr<TKRB_Class> unit) : unit_(std::move(unit)) {}
     void Execute();
-    bool readyRaised();
     bool errorRaised();
 
     std::shared_ptr<TKRB_Class> unit_;

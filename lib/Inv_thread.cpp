@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "BarcodeText.h"
 #include "ControllerRegisters.h"
 #include "platform/clock.h"
 #include "platform/operator_message.h"
@@ -54,11 +55,12 @@ bool TPositionReader::restoreHeight(std::int64_t height) {
     return unit_.motionCompleted();
 }
 
-// No code with the reader's line up is a missing label; with the line gone it is a failure.
+// No code with the reader's line up is a missing label; a failed reading or a line gone is a failure.
 std::string TPositionReader::readBarcode(int slot, int level) {
-    std::string code = unit_.ReadSlotBarcode();
-    if (!code.empty()) return code;
-    if (unit_.barcodeLineUp()) return kNoBarcode;
+    const std::string code = unit_.ReadSlotBarcode();
+    const bool failed = code == barcode::kReaderFailed;
+    if (!failed && !code.empty()) return code;
+    if (!failed && unit_.barcodeLineUp()) return kNoBarcode;
     unreadable_.push_back({slot, level});
     return kUnreadBarcode;
 }

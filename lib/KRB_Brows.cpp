@@ -82,6 +82,7 @@ std::string TKRB_Browser::Activate2(const std::string& id) {
     }
     UnitPtr unit = UnitFor(id);
     if (!unit) return "0";
+    unit->OpenPort();  // a line that is down is opened afresh
     activateText = unit->OpenCommunication();
     if (activateText != "1") {
         auto code = parseInt32(activateText);

@@ -29,11 +29,7 @@ void TKRB_Class::Disconnect() {
     Initialized = false;
 }
 
-void TKRB_Class::closeReader() {
-    std::lock_guard reader(ReaderLock);
-    ReaderHandle.reset();
-    ReaderOpen = false;
-}
+void TKRB_Class::closeReader() { CloseBCRSerial(); }
 
 void TKRB_Class::setRegistration(std::int32_t portNumber, std::int32_t position) {
     PortNumber = portNumber;

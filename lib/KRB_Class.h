@@ -97,8 +97,12 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string ReadTransferStation2Detector();
     std::string ReadShovelDetector();
 
-    // --- barcode reader (KRB_Class_Barcode.cpp)
+    // --- barcode reader (KRB_Class_Barcode.cpp). The reader's line is supervised like the
+    // controller's; a reading whose reader line failed gives barcode::kReaderFailed, never the
+    // "no label" of an empty reading.
+    // "1" opened (or a dead reader reopened), "0" cannot open, "2" not a number, "3" open.
     std::string BCRPath(const std::string& portNumber);
+    bool readerDown() const;
     void CloseBCRSerial();
     std::string ReadBCR(const std::string& waitMs);
     std::string ReadBarcode(const std::string& slot, const std::string& level);
@@ -291,6 +295,10 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::unique_ptr<platform::SerialPort> ReaderHandle;
     std::string ReaderText;
     mutable std::recursive_mutex ReaderLock;  // reader port handle and its traffic
+    std::string ReaderTarget;                 // under ReaderLock: where recovery reopens the reader
+    std::uint64_t ReaderOpenings = 0;         // under ReaderLock: counts opens and closes
+    std::uint64_t ReaderLostOpening = 0;      // under ReaderLock: the opening whose line was lost
+    bool ReaderReadingFailed = false;         // under ReaderLock: the reading in progress failed
 
     std::string PrepareInitialization();
     std::string RunInitialization();
@@ -319,6 +327,11 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     [[nodiscard]] bool correctBarcodeHeight(std::optional<std::int32_t> offset);
 
     // barcode steps
+    std::string openReader(const std::string& portName);
+    bool readerLineAlive();
+    void readerLineFailed(const char* cause);
+    bool restoreReader(std::unique_ptr<platform::SerialPort> port);
+    bool readerReadingFailed() const;
     std::string readThroughReader();
     std::string readerTriggerSequence(int waitMs);
     void purgeReader();
@@ -372,6 +385,8 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     Guarded<std::string> WaitResult;
     Guarded<std::string> SerialNumberCache;
     Guarded<std::string> TubeProgress;
+    // Last: its worker touches the reader's members and ends before they go.
+    std::unique_ptr<LinkSupervisor> ReaderSupervisor;
 };
 
 using UnitPtr = std::shared_ptr<TKRB_Class>;

@@ -4,6 +4,8 @@
 #include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "platform/clock.h"
+#include "platform/link_metrics.h"
+#include "platform/port_names.h"
 #include "text_numbers.h"
 
 namespace krb {
@@ -25,25 +27,87 @@ constexpr int kDefaultReadingMs = 200;
 
 // --- the reader port
 
-std::string TKRB_Class::BCRPath(const std::string& portNumber) {
-    std::lock_guard guard(ReaderLock);
-    if (ReaderOpen) return "3";
-    if (!isDecimal(portNumber)) return "2";
-    if (portNumber.size() == 2)
-        ReaderPortName = "\\\\.\\COM" + portNumber;
-    else if (portNumber.size() == 1)
-        ReaderPortName = "COM" + portNumber;
-    auto port = platform::openSerialPort(ReaderPortName);
-    if (!port) {
-        ReaderOpen = false;
-        return "0";
-    }
+namespace {
+
+std::unique_ptr<platform::SerialPort> openReaderAt(const std::string& name,
+                                                   const std::string& target) {
+    auto port = platform::openSerialPortAt(name, target);
+    if (!port) return nullptr;
     port->configure(platform::kReaderLine);  // a pty reports other settings back: not an error
     port->setQueueSizes(300, 0);
     port->purgeAll();
+    return port;
+}
+
+}  // namespace
+
+// A reader found dead (its device server restarted, say) is opened again here, so that
+// activation answers by what the reader did, not by a handle that only looks open.
+std::string TKRB_Class::BCRPath(const std::string& portNumber) {
+    std::lock_guard guard(ReaderLock);
+    if (ReaderOpen && readerLineAlive()) return "3";
+    if (ReaderOpen) return openReader(ReaderPortName);
+    if (!isDecimal(portNumber)) return "2";
+    std::string name = ReaderPortName;
+    if (portNumber.size() == 2)
+        name = "\\\\.\\COM" + portNumber;
+    else if (portNumber.size() == 1)
+        name = "COM" + portNumber;
+    return openReader(name);
+}
+
+std::string TKRB_Class::openReader(const std::string& portName) {
+    if (ReaderSupervisor) ReaderSupervisor->stop();
+    ReaderHandle.reset();
+    ++ReaderOpenings;
+    ReaderPortName = portName;
+    const std::string target = platform::resolvePortTarget(portName);
+    auto port = openReaderAt(portName, target);
+    ReaderOpen = port != nullptr;
+    if (!port) return "0";
+    if (!ReaderSupervisor)
+        ReaderSupervisor = std::make_unique<LinkSupervisor>(
+            [this] {
+                std::unique_lock reader(ReaderLock);
+                const std::string name = ReaderPortName, target = ReaderTarget;
+                reader.unlock();  // a connect may take a while: readings fail meanwhile
+                return openReaderAt(name, target);
+            },
+            [this](std::unique_ptr<platform::SerialPort> reopened) {
+                return restoreReader(std::move(reopened));
+            });
+    ReaderTarget = target;
     ReaderHandle = std::move(port);
-    ReaderOpen = true;
     return "1";
+}
+
+// A look without waiting: a line whose peer has gone fails even an empty read. A byte taken
+// here is one a reading would have purged anyway.
+bool TKRB_Class::readerLineAlive() {
+    if (!ReaderHandle || readerDown()) return false;
+    char byte;
+    return ReaderHandle->read(&byte, 1, 0) >= 0;
+}
+
+bool TKRB_Class::readerDown() const {
+    std::lock_guard guard(ReaderLock);
+    return ReaderSupervisor && ReaderSupervisor->isDown();
+}
+
+bool TKRB_Class::restoreReader(std::unique_ptr<platform::SerialPort> port) {
+    std::lock_guard guard(ReaderLock);
+    if (!ReaderOpen || ReaderLostOpening != ReaderOpenings) return false;
+    ReaderHandle = std::move(port);
+    return true;
+}
+
+void TKRB_Class::readerLineFailed(const char* cause) {
+    ReaderReadingFailed = true;
+    if (!ReaderHandle) return;  // already down
+    ReaderHandle.reset();
+    ReaderLostOpening = ReaderOpenings;
+    platform::noteReaderLine(ReaderPortName, PortNumber);
+    ReaderSupervisor->linkLost(ReaderPortName, cause);
 }
 
 std::string TKRB_Class::readerPortName() const {
@@ -53,7 +117,9 @@ std::string TKRB_Class::readerPortName() const {
 
 void TKRB_Class::CloseBCRSerial() {
     std::lock_guard guard(ReaderLock);
+    if (ReaderSupervisor) ReaderSupervisor->stop();
     ReaderHandle.reset();
+    ++ReaderOpenings;
     ReaderOpen = false;
 }
 
@@ -62,24 +128,37 @@ void TKRB_Class::purgeReader() {
     std::lock_guard guard(ReaderLock);
     if (ReaderHandle) ReaderHandle->purgeAll();
     ReaderText.clear();
+    ReaderReadingFailed = false;
+}
+
+bool TKRB_Class::readerReadingFailed() const {
+    std::lock_guard guard(ReaderLock);
+    return ReaderReadingFailed;
 }
 
 void TKRB_Class::SendReaderLine(const std::string& command) {
     std::lock_guard guard(ReaderLock);
-    if (!ReaderHandle) return;
+    if (!ReaderHandle) return readerLineFailed("reader line down");
     std::string line = command + '\r';
-    for (char byte : line) ReaderHandle->write(&byte, 1);
+    for (char byte : line)
+        if (!ReaderHandle->write(&byte, 1)) return readerLineFailed("write failed");
 }
 
 std::string TKRB_Class::ReadReaderReply() {
     std::lock_guard guard(ReaderLock);
-    if (ReaderHandle) {
-        char buffer[kReaderBufferSize];
-        long count =
-            ReaderHandle->read(buffer, sizeof buffer, platform::scaledWholeMs(kReaderReadMs));
-        std::string text = withoutLineEnds(buffer, count);
-        if (!text.empty()) ReaderText = text;
+    if (!ReaderHandle) {
+        readerLineFailed("reader line down");
+        return ReaderText;
     }
+    char buffer[kReaderBufferSize];
+    long count = ReaderHandle->read(buffer, sizeof buffer,
+                                    platform::replyWindowMs(*ReaderHandle, kReaderReadMs));
+    if (count < 0) {
+        readerLineFailed("read failed: device gone or connection closed");
+        return ReaderText;
+    }
+    std::string text = withoutLineEnds(buffer, count);
+    if (!text.empty()) ReaderText = text;
     return ReaderText;
 }
 
@@ -96,16 +175,17 @@ std::string TKRB_Class::ReadBCR(const std::string& waitMs) {
     if (!ReaderOpen) return "BCRError";
     if (!Initialized) return "InitError";
     std::string code = readerTriggerSequence(parseInt32(waitMs).value_or(kDefaultReadingMs));
+    SendReaderLine("LOFF");
+    if (readerReadingFailed()) return barcode::kReaderFailed;
     if (code.empty()) code = "No Barcode";
     LastBarcode.set(code);
-    SendReaderLine("LOFF");
     return code;
 }
 
 std::string TKRB_Class::ReadReaderQuick() {
     std::string code = readerTriggerSequence(100);
     SendReaderLine("LOFF");
-    return code;
+    return readerReadingFailed() ? barcode::kReaderFailed : code;
 }
 
 // The reader on its own port, triggered once more by the controller when it stayed silent.
@@ -117,7 +197,7 @@ std::string TKRB_Class::readThroughReader() {
         if (motionCompleted()) code = ReadReaderReply();
     }
     SendReaderLine("LOFF");
-    return code;
+    return readerReadingFailed() ? barcode::kReaderFailed : code;
 }
 
 std::string TKRB_Class::ReadSlotBarcode() {
@@ -138,7 +218,7 @@ std::string TKRB_Class::ReadControllerBarcode() {
     }
     std::string code = codeBetweenMarkers(collected);
     ReadBackStr(setRelay(relay::kControllerBarcodeEnd)).outcomeNotNeeded();
-    return code;
+    return code.empty() && !portOpen() ? barcode::kReaderFailed : code;
 }
 
 std::string TKRB_Class::barcodeConfigurationError() const {
@@ -182,6 +262,7 @@ std::string TKRB_Class::ReadBarcode(const std::string& slotText, const std::stri
     }
     std::string code = ReadSlotBarcode();
     leaveScanMode();
+    if (code == barcode::kReaderFailed) return code;
     if (code.empty()) code = "No Barcode";
     LastBarcode.set(code);
     return code;

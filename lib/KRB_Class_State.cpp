@@ -83,11 +83,14 @@ void TKRB_Class::linkRestored() {
         "references lost while the line was down: initialise the unit again");
 }
 
-// Polls ready and error flags until one is raised; a closed port ends the wait unready.
+// Polls ready and error flags until one is raised; a closed port or a controller that stays
+// silent ends the wait unready.
 std::string TKRB_Class::pollUntilReadyOrError(bool& errorRaised) {
     errorRaised = false;
-    while (portOpen()) {
-        bool ready = replyIs(readRelay(relay::kReady), "1");
+    for (int silences = 0; portOpen() && silences < kSilentPollsBeforeGivingUp;) {
+        const TExchange readyReply = ReadBackStr(readRelay(relay::kReady));
+        const bool ready = readyReply.is("1");
+        if (readyReply.failed()) ++silences;
         if (replyIs(readRelay(relay::kError), "1")) {
             errorRaised = true;
             return "error";

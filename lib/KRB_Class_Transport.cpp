@@ -21,7 +21,6 @@ using platform::sleepMs;
 namespace {
 
 constexpr std::int64_t kBusyWaitMs = 180000;
-constexpr int kSilencesBeforeGivingUp = 30;
 constexpr int kErrorPollEvery = 6;
 constexpr int kUntilIdleChecks = 1000;
 
@@ -190,7 +189,7 @@ std::string TKRB_Class::WaitForOperation() {
         }
         if (ready.failed()) ++silences;
         if (poll > 1 && (poll - 1) % kErrorPollEvery == 0 && errorPollRaised()) break;
-        if (silences >= kSilencesBeforeGivingUp) break;
+        if (silences >= kSilentPollsBeforeGivingUp) break;
     }
     WaitResult.set(result);
     return result;

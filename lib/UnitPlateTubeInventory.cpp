@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "BarcodeText.h"
+
 #include "ControllerRegisters.h"
 #include "Inv_thread.h"
 #include "KRB_Class.h"
@@ -75,7 +77,7 @@ void TKVLPlateTubeInventory::ScanRow(std::int32_t row, std::vector<std::string>&
         scanMode = scanMode || (reached && Unit->writeAccepted(setRelay(relay::kScanMode)));
         reached = reached && scanMode && Unit->motionCompleted();
         std::string code = reached ? Unit->ReadReaderQuick() : std::string();
-        if (!reached || (code.empty() && !Unit->readerOpen())) {
+        if (!reached || code == barcode::kReaderFailed || (code.empty() && !Unit->readerOpen())) {
             Unreadable.push_back({row, column});
             code = inventory::kUnreadBarcode;
         }

@@ -72,6 +72,12 @@ void recordLinkBack(const std::string& port, int attempts) {
     noteSerialLogEvent(port, "link " + event);
 }
 
+void noteReaderLine(const std::string& port, int unitPort) {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    registry.ports[port].ReaderOfUnit = unitPort;
+}
+
 std::map<std::string, LinkCounters> linkCounters() {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);

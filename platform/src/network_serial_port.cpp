@@ -86,6 +86,7 @@ class NetworkSerialPort : public SerialPort {
     long read(char* buffer, std::size_t count, long timeoutMs) override;
     bool write(const char* data, std::size_t count) override;
     const std::string& name() const override { return name_; }
+    long shortestReplyWindowMs() const override { return kNetworkReplyWindowFloorMs; }
 
     bool sendRaw(const std::string& bytes);
 

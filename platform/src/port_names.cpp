@@ -8,6 +8,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/network_port.h"
+
 namespace krb::platform {
 namespace {
 
@@ -82,7 +84,14 @@ std::string resolvePortName(const std::string& windowsName) {
     auto number = comPortNumber(windowsName);
     if (!number) return {};
     if (auto entry = portFolderEntry(*number)) return *entry;
+    if (auto path = portFolderPath(*number)) return *path;  // no silent fallback to a real port
     return "/dev/ttyS" + std::to_string(*number - 1);
+}
+
+std::string resolvePortTarget(const std::string& windowsName) {
+    // An entry that is a file but no address leads nowhere.
+    if (auto text = portFolderAddress(windowsName)) return parseNetworkAddress(*text) ? *text : "";
+    return resolvePortName(windowsName);
 }
 
 }  // namespace krb::platform

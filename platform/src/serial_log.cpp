@@ -156,6 +156,7 @@ class LoggingSerialPort : public SerialPort {
     }
 
     const std::string& name() const override { return inner_->name(); }
+    long shortestReplyWindowMs() const override { return inner_->shortestReplyWindowMs(); }
 
   private:
     std::unique_ptr<SerialPort> inner_;

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "platform/clock.h"
 #include "platform/network_port.h"
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
@@ -228,17 +229,27 @@ std::unique_ptr<SerialPort> openTermiosPort(const std::string& devicePath,
 }
 
 std::unique_ptr<SerialPort> openSerialPort(const std::string& windowsName) {
+    if (currentOpener()) return openSerialPortAt(windowsName, {});
+    return openSerialPortAt(windowsName, resolvePortTarget(windowsName));
+}
+
+std::unique_ptr<SerialPort> openSerialPortAt(const std::string& windowsName,
+                                             const std::string& target) {
     std::unique_ptr<SerialPort> port;
     if (auto opener = currentOpener()) {
         port = opener(windowsName);
-    } else if (auto text = portFolderAddress(windowsName)) {
-        const auto address = parseNetworkAddress(*text);
-        if (address) port = openNetworkPort(*address, windowsName);
+    } else if (target.starts_with("tcp://") || target.starts_with("rfc2217://")) {
+        if (const auto address = parseNetworkAddress(target))
+            port = openNetworkPort(*address, windowsName);
     } else {
-        port = openTermiosPort(resolvePortName(windowsName), windowsName);
+        port = openTermiosPort(target, windowsName);
     }
     if (!port) return nullptr;
     return attachSerialLog(std::move(port), windowsName);
+}
+
+long replyWindowMs(const SerialPort& port, long nominalMs) {
+    return std::max(scaledWholeMs(nominalMs), port.shortestReplyWindowMs());
 }
 
 void setSerialPortOpener(SerialPortOpener opener) {

@@ -1,7 +1,10 @@
 // KRB2Activate: every result code, and what initialisation sends.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "KRB_lib.h"
 #include "lib_test_support.h"
@@ -72,6 +75,29 @@ TEST_F(Activation, CodesOfTheInitialiseStep) {
     controller.registers().setRelay(3101, true);
     controller.setFixedReply("RD 1701", "0");
     EXPECT_STREQ(KRB2Activate("6"), "7") << "the door lock did not engage";
+}
+
+// The ready flag goes silent once initialisation has started: the wait is bounded, and a
+// controller that answers again later (here after 40 silent reads, each sent twice) comes too late.
+TEST_F(Activation, InitialisationGivesUpOnAControllerThatStaysSilent) {
+    ScopedTimeScale faster(0.05);
+    controller.registers().setRelay(1811, true);
+    controller.silenceCommand("RD 1915");
+    std::atomic<bool> activated{false};
+    std::thread lateAnswer([&] {
+        eventually(
+            [&] {
+                return activated || linesStartingWith(controller.lines(), "RD 1915").size() >= 80;
+            },
+            std::chrono::seconds(60));
+        controller.clearFixedReplies();
+        controller.registers().setRelay(1915, true);
+    });
+    EXPECT_STREQ(KRB2Activate("6"), "5");
+    activated = true;
+    lateAnswer.join();
+    EXPECT_TRUE(contains(controller.lines(), "ST 1801"));
+    EXPECT_STREQ(KRBIsInitialized("6"), "0");
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 // The barcode reader on its own port and relayed through the controller.
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <thread>
 
+#include "BarcodeText.h"
 #include "operation_support.h"
+#include "platform/link_metrics.h"
 #include "sim/line_channel.h"
+#include "sim/network_bridge.h"
 
 namespace krb::test {
 namespace {
@@ -94,6 +100,64 @@ TEST_F(Barcode, TriggeredReadingGivesTheCodeAndNeverAStaleOne) {
     EXPECT_EQ(unit->ReadBCR("50"), "No Barcode") << "the earlier code is not given again";
     EXPECT_EQ(reader.linesOnceThere(4), (Lines{"LON", "LOFF", "LON", "LOFF"}));
     EXPECT_TRUE(controller.lines().empty());
+}
+
+// The reader reached through a serial device server that can restart (a bridge to its pty).
+class ReaderBehindDeviceServer : public Barcode {
+  protected:
+    void SetUp() override {
+        Barcode::SetUp();
+        unit->setRegistration(7, 1);
+        const std::string entry = ports.entryPath(12);
+        device_ = std::filesystem::read_symlink(entry).string();
+        startServer(0);
+        std::ofstream(entry + ".new") << server_->address() << "\n";
+        std::filesystem::rename(entry + ".new", entry);
+        openReader();
+        reader.setCode("R0001");
+    }
+    void startServer(int port) {
+        server_ = std::make_unique<sim::NetworkBridge>(device_, port, sim::BridgeMode::Raw);
+    }
+    void restartServer() {
+        const int port = server_->port();
+        server_.reset();
+        startServer(port);
+    }
+
+    ScopedTimeScale slower{0.5};  // the bridge's latency is real
+    std::string device_;
+    std::unique_ptr<sim::NetworkBridge> server_;
+};
+
+TEST_F(ReaderBehindDeviceServer, ActivationReopensADeadReaderAndSaysSo) {
+    ASSERT_EQ(unit->ReadBCR("200"), "R0001");
+    restartServer();
+    EXPECT_EQ(unit->BCRPath("12"), "1") << "a dead reader is reopened, not reported open";
+    EXPECT_EQ(unit->ReadBCR("200"), "R0001");
+    EXPECT_EQ(unit->BCRPath("12"), "3");
+
+    const int port = server_->port();
+    server_.reset();
+    EXPECT_EQ(unit->BCRPath("12"), "0") << "the reader could not be reopened";
+    startServer(port);
+}
+
+TEST_F(ReaderBehindDeviceServer, AFailedReadingIsNoEmptyLabelAndTheLineHeals) {
+    const int port = server_->port();
+    server_.reset();
+    EXPECT_EQ(unit->ReadBCR("200"), barcode::kReaderFailed);
+    EXPECT_EQ(unit->ReadReaderQuick(), barcode::kReaderFailed);
+    EXPECT_TRUE(unit->readerDown());
+    const auto line = platform::linkCounters().at(unit->readerPortName());
+    EXPECT_TRUE(line.Down) << "the status surfaces see the reader gone";
+    EXPECT_EQ(line.ReaderOfUnit, 7);
+    EXPECT_EQ(unit->lastBarcode(), "") << "a failed reading leaves the last code alone";
+
+    startServer(port);
+    ASSERT_TRUE(eventually([&] { return !unit->readerDown(); }));
+    EXPECT_FALSE(platform::linkCounters().at(unit->readerPortName()).Down);
+    EXPECT_EQ(unit->ReadBCR("200"), "R0001");
 }
 
 TEST_F(Barcode, ConfigurationMismatchesAreRefused) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "ControllerRegisters.h"
 #include "Guarded.h"
 #include "lib_test_support.h"
+#include "sim/network_bridge.h"
 
 namespace krb::test {
 namespace {
@@ -62,6 +66,21 @@ TEST_F(LinkAlone, HoldingTheLinkKeepsOtherThreadsCommandsOut) {
     EXPECT_EQ(controller.lines(), std::vector<std::string>{"RD 1915"});
 }
 
+// Real time: the late reply must land between the next command's write and its read.
+TEST_F(LinkAlone, AReplyThatComesAfterTheExchangeGaveUpIsNeverTheNextCommandsAnswer) {
+    ScopedTimeScale realTime(1.0);
+    ASSERT_EQ(link.open(), "1");
+    controller.registers().setRelay(1915, false);
+    controller.silenceCommand(readRelay(relay::kError));
+    controller.setReplyDelay(560);  // the resend's "0" comes just after the next command goes out
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "");
+    controller.setReplyDelay(0);
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kError)), "")
+        << "the ready flag's late answer taken for the silent error flag";
+    controller.registers().setRelay(1915, true);
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "1");
+}
+
 // Each command text against the simulator's own register store: a wrong number or form in the
 // map shows up as a register the simulator did not touch.
 TEST_F(LinkAlone, RegisterCommandsReachTheRegistersTheyName) {
@@ -90,6 +109,68 @@ TEST_F(LinkAlone, RegisterCommandsReachTheRegistersTheyName) {
                                       "RD 1814",      "RD DM29",  "RD DM200",
                                       "WR DM0 65535", "WR DM5 7", "WR DM23 12"};
     EXPECT_EQ(controller.lines(), expected);
+}
+
+// A unit behind a serial device server: its entry in the port folder is a file holding the address.
+void publishAddress(const sim::PortDirectory& ports, int com, const std::string& address) {
+    const std::string entry = ports.entryPath(com);
+    std::ofstream(entry + ".new") << address << "\n";
+    std::filesystem::rename(entry + ".new", entry);
+}
+
+TEST(LinkRecovery, ReopensWhereItWasOpenedAndIsBackOnlyOnceTheControllerAnswers) {
+    ScopedTimeScale slower(0.5);  // the bridges' latency is real
+    sim::PortDirectory ports;
+    sim::ControllerEmulator unit{ports, 7}, otherUnit{ports, 8};
+    const auto unitDevice = std::filesystem::read_symlink(ports.entryPath(7)).string();
+    auto bridge = std::make_unique<sim::NetworkBridge>(unitDevice, 0, sim::BridgeMode::Raw);
+    const int bridgePort = bridge->port();
+    sim::NetworkBridge otherBridge(std::filesystem::read_symlink(ports.entryPath(8)).string(), 0,
+                                   sim::BridgeMode::Raw);
+    publishAddress(ports, 7, bridge->address());
+    ControllerLink link;
+    link.setPortName("COM7");
+    ASSERT_EQ(link.open(), "1");
+    ASSERT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "0");
+
+    publishAddress(ports, 7, otherBridge.address());  // the folder now names another unit
+    unit.setSilent(true);
+    bridge.reset();
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "");
+    EXPECT_TRUE(link.isDown());
+    unit.clearTranscript();
+    bridge = std::make_unique<sim::NetworkBridge>(unitDevice, bridgePort, sim::BridgeMode::Raw);
+    ASSERT_TRUE(eventually([&] { return contains(unit.lines(), "RD 1915"); }));
+    EXPECT_TRUE(link.isDown()) << "reopened, but a silent device is not the line back";
+
+    unit.setSilent(false);
+    ASSERT_TRUE(eventually([&] { return !link.isDown(); }));
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kError)), "0");
+    EXPECT_TRUE(otherUnit.lines().empty()) << "a command reached the unit the folder names now";
+}
+
+TEST(LinkRecovery, OpeningALineThatIsDownFollowsThePortFolderAfresh) {
+    ScopedTimeScale slower(0.5);
+    sim::PortDirectory ports;
+    sim::ControllerEmulator unit{ports, 7}, movedUnit{ports, 8};
+    auto bridge = std::make_unique<sim::NetworkBridge>(
+        std::filesystem::read_symlink(ports.entryPath(7)).string(), 0, sim::BridgeMode::Raw);
+    sim::NetworkBridge movedBridge(std::filesystem::read_symlink(ports.entryPath(8)).string(), 0,
+                                   sim::BridgeMode::Raw);
+    publishAddress(ports, 7, bridge->address());
+    ControllerLink link;
+    link.setPortName("COM7");
+    ASSERT_EQ(link.open(), "1");
+    bridge.reset();
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "");
+    ASSERT_TRUE(link.isDown());
+
+    publishAddress(ports, 7, movedBridge.address());  // the unit is reached elsewhere now
+    EXPECT_EQ(link.open(), "1");
+    EXPECT_FALSE(link.isDown());
+    movedUnit.registers().setRelay(1915, true);
+    EXPECT_EQ(link.ReadBackStr(readRelay(relay::kReady)), "1");
+    EXPECT_EQ(link.open(), "2");
 }
 
 TEST(GuardedValue, StepsOfSeveralThreadsNeverOverlap) {

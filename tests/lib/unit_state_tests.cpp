@@ -171,6 +171,15 @@ TEST_F(UnitState, WatcherClearsBusyWhenReadyOrOnError) {
     EXPECT_TRUE(contains(controller.lines(), "RD DM200"));
 }
 
+TEST_F(UnitState, WatcherGivesUpOnAControllerThatStaysSilent) {
+    ScopedTimeScale faster(0.05);
+    unit->ReadBackStr("CR");
+    controller.silenceCommand("RD 1915");
+    ASSERT_TRUE(unit->tryClaimBusy());
+    unit->StartCompletionWatch();
+    EXPECT_TRUE(busyClearsWithin(std::chrono::seconds(30)));
+}
+
 TEST_F(UnitState, DisconnectWhileTheWatcherRunsEndsIt) {
     unit->ReadBackStr("CR").outcomeNotNeeded();
     ASSERT_TRUE(unit->tryClaimBusy());

@@ -46,7 +46,27 @@ TEST(ResolvePortName, FollowsEntriesOfThePortFolder) {
     EXPECT_EQ(resolvePortName("\\\\.\\COM3"), resolvePortName("COM3"));
     // A dangling entry must not fall back to a real port of the same number.
     EXPECT_EQ(resolvePortName("COM4"), dir.file("COM4"));
-    EXPECT_EQ(resolvePortName("COM5"), "/dev/ttyS4");
+    // With a port folder a name means only what the folder holds, even without an entry.
+    EXPECT_EQ(resolvePortName("COM5"), dir.file("COM5"));
+}
+
+TEST(ResolvePortTarget, IsTheAddressOfADeviceServerOrTheDevicePath) {
+    TempDir dir;
+    std::filesystem::create_symlink("/dev/null", dir.file("COM3"));  // a character device
+    test_support::writeWholeFile(dir.file("COM6"), " rfc2217://127.0.0.1:4001 \n");
+    test_support::writeWholeFile(dir.file("COM7"), "/dev/ttyS0\n");
+    ScopedEnv env("KRB_PORT_DIR", dir.path().string());
+    const struct {
+        const char* name;
+        std::string target;
+    } cases[] = {
+        {"COM3", "/dev/null"},
+        {"COM6", "rfc2217://127.0.0.1:4001"},
+        {"COM7", ""},  // a file that is no address leads nowhere, not to the path it names
+        {"COM8", dir.file("COM8")},
+        {"LPT1", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(resolvePortTarget(c.name), c.target) << c.name;
 }
 
 }  // namespace

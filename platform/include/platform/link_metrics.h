@@ -25,6 +25,7 @@ struct LinkCounters {
     bool Down = false;          // the line was found gone and is not back yet
     std::uint64_t Losses = 0;   // times the line was found gone
     std::string LastLinkEvent;  // "lost (read failed)", "back after 3 attempt(s)"
+    int ReaderOfUnit = 0;       // a barcode reader's line: the COM number of its unit's controller
 
     // An open port is not enough: the unit answers when its last exchange got a reply.
     bool Answering() const { return !Down && TimeOutsInARow == 0; }
@@ -38,6 +39,8 @@ KRB_PLATFORM_API void recordLinkExchange(const std::string& port,
 KRB_PLATFORM_API void recordLinkLost(const std::string& port, const std::string& cause);
 KRB_PLATFORM_API void recordLinkBack(const std::string& port, int attempts);
 KRB_PLATFORM_API std::map<std::string, LinkCounters> linkCounters();
+// `port` is the barcode reader line of the unit whose controller is on COM<unitPort>.
+KRB_PLATFORM_API void noteReaderLine(const std::string& port, int unitPort);
 // Exchanges of the calling thread, on any port, that ended without a reply: a caller that
 // compares it before and after a read knows whether every exchange of the read was answered.
 KRB_PLATFORM_API std::uint64_t linkTimeOutsOfThisThread();

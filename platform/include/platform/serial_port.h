@@ -36,12 +36,22 @@ class KRB_PLATFORM_API SerialPort {
     virtual long read(char* buffer, std::size_t count, long timeoutMs) = 0;
     virtual bool write(const char* data, std::size_t count) = 0;
     virtual const std::string& name() const = 0;
+    // The shortest read window (real ms) in which a reply can come back over this transport:
+    // windows that shrink with the time scale never go below it.
+    virtual long shortestReplyWindowMs() const { return 0; }
 };
+
+// A nominal read window under the time scale, but never below what `port` needs.
+KRB_PLATFORM_API long replyWindowMs(const SerialPort& port, long nominalMs);
 
 // Opens a port by its Windows name ("COM1", "\\.\COM12"), exclusively.
 // Returns nullptr when the name resolves to nothing, the device is missing or
 // the device is already open; never blocks.
 KRB_PLATFORM_API std::unique_ptr<SerialPort> openSerialPort(const std::string& windowsName);
+// The same for a target that resolvePortTarget gave earlier: a device path or a network
+// address. An installed opener is still given the Windows name.
+KRB_PLATFORM_API std::unique_ptr<SerialPort> openSerialPortAt(const std::string& windowsName,
+                                                              const std::string& target);
 
 using SerialPortOpener = std::function<std::unique_ptr<SerialPort>(const std::string&)>;
 // Replaces the transport for every later open; an empty opener restores termios.
