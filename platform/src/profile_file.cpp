@@ -277,6 +277,33 @@ bool ProfileFile::writeString(const std::string& section, const std::string& key
     return replaceFileAtomically(path_, renderDocument(document));
 }
 
+bool ProfileFile::replaceSection(const std::string& section,
+                                 const std::vector<std::string>& entries) {
+    const std::string sectionName(trimmed(section));
+    for (const auto& entry : entries) {
+        const auto equals = entry.find('=');
+        if (equals == std::string::npos ||
+            !writableNames(sectionName, trimmed(entry.substr(0, equals)), entry.substr(equals + 1)))
+            return false;
+    }
+    std::lock_guard lock(rewriteMutex());
+    auto bytes = readFileBytes(path_);
+    if (!bytes) return false;
+    Document document = parseDocument(std::move(*bytes));
+    const auto spans = sectionSpans(document, sectionName);
+    std::vector<std::string> replacement{"[" + sectionName + "]"};
+    replacement.insert(replacement.end(), entries.begin(), entries.end());
+    std::size_t at = document.lines.size();
+    for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
+        auto first = document.lines.begin() + static_cast<std::ptrdiff_t>(span->header);
+        document.lines.erase(first, first + static_cast<std::ptrdiff_t>(span->end - span->header));
+        at = span->header;
+    }
+    document.lines.insert(document.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                          replacement.begin(), replacement.end());
+    return replaceFileAtomically(path_, renderDocument(document));
+}
+
 bool replaceFileAtomically(const std::string& path, const std::string& content) {
     fs::path target(path);
     std::error_code error;
