@@ -165,6 +165,30 @@ void AddRootSector(TKRBId& unit) {
     if (!root->Cassettes.empty()) unit.AddSector(std::move(root));
 }
 
+// A cassette inside a partition's range but in no partition's list belongs to no sector:
+// no view shows it, which the operator should be able to find out.
+void ReportCassettesOfNoSector(const TKRBId& unit, const UnitFileReader& file) {
+    std::string numbers;
+    int count = 0;
+    for (const auto& cassette : unit.Cassettes) {
+        const bool listed = std::any_of(unit.Sectors.begin(), unit.Sectors.end(), [&](auto& s) {
+            return std::find(s->Cassettes.begin(), s->Cassettes.end(), cassette.get()) !=
+                   s->Cassettes.end();
+        });
+        if (listed) continue;
+        numbers += (count++ == 0 ? "" : ", ") + std::to_string(cassette->Number);
+    }
+    if (count == 0) return;
+    const bool one = count == 1;
+    platform::noteOperatorEvent("Configuration",
+                                "Unit " + unit.UnitId + " (" + file.Path() +
+                                    "): " + (one ? "cassette " : "cassettes ") + numbers +
+                                    (one ? " lies" : " lie") +
+                                    " in a partition's range but in no partition's list; " +
+                                    (one ? "it belongs" : "they belong") +
+                                    " to no sector and no view shows " + (one ? "it" : "them"));
+}
+
 void ReadClimate(TKRBId& unit, const UnitFileReader& file) {
     const std::string section = "Climate Configuration";
     unit.O2Gassing = file.IsOne(section, "O2Gassing");
@@ -292,6 +316,7 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     ReadCassettes(unit, file);
     ReadPartitions(unit, file);
     AddRootSector(unit);
+    ReportCassettesOfNoSector(unit, file);
     ReadClimate(unit, file);
     ReadParameters(unit, file);
 }

@@ -208,6 +208,11 @@ TEST_F(ConfigLoadingTest, CassettesPartitionsAndRoot) {
     EXPECT_EQ(unit.FindSectorOfCassette(3), &top);  // by range, not membership
     EXPECT_EQ(unit.FindSectorOfCassette(11), nullptr);
     EXPECT_EQ(unit.InitCommands, Strings{"WR DM25 10"});
+    EXPECT_EQ(
+        MessageTexts(),
+        Strings{"Configuration|Unit A (" + (folder.path() / "lab/System1/Unit1.lni").string() +
+                "): cassettes 3, 4 lie in a partition's range but in no partition's list; "
+                "they belong to no sector and no view shows them"});
 }
 
 TEST_F(ConfigLoadingTest, ParameterFileAndDm25Rule) {
@@ -279,12 +284,15 @@ TEST_F(ConfigLoadingTest, NonIntegerTokensNameFileAndKeyAndLoadingGoesOn) {
     EXPECT_TRUE(unit.Temperature);
     EXPECT_EQ(
         MessageTexts(),
-        (Strings{"Error!|Configuration file:\r\r" + u1 +
-                     "\r\r[Unit] UnitComPort: \"COM1\" is not an integer",
-                 "Error!|Configuration file:\r\r" + u2 +
-                     "\r\r[Carousel Configuration] ManualAccessOffset: \"1O\" is not an integer",
-                 "Error!|Configuration file:\r\r" + u2 +
-                     "\r\r[Partitions] Top: \"x\" is not an integer"}));
+        (Strings{
+            "Error!|Configuration file:\r\r" + u1 +
+                "\r\r[Unit] UnitComPort: \"COM1\" is not an integer",
+            "Error!|Configuration file:\r\r" + u2 +
+                "\r\r[Carousel Configuration] ManualAccessOffset: \"1O\" is not an integer",
+            "Error!|Configuration file:\r\r" + u2 + "\r\r[Partitions] Top: \"x\" is not an integer",
+            "Configuration|Unit B (" + u2 +
+                "): cassette 2 lies in a partition's range but in no partition's list; it "
+                "belongs to no sector and no view shows it"}));
 }
 
 TEST_F(ConfigLoadingTest, SectorNamesWithCommasAreRefused) {
