@@ -46,7 +46,26 @@ bool IsStrictlyInside(const fs::path& path, const fs::path& folder) {
 
 }  // namespace
 
-std::optional<std::string> ConfinedClientFile(std::string_view name, const std::string& folder) {
+void TServerOwnedFiles::Add(const std::string& path) {
+    if (path.empty()) return;
+    if (auto resolved = Canonical(fs::absolute(path))) {
+        if (auto target = FollowingFinalLinks(*resolved)) files_.push_back(*target);
+    }
+}
+
+bool TServerOwnedFiles::Holds(const fs::path& resolved) const {
+    return std::find(files_.begin(), files_.end(), resolved) != files_.end();
+}
+
+bool EnsureClientFolder(const std::string& folder) {
+    std::error_code error;
+    if (folder.empty() || fs::is_directory(folder, error)) return true;
+    fs::create_directories(folder, error);
+    return !error;
+}
+
+std::optional<std::string> ConfinedClientFile(std::string_view name, const std::string& folder,
+                                              const TServerOwnedFiles* owned) {
     if (name.empty() || HasDriveLetter(name)) return std::nullopt;
     std::string native(name);
     std::replace(native.begin(), native.end(), '\\', '/');
@@ -57,6 +76,7 @@ std::optional<std::string> ConfinedClientFile(std::string_view name, const std::
     auto resolved = Canonical(path);
     if (resolved) resolved = FollowingFinalLinks(*resolved);
     if (!resolved || !IsStrictlyInside(*resolved, *root)) return std::nullopt;
+    if (owned != nullptr && owned->Holds(*resolved)) return std::nullopt;
     return resolved->string();
 }
 

@@ -236,7 +236,10 @@ void TKRBManager::LoadSystems(const std::string& driverConfigPath) {
     const std::string configFolder = FolderOf(driverConfigPath);
     const std::string clientFolder = driverConfig.readString("TCP", "ClientFileFolder");
     clientFileFolder_ =
-        clientFolder.empty() ? configFolder : ResolveConfigPath(clientFolder, configFolder);
+        ResolveConfigPath(clientFolder.empty() ? kDefaultClientFolder : clientFolder, configFolder);
+    ownedFiles_.Add(driverConfigPath);
+    const std::string logFile = driverConfig.readString("TCP", "LogFile");
+    if (!logFile.empty()) ownedFiles_.Add(ResolveConfigPath(logFile, configFolder));
     const std::string configured = driverConfig.readString("paths", "KrbMainFolder");
     const std::string mainFolder = WithFinalSeparator(configured);
     const char separator = mainFolder.back();
@@ -261,6 +264,7 @@ void TKRBManager::LoadSystems(const std::string& driverConfigPath) {
 
 void TKRBManager::LoadSystem(const std::string& systemFilePath) {
     if (!IsExistingFile(systemFilePath)) return;
+    ownedFiles_.Add(systemFilePath);
     ProfileFile file(systemFilePath);
     TKRBSystem& system = lab_.AddSystem(std::make_unique<TKRBSystem>(
         file.readString("System", "SystemName"), file.readString("System", "SystemId")));
@@ -287,6 +291,7 @@ void TKRBManager::LoadSystem(const std::string& systemFilePath) {
 void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& systemName,
                            TKRBSystem& system) {
     if (!IsExistingFile(unitFilePath)) return;
+    ownedFiles_.Add(unitFilePath);
     UnitFileReader file(unitFilePath);
     auto comPort = file.Integer("Unit", "UnitComPort");
     if (!comPort) return;
@@ -300,9 +305,11 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     auto created = std::make_unique<TKRBId>(unitId, *comPort, systemName, unitFilePath, *dll_);
     TKRBId& unit = *created;
     unit.ClientFileFolder = clientFileFolder_;
+    unit.OwnedFiles = &ownedFiles_;
     ReadRole(unit, file.Text("Unit", "UnitName"));
     const std::string contents = file.Text("Contents", "FileName");
     if (!contents.empty()) unit.ContentsFile = ResolveConfigPath(contents, file.Folder());
+    ownedFiles_.Add(unit.ContentsFile);
     ReadBarcodeReader(unit, file);
 
     system.AddUnit(std::move(created));
@@ -319,6 +326,8 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     ReportCassettesOfNoSector(unit, file);
     ReadClimate(unit, file);
     ReadParameters(unit, file);
+    const std::string parameters = file.Text("ParameterFile", "FileName");
+    if (!parameters.empty()) ownedFiles_.Add(ResolveConfigPath(parameters, file.Folder()));
 }
 
 }  // namespace krb::server

@@ -48,5 +48,43 @@ TEST(ClientFiles, NamesStayInsideTheirFolder) {
     }
 }
 
+TEST(ClientFiles, NamesOfTheServersOwnFilesAreRefusedWhateverTheirSpelling) {
+    TempFolder folder;
+    const fs::path root = fs::canonical(folder.path());
+    TServerOwnedFiles owned;
+    owned.Add(folder.File("DriverConfig.lni", "[paths]\r\n"));
+    owned.Add(folder.File("lab/Unit1Contents.csv", ""));
+    owned.Add((root / "server.log").string());  // not written yet
+    fs::create_symlink(root / "DriverConfig.lni", root / "config-link");
+    struct Case {
+        std::string name;
+        bool refused;
+    };
+    const std::vector<Case> cases{
+        {"DriverConfig.lni", true},
+        {"lab/../DriverConfig.lni", true},
+        {"lab\\Unit1Contents.csv", true},
+        {(root / "lab/Unit1Contents.csv").string(), true},
+        {"config-link", true},
+        {"server.log", true},
+        {"lab/scan.csv", false},
+        {"DriverConfig.lni.csv", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ConfinedClientFile(c.name, root.string(), &owned) == std::nullopt, c.refused)
+            << c.name;
+    }
+}
+
+TEST(ClientFiles, TheFolderIsCreatedWhenFirstNeeded) {
+    TempFolder folder;
+    const fs::path clientFolder = folder.path() / "ClientFiles/inner";
+    EXPECT_TRUE(EnsureClientFolder(clientFolder.string()));
+    EXPECT_TRUE(fs::is_directory(clientFolder));
+    EXPECT_TRUE(EnsureClientFolder(clientFolder.string()));
+    folder.File("plain", "");
+    EXPECT_FALSE(EnsureClientFolder((folder.path() / "plain/sub").string()));
+}
+
 }  // namespace
 }  // namespace krb::server::testing
