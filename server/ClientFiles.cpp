@@ -1,8 +1,14 @@
 #include "ClientFiles.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
+#include <utility>
 
 namespace krb::server {
 namespace {
@@ -78,6 +84,46 @@ std::optional<std::string> ConfinedClientFile(std::string_view name, const std::
     if (!resolved || !IsStrictlyInside(*resolved, *root)) return std::nullopt;
     if (owned != nullptr && owned->Holds(*resolved)) return std::nullopt;
     return resolved->string();
+}
+
+std::optional<TClientFileHandle> TClientFileHandle::Open(const std::string& confinedFile) {
+    const fs::path file(confinedFile);
+    const fs::path folder = file.parent_path();
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    TClientFileHandle handle(
+        fd, "/proc/self/fd/" + std::to_string(fd) + "/" + file.filename().string());
+    // The folder may have been swapped between the name check and the open.
+    std::error_code error;
+    const fs::path opened = fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    if (error || opened != folder) return std::nullopt;
+    return handle;
+}
+
+TClientFileHandle::TClientFileHandle(int folder, std::string writePath)
+    : folder_(folder), writePath_(std::move(writePath)) {}
+
+TClientFileHandle::TClientFileHandle(TClientFileHandle&& other) noexcept
+    : folder_(std::exchange(other.folder_, -1)), writePath_(std::move(other.writePath_)) {}
+
+TClientFileHandle& TClientFileHandle::operator=(TClientFileHandle&& other) noexcept {
+    if (this != &other) {
+        if (folder_ >= 0) ::close(folder_);
+        folder_ = std::exchange(other.folder_, -1);
+        writePath_ = std::move(other.writePath_);
+    }
+    return *this;
+}
+
+TClientFileHandle::~TClientFileHandle() {
+    if (folder_ >= 0) ::close(folder_);
+}
+
+void KeepUntilNextScan(std::int32_t port, TClientFileHandle handle) {
+    static std::mutex mutex;
+    static auto* held = new std::map<std::int32_t, TClientFileHandle>();  // for the process's life
+    std::lock_guard lock(mutex);
+    held->insert_or_assign(port, std::move(handle));
 }
 
 }  // namespace krb::server

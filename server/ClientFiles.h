@@ -1,6 +1,7 @@
 #pragma once
 // File names that clients hand to the library (inventory files) are kept inside one folder,
 // so that no client can make the server write elsewhere.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,5 +34,28 @@ std::optional<std::string> ConfinedClientFile(std::string_view name, const std::
 
 // Creates the folder (and its parents) when it is missing; false when it cannot.
 bool EnsureClientFolder(const std::string& folder);
+
+// The folder of a confined client file, opened once and checked to be the one the name
+// resolved to. The library writes through it ("/proc/self/fd/<n>/<name>"), so a folder on
+// the way swapped for a link afterwards cannot lead the write elsewhere; the write replaces a
+// link planted at the name itself instead of following it.
+class TClientFileHandle {
+  public:
+    static std::optional<TClientFileHandle> Open(const std::string& confinedFile);
+    TClientFileHandle(TClientFileHandle&& other) noexcept;
+    TClientFileHandle& operator=(TClientFileHandle&& other) noexcept;
+    ~TClientFileHandle();
+
+    const std::string& WritePath() const { return writePath_; }
+
+  private:
+    TClientFileHandle(int folder, std::string writePath);
+    int folder_ = -1;
+    std::string writePath_;
+};
+
+// Holds the handle of the scan that unit `port` has just started until its next scan starts:
+// by then the library has written the file (one scan per unit at a time).
+void KeepUntilNextScan(std::int32_t port, TClientFileHandle handle);
 
 }  // namespace krb::server

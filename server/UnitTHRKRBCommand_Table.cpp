@@ -44,7 +44,11 @@ template <class Start>
 std::string WithClientFile(TKRBId& unit, const std::string& name, Start start) {
     if (!EnsureClientFolder(unit.ClientFileFolder)) return "-1";
     const auto file = ConfinedClientFile(name, unit.ClientFileFolder, unit.OwnedFiles);
-    return file ? start(*file) : std::string("-1");
+    auto handle = file ? TClientFileHandle::Open(*file) : std::nullopt;
+    if (!handle) return "-1";
+    std::string reply = start(handle->WritePath());
+    if (reply == "1") KeepUntilNextScan(unit.ComPort, std::move(*handle));
+    return reply;
 }
 
 std::string ServiceMovePlate(TKRBId& unit, Fields f) {

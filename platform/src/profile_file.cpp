@@ -304,6 +304,27 @@ bool ProfileFile::replaceSection(const std::string& section,
     return replaceFileAtomically(path_, renderDocument(document));
 }
 
+namespace {
+
+// `existing` is the mode to keep, if any.
+bool writeBesideAndRename(const fs::path& target, const std::string& content,
+                          std::optional<mode_t> existing) {
+    fs::path temporary = temporaryBeside(target);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool written = writeAll(fd, content) && (!existing || ::fchmod(fd, *existing & 07777) == 0) &&
+                   ::fsync(fd) == 0;
+    written = (::close(fd) == 0) && written;
+    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncFolder(target.parent_path());
+    return true;
+}
+
+}  // namespace
+
 bool replaceFileAtomically(const std::string& path, const std::string& content) {
     fs::path target(path);
     std::error_code error;
@@ -312,19 +333,16 @@ bool replaceFileAtomically(const std::string& path, const std::string& content) 
         if (!error) target = resolved;
     }
     struct stat existing {};
-    bool keepMode = ::stat(target.c_str(), &existing) == 0;
-    fs::path temporary = temporaryBeside(target);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool written = writeAll(fd, content) &&
-                   (!keepMode || ::fchmod(fd, existing.st_mode & 07777) == 0) && ::fsync(fd) == 0;
-    written = (::close(fd) == 0) && written;
-    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    syncFolder(target.parent_path());
-    return true;
+    const bool keepMode = ::stat(target.c_str(), &existing) == 0;
+    return writeBesideAndRename(target, content,
+                                keepMode ? std::optional<mode_t>(existing.st_mode) : std::nullopt);
+}
+
+bool replaceFileWithoutFollowing(const std::string& path, const std::string& content) {
+    struct stat existing {};
+    const bool keepMode = ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    return writeBesideAndRename(path, content,
+                                keepMode ? std::optional<mode_t>(existing.st_mode) : std::nullopt);
 }
 
 }  // namespace krb::platform

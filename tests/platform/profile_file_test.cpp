@@ -199,6 +199,17 @@ TEST_F(ProfileFileTest, RewriteKeepsUnrelatedBytesAndPermissions) {
     EXPECT_EQ(leftovers, (Lines{"Unit.lni"}));
 }
 
+TEST(ReplaceFileWithoutFollowing, ALinkAtTheNameIsReplacedNotFollowed) {
+    TempDir dir;
+    const std::string target = dir.file("target");
+    writeWholeFile(target, "kept");
+    std::filesystem::create_symlink(target, dir.file("name"));
+    EXPECT_TRUE(replaceFileWithoutFollowing(dir.file("name"), "new"));
+    EXPECT_EQ(readWholeFile(target), "kept");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.file("name")));
+    EXPECT_EQ(readWholeFile(dir.file("name")), "new");
+}
+
 TEST(ReplaceFileAtomically, OldFileSurvivesWhenTheFolderIsReadOnly) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     TempDir dir;

@@ -36,5 +36,9 @@ class KRB_PLATFORM_API ProfileFile {
 
 // Writes `content` to a temporary file beside `path` and renames it into place.
 KRB_PLATFORM_API bool replaceFileAtomically(const std::string& path, const std::string& content);
+// The same for a file in a folder others may write: a symlink or any other entry at `path` is
+// itself replaced, never followed.
+KRB_PLATFORM_API bool replaceFileWithoutFollowing(const std::string& path,
+                                                  const std::string& content);
 
 }  // namespace krb::platform
