@@ -155,7 +155,7 @@ std::string generatedFileName(const std::string& serial, const std::tm& date) {
 bool writeInventoryFile(const std::string& path, const std::vector<std::string>& lines) {
     std::string content;
     for (const auto& line : lines) content += line + "\r\n";
-    return !path.empty() && platform::replaceFileAtomically(path, content);
+    return !path.empty() && platform::replaceFileWithoutFollowing(path, content);
 }
 
 void reportWriteFailure() {

@@ -109,7 +109,7 @@ The server answers a decimal result + CR LF and closes the connection.
 | `UpdatePlateLoadDate` | load date, same rule | as above |
 | `UpdatePlateUnloadDate` | unload date, same rule | as above |
 | `UpdateSlotZPitch` | the cassette's level pitch | `1` done, `-1` not found or not a number, `-2` unit call failed, `-4` unit file not rewritten |
-| `UpdateSlotLevels` | the cassette's number of levels, and the contents file | as above, and `-5` no contents file, `-6` contents file not rewritten |
+| `UpdateSlotLevels` | the cassette's number of levels, and the contents file | as above, and `-5` no contents file, `-6` contents file not rewritten, `-7` a removed level holds a plate |
 
 Example: `UpdatePlateName(Store4,12,Assay 3)` → `1`.
 

@@ -59,6 +59,7 @@ std::vector<fs::path> FilesIn(const fs::path& folder) {
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
         if (it->is_regular_file(error)) files.push_back(it->path());
+    std::sort(files.begin(), files.end());  // the same order at every start
     return files;
 }
 
@@ -70,16 +71,31 @@ void RemoveStaleTemporaries(const fs::path& folder, const TLeftoverReport& repor
     }
 }
 
+// Moves `file` to `kept`, or to "<kept stem>-2<suffix>", "-3" ... when that name is taken:
+// an earlier inventory kept under the same stamp is never overwritten.
+std::optional<fs::path> KeepWithoutOverwriting(const fs::path& file, const std::string& stem) {
+    constexpr int kMaxNumber = 1000;
+    for (int number = 1; number <= kMaxNumber; ++number) {
+        const std::string suffix = number == 1 ? "" : "-" + std::to_string(number);
+        const fs::path kept = file.parent_path() / (stem + suffix + kUnmergedInventorySuffix);
+        // link() never replaces an existing name, unlike rename().
+        if (::link(file.c_str(), kept.c_str()) == 0) {
+            ::unlink(file.c_str());
+            return kept;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 void KeepUnmergedInventories(const fs::path& folder, const std::vector<const TKRBId*>& units,
                              const TLeftoverReport& report) {
     for (const auto& file : FilesIn(folder)) {
         auto name = ParseInventoryName(file.filename().string());
         if (!name) continue;
-        const fs::path kept = folder / (UnitNameOfPort(units, name->Port) + "." + name->Stamp +
-                                        kUnmergedInventorySuffix);
-        std::error_code error;
-        fs::rename(file, kept, error);
-        if (!error) report("Inventory not merged", file.string() + " kept as " + kept.string());
+        const auto kept =
+            KeepWithoutOverwriting(file, UnitNameOfPort(units, name->Port) + "." + name->Stamp);
+        if (kept) report("Inventory not merged", file.string() + " kept as " + kept->string());
     }
 }
 

@@ -13,7 +13,8 @@ namespace krb::server {
 // Unmerged inventories kept per folder; older ones are removed.
 constexpr std::size_t kKeptUnmergedInventories = 5;
 
-// "<unit>.<stamp>.inventory-unmerged", the stamp being the scan's own (ddhhnnsszzz).
+// "<unit>.<stamp>.inventory-unmerged", the stamp being the scan's own (ddhhnnsszzz); a second
+// inventory of the same stamp is kept as "<unit>.<stamp>-2.inventory-unmerged", and so on.
 constexpr const char* kUnmergedInventorySuffix = ".inventory-unmerged";
 
 // ".<file>.tmp<pid>.<n>" of a process that is no longer running.

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 namespace krb::server {
@@ -13,8 +14,9 @@ class TKRBCassette {
 
     std::int32_t Number;
     std::int32_t Type;
-    std::int32_t Levels;
-    std::int32_t ZPitch;
+    // Slot updates change these on the event loop while command threads read them.
+    std::atomic<std::int32_t> Levels;
+    std::atomic<std::int32_t> ZPitch;
     TKRBId* Unit;
 };
 

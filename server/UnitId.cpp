@@ -49,7 +49,7 @@ TKRBSector* TKRBId::FindSectorOfCassette(std::int32_t number) const {
 
 std::int32_t TKRBId::LargestLevels() const {
     std::int32_t largest = 0;
-    for (const auto& cassette : Cassettes) largest = std::max(largest, cassette->Levels);
+    for (const auto& cassette : Cassettes) largest = std::max(largest, cassette->Levels.load());
     return largest;
 }
 

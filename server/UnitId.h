@@ -24,6 +24,7 @@ namespace krb::server {
 
 class TKRBSystem;
 class TKRBTCPBrowser;
+class TServerOwnedFiles;
 
 // A contents file that could not be read or saved during an inventory merge. The
 // command thread turns it into its error reply.
@@ -154,6 +155,7 @@ class TKRBId {
     std::string ConfigFile;
     std::string ContentsFile;
     std::string ClientFileFolder;  // where file names from clients are kept; "" is the current one
+    const TServerOwnedFiles* OwnedFiles = nullptr;  // never written for a client
     std::vector<std::unique_ptr<TKRBSector>> Sectors;
     std::vector<std::unique_ptr<TKRBCassette>> Cassettes;
     std::vector<std::unique_ptr<TKRBxFer>> XferStations;

@@ -20,8 +20,8 @@ std::string GeometryKey(const TKRBId& unit) {
         key.append(std::to_string(sector->Name.size())).push_back(':');
         key.append(sector->Name);
         for (const auto* cassette : sector->Cassettes) {
-            for (const auto number :
-                 {cassette->Number, cassette->Type, cassette->Levels, cassette->ZPitch}) {
+            for (const auto number : {cassette->Number, cassette->Type, cassette->Levels.load(),
+                                      cassette->ZPitch.load()}) {
                 AppendKeyNumber(key, number);
             }
         }
@@ -35,7 +35,7 @@ std::size_t PlateBytesOf(const TKRBId& unit) {
     constexpr std::size_t kPlateBlockBytes = 512;
     std::size_t locations = 0;
     for (const auto& cassette : unit.Cassettes) {
-        locations += static_cast<std::size_t>(std::max(cassette->Levels, 0));
+        locations += static_cast<std::size_t>(std::max(cassette->Levels.load(), 0));
     }
     return locations * kPlateBlockBytes;
 }

@@ -165,6 +165,30 @@ void AddRootSector(TKRBId& unit) {
     if (!root->Cassettes.empty()) unit.AddSector(std::move(root));
 }
 
+// A cassette inside a partition's range but in no partition's list belongs to no sector:
+// no view shows it, which the operator should be able to find out.
+void ReportCassettesOfNoSector(const TKRBId& unit, const UnitFileReader& file) {
+    std::string numbers;
+    int count = 0;
+    for (const auto& cassette : unit.Cassettes) {
+        const bool listed = std::any_of(unit.Sectors.begin(), unit.Sectors.end(), [&](auto& s) {
+            return std::find(s->Cassettes.begin(), s->Cassettes.end(), cassette.get()) !=
+                   s->Cassettes.end();
+        });
+        if (listed) continue;
+        numbers += (count++ == 0 ? "" : ", ") + std::to_string(cassette->Number);
+    }
+    if (count == 0) return;
+    const bool one = count == 1;
+    platform::noteOperatorEvent("Configuration",
+                                "Unit " + unit.UnitId + " (" + file.Path() +
+                                    "): " + (one ? "cassette " : "cassettes ") + numbers +
+                                    (one ? " lies" : " lie") +
+                                    " in a partition's range but in no partition's list; " +
+                                    (one ? "it belongs" : "they belong") +
+                                    " to no sector and no view shows " + (one ? "it" : "them"));
+}
+
 void ReadClimate(TKRBId& unit, const UnitFileReader& file) {
     const std::string section = "Climate Configuration";
     unit.O2Gassing = file.IsOne(section, "O2Gassing");
@@ -212,7 +236,10 @@ void TKRBManager::LoadSystems(const std::string& driverConfigPath) {
     const std::string configFolder = FolderOf(driverConfigPath);
     const std::string clientFolder = driverConfig.readString("TCP", "ClientFileFolder");
     clientFileFolder_ =
-        clientFolder.empty() ? configFolder : ResolveConfigPath(clientFolder, configFolder);
+        ResolveConfigPath(clientFolder.empty() ? kDefaultClientFolder : clientFolder, configFolder);
+    ownedFiles_.Add(driverConfigPath);
+    const std::string logFile = driverConfig.readString("TCP", "LogFile");
+    if (!logFile.empty()) ownedFiles_.Add(ResolveConfigPath(logFile, configFolder));
     const std::string configured = driverConfig.readString("paths", "KrbMainFolder");
     const std::string mainFolder = WithFinalSeparator(configured);
     const char separator = mainFolder.back();
@@ -237,6 +264,7 @@ void TKRBManager::LoadSystems(const std::string& driverConfigPath) {
 
 void TKRBManager::LoadSystem(const std::string& systemFilePath) {
     if (!IsExistingFile(systemFilePath)) return;
+    ownedFiles_.Add(systemFilePath);
     ProfileFile file(systemFilePath);
     TKRBSystem& system = lab_.AddSystem(std::make_unique<TKRBSystem>(
         file.readString("System", "SystemName"), file.readString("System", "SystemId")));
@@ -263,6 +291,7 @@ void TKRBManager::LoadSystem(const std::string& systemFilePath) {
 void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& systemName,
                            TKRBSystem& system) {
     if (!IsExistingFile(unitFilePath)) return;
+    ownedFiles_.Add(unitFilePath);
     UnitFileReader file(unitFilePath);
     auto comPort = file.Integer("Unit", "UnitComPort");
     if (!comPort) return;
@@ -276,9 +305,11 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     auto created = std::make_unique<TKRBId>(unitId, *comPort, systemName, unitFilePath, *dll_);
     TKRBId& unit = *created;
     unit.ClientFileFolder = clientFileFolder_;
+    unit.OwnedFiles = &ownedFiles_;
     ReadRole(unit, file.Text("Unit", "UnitName"));
     const std::string contents = file.Text("Contents", "FileName");
     if (!contents.empty()) unit.ContentsFile = ResolveConfigPath(contents, file.Folder());
+    ownedFiles_.Add(unit.ContentsFile);
     ReadBarcodeReader(unit, file);
 
     system.AddUnit(std::move(created));
@@ -292,8 +323,11 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     ReadCassettes(unit, file);
     ReadPartitions(unit, file);
     AddRootSector(unit);
+    ReportCassettesOfNoSector(unit, file);
     ReadClimate(unit, file);
     ReadParameters(unit, file);
+    const std::string parameters = file.Text("ParameterFile", "FileName");
+    if (!parameters.empty()) ownedFiles_.Add(ResolveConfigPath(parameters, file.Folder()));
 }
 
 }  // namespace krb::server

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ClientFiles.h"
 #include "UnitDLLClass.h"
 #include "UnitLab.h"
 #include "UnitTCPKRBBrowser.h"
@@ -61,11 +62,13 @@ class TKRBManager {
                   TKRBSystem& system);
 
     static bool IsCassetteInSector(const TKRBId& unit, std::int32_t number);
+    const TServerOwnedFiles& OwnedFiles() const { return ownedFiles_; }
 
   private:
     TKRBLab lab_;
     std::unique_ptr<TKRBDLL> dll_;
     std::string clientFileFolder_;
+    TServerOwnedFiles ownedFiles_;
     TKRBTCPBrowser* tcpBrowser_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <mutex>
+#include <variant>
 
 #include "ConfigPath.h"
 #include "TextNumbers.h"
@@ -132,20 +133,37 @@ std::vector<std::string> WithoutBlankLines(const std::vector<std::string>& lines
     return kept;
 }
 
-std::int32_t ResizeContentsFile(TKRBId& unit, const TKRBCassette& cassette) {
+// The unit's locations once `changed` replaces the cassette of its number.
+std::int64_t LocationsWith(const TKRBId& unit, const TKRBCassette& changed) {
+    std::int64_t locations = 0;
+    for (const auto& cassette : unit.Cassettes) {
+        locations += cassette->Number == changed.Number ? changed.Levels : cassette->Levels;
+    }
+    return locations;
+}
+
+struct ContentsChange {
+    std::vector<std::string> Lines;
+    bool Changed = false;
+};
+
+// The contents lines once the cassette has its new levels, or the result that refuses them.
+std::variant<ContentsChange, std::int32_t> ResizedContents(const TKRBId& unit,
+                                                           const TKRBCassette& changed) {
     if (unit.ContentsFile.empty() || !IsExistingFile(unit.ContentsFile)) {
         return TKRBModifySlot::kNoContentsFile;
     }
-    const auto held = unit.Hold(TKRBId::ContentsLock);
     auto lines = LoadTextLines(unit.ContentsFile);
     if (!lines) return TKRBModifySlot::kContentsFileFailed;
-    const TKRBSector* sector = unit.FindSectorOfCassette(cassette.Number);
-    auto resized = ResizeCassetteLines(*lines, cassette.Number, cassette.Levels,
+    if (HoldsPlateAboveLevel(*lines, changed.Number, changed.Levels)) {
+        return TKRBModifySlot::kPlateAtRemovedLevel;
+    }
+    const TKRBSector* sector = unit.FindSectorOfCassette(changed.Number);
+    auto resized = ResizeCassetteLines(*lines, changed.Number, changed.Levels,
                                        sector ? sector->Name : std::string());
     if (!resized) return TKRBModifySlot::kContentsFileFailed;
-    if (*resized == *lines) return TKRBModifySlot::kDone;
-    return SaveTextLines(unit.ContentsFile, *resized) ? TKRBModifySlot::kDone
-                                                      : TKRBModifySlot::kContentsFileFailed;
+    const bool differs = *resized != *lines;
+    return ContentsChange{std::move(*resized), differs};
 }
 
 }  // namespace
@@ -162,20 +180,32 @@ std::optional<std::vector<std::string>> ResizeCassetteLines(const std::vector<st
     return ShrunkLines(locations, cassette, levels);
 }
 
-bool RewriteCassetteSection(const TKRBId& unit) {
-    platform::ProfileFile file(unit.ConfigFile);
-    const bool useTable = file.findString(kCassetteSection, kTableFlagKey) == "1";
-    if (!file.eraseSection(kCassetteSection)) return false;
-    if (!file.writeString(kCassetteSection, kTableFlagKey, useTable ? "1" : "0")) return false;
-    for (const auto& cassette : unit.Cassettes) {
-        const std::string value = std::to_string(cassette->Levels) + "," +
-                                  std::to_string(cassette->ZPitch) + "," +
-                                  std::to_string(cassette->Type);
-        if (!file.writeString(kCassetteSection, std::to_string(cassette->Number), value)) {
-            return false;
+bool HoldsPlateAboveLevel(const std::vector<std::string>& lines, std::int32_t cassette,
+                          std::int32_t levels) {
+    const std::string cassetteText = std::to_string(cassette);
+    for (const auto& line : lines) {
+        const ContentsFields fields = SplitContentsLine(line);
+        if (fields[kCassetteField] != cassetteText) continue;
+        const auto level = ParseInt32(fields[kLevelField]);
+        if (level && *level > levels &&
+            (fields[kPresentField] == "1" || !fields[kBarcodeField].empty())) {
+            return true;
         }
     }
-    return true;
+    return false;
+}
+
+bool RewriteCassetteSection(const TKRBId& unit, const TKRBCassette& changed) {
+    platform::ProfileFile file(unit.ConfigFile);
+    if (!IsExistingFile(unit.ConfigFile)) return false;
+    const bool useTable = file.findString(kCassetteSection, kTableFlagKey) == "1";
+    std::vector<std::string> entries{std::string(kTableFlagKey) + "=" + (useTable ? "1" : "0")};
+    for (const auto& cassette : unit.Cassettes) {
+        const TKRBCassette& shown = cassette->Number == changed.Number ? changed : *cassette;
+        entries.push_back(std::to_string(shown.Number) + "=" + std::to_string(shown.Levels) + "," +
+                          std::to_string(shown.ZPitch) + "," + std::to_string(shown.Type));
+    }
+    return file.replaceSection(kCassetteSection, entries);
 }
 
 std::optional<TKRBModifySlot::Target> TKRBModifySlot::FindTarget(const std::string& text) const {
@@ -190,32 +220,47 @@ std::optional<TKRBModifySlot::Target> TKRBModifySlot::FindTarget(const std::stri
     return Target{unit, cassette, *value};
 }
 
-std::int32_t TKRBModifySlot::ApplyToUnit(TKRBId& unit, const TKRBCassette& cassette) {
+std::int32_t TKRBModifySlot::ApplyToUnit(TKRBId& unit, const TKRBCassette& changed) {
     try {
-        unit.Dll.SetCassetteConfig(unit.ComPort, cassette.Number, cassette.Levels, cassette.ZPitch);
+        unit.Dll.SetCassetteConfig(unit.ComPort, changed.Number, changed.Levels, changed.ZPitch);
     } catch (const std::exception&) {
         return kUnitCallFailed;
     }
-    return RewriteCassetteSection(unit) ? kDone : kUnitFileFailed;
+    return RewriteCassetteSection(unit, changed) ? kDone : kUnitFileFailed;
 }
 
 std::int32_t TKRBModifySlot::UpdateZPitch(const std::string& text) {
     auto target = FindTarget(text);
     if (!target) return kNotFound;
-    if (target->Cassette->ZPitch == target->Value) return kDone;
-    target->Cassette->ZPitch = target->Value;
-    return ApplyToUnit(*target->Unit, *target->Cassette);
+    TKRBCassette& cassette = *target->Cassette;
+    if (cassette.ZPitch == target->Value) return kDone;
+    const TKRBCassette changed(cassette.Number, cassette.Levels, target->Value, cassette.Type,
+                               target->Unit);
+    if (auto result = ApplyToUnit(*target->Unit, changed); result != kDone) return result;
+    cassette.ZPitch = target->Value;
+    return kDone;
 }
 
 std::int32_t TKRBModifySlot::UpdateLevels(const std::string& text) {
     auto target = FindTarget(text);
     if (!target) return kNotFound;
-    if (target->Cassette->Levels == target->Value) return kDone;
-    target->Cassette->Levels = target->Value;
-    if (auto result = ApplyToUnit(*target->Unit, *target->Cassette); result != kDone) {
-        return result;
+    TKRBId& unit = *target->Unit;
+    TKRBCassette& cassette = *target->Cassette;
+    if (cassette.Levels == target->Value) return kDone;
+    const TKRBCassette changed(cassette.Number, target->Value, cassette.ZPitch, cassette.Type,
+                               &unit);
+    if (LocationsWith(unit, changed) > kMaxUnitLocations) return kNotFound;
+    // Held to the end: whoever reads the contents file under it sees the model that matches.
+    const auto held = unit.Hold(TKRBId::ContentsLock);
+    auto resized = ResizedContents(unit, changed);
+    if (const auto* refused = std::get_if<std::int32_t>(&resized)) return *refused;
+    if (auto result = ApplyToUnit(unit, changed); result != kDone) return result;
+    const auto& contents = std::get<ContentsChange>(resized);
+    if (contents.Changed && !SaveTextLines(unit.ContentsFile, contents.Lines)) {
+        return kContentsFileFailed;
     }
-    return ResizeContentsFile(*target->Unit, *target->Cassette);
+    cassette.Levels = target->Value;
+    return kDone;
 }
 
 }  // namespace krb::server

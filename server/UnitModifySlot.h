@@ -1,8 +1,9 @@
 #pragma once
 // TKRBModifySlot: changes a cassette's level pitch or number of levels everywhere it is
-// recorded: the model, the unit, the unit file's [CassettesConfiguration] and, for the
-// levels, the unit's contents file. The steps are done one after the other and are not
-// undone when a later one fails; the result names the step that failed.
+// recorded: the unit, the unit file's [CassettesConfiguration], for the levels the unit's
+// contents file, and last the model. Everything that can refuse the change is checked before
+// the first step; a step that fails leaves the model as it was, so the same command repeated
+// does the steps again (each one gives the same result when done twice) and completes it.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,11 @@ class TKRBModifySlot {
     static constexpr std::int32_t kUnitFileFailed = -4;
     static constexpr std::int32_t kNoContentsFile = -5;
     static constexpr std::int32_t kContentsFileFailed = -6;
+    static constexpr std::int32_t kPlateAtRemovedLevel = -7;
+
+    // No unit holds more locations than this, so that no command can grow its contents file
+    // and views without bound.
+    static constexpr std::int64_t kMaxUnitLocations = 20000;
 
     explicit TKRBModifySlot(TKRBManager& manager) : Manager(manager) {}
 
@@ -37,12 +43,18 @@ class TKRBModifySlot {
         std::int32_t Value;
     };
     std::optional<Target> FindTarget(const std::string& text) const;
-    static std::int32_t ApplyToUnit(TKRBId& unit, const TKRBCassette& cassette);
+    static std::int32_t ApplyToUnit(TKRBId& unit, const TKRBCassette& changed);
 };
 
-// The [CassettesConfiguration] section rewritten from the unit's cassettes: the table flag
-// kept, then one key per cassette with levels, pitch and type. false when a write failed.
-bool RewriteCassetteSection(const TKRBId& unit);
+// The [CassettesConfiguration] section rewritten from the unit's cassettes, `changed` standing
+// in for the cassette of its number: the table flag kept, then one key per cassette with
+// levels, pitch and type, the whole file replaced at once. false when it was not written.
+bool RewriteCassetteSection(const TKRBId& unit, const TKRBCassette& changed);
+
+// Whether a line of cassette `cassette` above level `levels` records a plate (present or a
+// barcode).
+bool HoldsPlateAboveLevel(const std::vector<std::string>& lines, std::int32_t cassette,
+                          std::int32_t levels);
 
 // The unit's contents lines after cassette `cassette` got `levels` levels: its lines beyond
 // the new count left out, or new empty locations added after its last line (after the

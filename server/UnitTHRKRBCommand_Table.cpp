@@ -38,11 +38,17 @@ std::string TransferStationPosition(TKRBId& unit, Fields f) {
 }
 
 // A scan into a file named by the client, kept inside the unit's client-file folder; a name
-// that leads out is refused as a failed start and nothing is written.
+// that leads out or stands for a file of the server is refused as a failed start and nothing
+// is written.
 template <class Start>
 std::string WithClientFile(TKRBId& unit, const std::string& name, Start start) {
-    const auto file = ConfinedClientFile(name, unit.ClientFileFolder);
-    return file ? start(*file) : std::string("-1");
+    if (!EnsureClientFolder(unit.ClientFileFolder)) return "-1";
+    const auto file = ConfinedClientFile(name, unit.ClientFileFolder, unit.OwnedFiles);
+    auto handle = file ? TClientFileHandle::Open(*file) : std::nullopt;
+    if (!handle) return "-1";
+    std::string reply = start(handle->WritePath());
+    if (reply == "1") KeepUntilNextScan(unit.ComPort, std::move(*handle));
+    return reply;
 }
 
 std::string ServiceMovePlate(TKRBId& unit, Fields f) {

@@ -277,6 +277,54 @@ bool ProfileFile::writeString(const std::string& section, const std::string& key
     return replaceFileAtomically(path_, renderDocument(document));
 }
 
+bool ProfileFile::replaceSection(const std::string& section,
+                                 const std::vector<std::string>& entries) {
+    const std::string sectionName(trimmed(section));
+    for (const auto& entry : entries) {
+        const auto equals = entry.find('=');
+        if (equals == std::string::npos ||
+            !writableNames(sectionName, trimmed(entry.substr(0, equals)), entry.substr(equals + 1)))
+            return false;
+    }
+    std::lock_guard lock(rewriteMutex());
+    auto bytes = readFileBytes(path_);
+    if (!bytes) return false;
+    Document document = parseDocument(std::move(*bytes));
+    const auto spans = sectionSpans(document, sectionName);
+    std::vector<std::string> replacement{"[" + sectionName + "]"};
+    replacement.insert(replacement.end(), entries.begin(), entries.end());
+    std::size_t at = document.lines.size();
+    for (auto span = spans.rbegin(); span != spans.rend(); ++span) {
+        auto first = document.lines.begin() + static_cast<std::ptrdiff_t>(span->header);
+        document.lines.erase(first, first + static_cast<std::ptrdiff_t>(span->end - span->header));
+        at = span->header;
+    }
+    document.lines.insert(document.lines.begin() + static_cast<std::ptrdiff_t>(at),
+                          replacement.begin(), replacement.end());
+    return replaceFileAtomically(path_, renderDocument(document));
+}
+
+namespace {
+
+// `existing` is the mode to keep, if any.
+bool writeBesideAndRename(const fs::path& target, const std::string& content,
+                          std::optional<mode_t> existing) {
+    fs::path temporary = temporaryBeside(target);
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool written = writeAll(fd, content) && (!existing || ::fchmod(fd, *existing & 07777) == 0) &&
+                   ::fsync(fd) == 0;
+    written = (::close(fd) == 0) && written;
+    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncFolder(target.parent_path());
+    return true;
+}
+
+}  // namespace
+
 bool replaceFileAtomically(const std::string& path, const std::string& content) {
     fs::path target(path);
     std::error_code error;
@@ -285,19 +333,16 @@ bool replaceFileAtomically(const std::string& path, const std::string& content) 
         if (!error) target = resolved;
     }
     struct stat existing {};
-    bool keepMode = ::stat(target.c_str(), &existing) == 0;
-    fs::path temporary = temporaryBeside(target);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool written = writeAll(fd, content) &&
-                   (!keepMode || ::fchmod(fd, existing.st_mode & 07777) == 0) && ::fsync(fd) == 0;
-    written = (::close(fd) == 0) && written;
-    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    syncFolder(target.parent_path());
-    return true;
+    const bool keepMode = ::stat(target.c_str(), &existing) == 0;
+    return writeBesideAndRename(target, content,
+                                keepMode ? std::optional<mode_t>(existing.st_mode) : std::nullopt);
+}
+
+bool replaceFileWithoutFollowing(const std::string& path, const std::string& content) {
+    struct stat existing {};
+    const bool keepMode = ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    return writeBesideAndRename(path, content,
+                                keepMode ? std::optional<mode_t>(existing.st_mode) : std::nullopt);
 }
 
 }  // namespace krb::platform

@@ -161,6 +161,31 @@ TEST_F(ProfileFileTest, EraseRemovesEveryCopyOfTheSection) {
     EXPECT_FALSE(std::filesystem::exists(dir_.file("missing.lni")));
 }
 
+TEST_F(ProfileFileTest, ReplaceSectionRewritesItInPlaceInOneWrite) {
+    struct Case {
+        std::string before;
+        Lines entries;
+        std::string after;
+    };
+    const std::vector<Case> cases{
+        {"[A]\nx=1\n[Gone]\na=1\n[B]\n[GONE]\nb=2\n",
+         {"k=v", "1=3,25"},
+         "[A]\r\nx=1\r\n[Gone]\r\nk=v\r\n1=3,25\r\n[B]\r\n"},
+        {"[A]\nx=1\n", {"k=v"}, "[A]\r\nx=1\r\n[Gone]\r\nk=v\r\n"},
+        {"[Gone]\na=1\n", {}, "[Gone]\r\n"},
+    };
+    for (const auto& c : cases) {
+        auto ini = fileWith(c.before);
+        EXPECT_TRUE(ini.replaceSection("Gone", c.entries)) << c.before;
+        EXPECT_EQ(readWholeFile(path_), c.after) << c.before;
+    }
+    for (const Lines& refused : {Lines{"no equals"}, Lines{"k=v\nx"}, Lines{"=v"}}) {
+        auto ini = fileWith("[Gone]\na=1\n");
+        EXPECT_FALSE(ini.replaceSection("Gone", refused)) << refused[0];
+        EXPECT_EQ(readWholeFile(path_), "[Gone]\na=1\n");
+    }
+}
+
 TEST_F(ProfileFileTest, RewriteKeepsUnrelatedBytesAndPermissions) {
     auto ini = fileWith(bytes("\xEF\xBB\xBF[S]\nk=a\0b\n"));
     std::filesystem::permissions(path_, std::filesystem::perms(0640));
@@ -172,6 +197,17 @@ TEST_F(ProfileFileTest, RewriteKeepsUnrelatedBytesAndPermissions) {
         leftovers.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(leftovers, (Lines{"Unit.lni"}));
+}
+
+TEST(ReplaceFileWithoutFollowing, ALinkAtTheNameIsReplacedNotFollowed) {
+    TempDir dir;
+    const std::string target = dir.file("target");
+    writeWholeFile(target, "kept");
+    std::filesystem::create_symlink(target, dir.file("name"));
+    EXPECT_TRUE(replaceFileWithoutFollowing(dir.file("name"), "new"));
+    EXPECT_EQ(readWholeFile(target), "kept");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.file("name")));
+    EXPECT_EQ(readWholeFile(dir.file("name")), "new");
 }
 
 TEST(ReplaceFileAtomically, OldFileSurvivesWhenTheFolderIsReadOnly) {

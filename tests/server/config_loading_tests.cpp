@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ClientFiles.h"
 #include "UnitManager.h"
 #include "fake_library.h"
 
@@ -62,10 +63,10 @@ TEST_F(ConfigLoadingTest, GapsBetweenSystemFoldersAreSkipped) {
     EXPECT_EQ(manager.Lab().FindUnit("C")->System, manager.Lab().Systems[1].get());
 }
 
-TEST_F(ConfigLoadingTest, ClientFileFolderDefaultsToTheConfigurationFolder) {
+TEST_F(ConfigLoadingTest, ClientFileFolderDefaultsToASubfolderOfTheConfigurationFolder) {
     AddSystem(1, UnitFile(1, "A"));
     for (auto [entry, expected] :
-         {std::pair{"", folder.path().string() + "/"},
+         {std::pair{"", (folder.path() / "ClientFiles").string()},
           {"ClientFileFolder=Scans\\Inv", (folder.path() / "Scans/Inv").string()},
           {"ClientFileFolder=/srv/inv", "/srv/inv"}}) {
         folder.File("DriverConfig.lni",
@@ -75,6 +76,30 @@ TEST_F(ConfigLoadingTest, ClientFileFolderDefaultsToTheConfigurationFolder) {
         ASSERT_EQ(loaded.Lab().Systems.size(), 1u);
         EXPECT_EQ(loaded.Lab().Systems[0]->Units.at(0)->ClientFileFolder, expected) << entry;
     }
+}
+
+// Even with the client folder set to the configuration's own, no client name reaches a file
+// the server reads or writes.
+TEST_F(ConfigLoadingTest, ClientNamesNeverStandForTheServersFiles) {
+    folder.File("DriverConfig.lni",
+                "[paths]\r\nKrbMainFolder=lab\r\n[TCP]\r\nClientFileFolder=.\r\n"
+                "LogFile=logs\\server.log\r\n");
+    folder.File("lab/System1/System.lni", SystemFile("S1", {"Unit1.lni"}));
+    folder.File("lab/System1/Unit1.lni", UnitFile(1, "A",
+                                                  "[Contents]\r\nFileName=Contents\\A.csv\r\n"
+                                                  "[ParameterFile]\r\nFileName=A.par\r\n"));
+    folder.File("lab/System1/Contents/A.csv", "");
+    folder.File("lab/System1/A.par", "");
+    manager.LoadSystems(driverConfig);
+    const TKRBId& unit = OnlyUnit();
+    for (const char* name :
+         {"DriverConfig.lni", "lab/System1/System.lni", "lab\\System1\\Unit1.lni",
+          "lab/System1/Contents/A.csv", "lab/System1/A.par", "logs/server.log"}) {
+        EXPECT_EQ(ConfinedClientFile(name, unit.ClientFileFolder, unit.OwnedFiles), std::nullopt)
+            << name;
+    }
+    EXPECT_NE(ConfinedClientFile("lab/scan.csv", unit.ClientFileFolder, unit.OwnedFiles),
+              std::nullopt);
 }
 
 TEST_F(ConfigLoadingTest, MissingSystem1StopsTheLoad) {
@@ -208,6 +233,11 @@ TEST_F(ConfigLoadingTest, CassettesPartitionsAndRoot) {
     EXPECT_EQ(unit.FindSectorOfCassette(3), &top);  // by range, not membership
     EXPECT_EQ(unit.FindSectorOfCassette(11), nullptr);
     EXPECT_EQ(unit.InitCommands, Strings{"WR DM25 10"});
+    EXPECT_EQ(
+        MessageTexts(),
+        Strings{"Configuration|Unit A (" + (folder.path() / "lab/System1/Unit1.lni").string() +
+                "): cassettes 3, 4 lie in a partition's range but in no partition's list; "
+                "they belong to no sector and no view shows them"});
 }
 
 TEST_F(ConfigLoadingTest, ParameterFileAndDm25Rule) {
@@ -279,12 +309,15 @@ TEST_F(ConfigLoadingTest, NonIntegerTokensNameFileAndKeyAndLoadingGoesOn) {
     EXPECT_TRUE(unit.Temperature);
     EXPECT_EQ(
         MessageTexts(),
-        (Strings{"Error!|Configuration file:\r\r" + u1 +
-                     "\r\r[Unit] UnitComPort: \"COM1\" is not an integer",
-                 "Error!|Configuration file:\r\r" + u2 +
-                     "\r\r[Carousel Configuration] ManualAccessOffset: \"1O\" is not an integer",
-                 "Error!|Configuration file:\r\r" + u2 +
-                     "\r\r[Partitions] Top: \"x\" is not an integer"}));
+        (Strings{
+            "Error!|Configuration file:\r\r" + u1 +
+                "\r\r[Unit] UnitComPort: \"COM1\" is not an integer",
+            "Error!|Configuration file:\r\r" + u2 +
+                "\r\r[Carousel Configuration] ManualAccessOffset: \"1O\" is not an integer",
+            "Error!|Configuration file:\r\r" + u2 + "\r\r[Partitions] Top: \"x\" is not an integer",
+            "Configuration|Unit B (" + u2 +
+                "): cassette 2 lies in a partition's range but in no partition's list; it "
+                "belongs to no sector and no view shows it"}));
 }
 
 TEST_F(ConfigLoadingTest, SectorNamesWithCommasAreRefused) {

@@ -77,6 +77,21 @@ TEST_F(ContentsLeftoversTest, StaleTemporariesGoAndUnmergedInventoriesAreKeptUnd
     EXPECT_EQ(reported[2].rfind("Inventory not merged: ", 0), 0u) << reported[2];
 }
 
+TEST_F(ContentsLeftoversTest, InventoriesOfTheSameStampAreAllKept) {
+    folder.File("Base_1.07123015123.inventory-unmerged", "kept at an earlier start\r\n");
+    folder.File("07123015123_4_1", "first\r\n");
+    folder.File("07123015123_4_2", "second\r\n");
+    Tidy();
+    Names contents;
+    for (const auto& name : FilesNow()) contents.insert(name + ": " + folder.Read(name));
+    EXPECT_EQ(contents,
+              (Names{"contents.csv: 1,1,1,,,,,,,\r\n",
+                     "Base_1.07123015123.inventory-unmerged: kept at an earlier start\r\n",
+                     "Base_1.07123015123-2.inventory-unmerged: first\r\n",
+                     "Base_1.07123015123-3.inventory-unmerged: second\r\n"}));
+    EXPECT_EQ(reported.size(), 2u);
+}
+
 TEST_F(ContentsLeftoversTest, OnlyTheNewestUnmergedInventoriesStay) {
     const auto now = fs::file_time_type::clock::now();
     for (int i = 0; i < 8; ++i) {
