@@ -173,7 +173,7 @@ TEST_F(UnitState, WatcherClearsBusyWhenReadyOrOnError) {
 
 TEST_F(UnitState, WatcherGivesUpOnAControllerThatStaysSilent) {
     ScopedTimeScale faster(0.05);
-    unit->ReadBackStr("CR");
+    unit->ReadBackStr("CR").outcomeNotNeeded();
     controller.silenceCommand("RD 1915");
     ASSERT_TRUE(unit->tryClaimBusy());
     unit->StartCompletionWatch();
