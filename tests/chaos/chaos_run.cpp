@@ -21,6 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 // The cascade hands plates over at level 3 of these slots (code 0 on both sides).
 constexpr int kBaseCascadeSlot = 1, kExtCascadeSlot = 2, kCascadeLevel = 3;
+constexpr int kIntermittentMs = 400;  // how often an intermittent line misbehaves again
 constexpr int kAnswerTries = 40;
 constexpr auto kAnswerPause = std::chrono::milliseconds(250);
 constexpr auto kIdleLimit = std::chrono::seconds(60);
@@ -64,7 +65,8 @@ struct PreparedStep {
 struct Injection {
     int com = 0;
     std::string start;
-    std::string lift;  // empty: the fault ends by itself
+    std::string lift;         // empty: the fault ends by itself
+    int repeatNominalMs = 0;  // an intermittent fault: started again this often while it lasts
     std::string description;
 };
 
@@ -83,7 +85,7 @@ class ChaosRun {
         for (const auto& unit : demoUnits()) activate(unit);
         Watchers watchers(lab_);
         watchers_ = &watchers;
-        const auto deadline = started + std::chrono::duration<double>(options_.seconds);
+        const auto deadline = Clock::now() + std::chrono::duration<double>(options_.seconds);
         for (int number = 1; Clock::now() < deadline; ++number) runStep(number, schedule_.next());
         setContext("at the end");
         watchers.stop();
@@ -137,19 +139,31 @@ class ChaosRun {
                 std::future_status::ready) {
                 ++report_.faultsTooLate;
             } else {
-                lab_.control(injection->start);
                 ++report_.faults;
                 ++report_.faultsByKind[faultName(fault->kind)];
-                if (!injection->lift.empty()) {
-                    reply.wait_for(platform::scaled(fault->nominalMs));
-                    lab_.control(injection->lift);
-                }
+                hold(*injection, fault->nominalMs, reply);
             }
         }
         const std::string answer = reply.get();
         for (const auto& unit : demoUnits()) clearFaults(unit.com);
         lab_.noteDevices();
         return answer;
+    }
+
+    // Starts the fault and keeps it (starting it again at its interval) for its time or until
+    // the operation has answered, whichever comes first; then lifts it.
+    void hold(const Injection& injection, int nominalMs, std::future<std::string>& reply) {
+        const auto end = Clock::now() + platform::scaled(nominalMs);
+        lab_.control(injection.start);
+        if (injection.repeatNominalMs > 0) {
+            while (Clock::now() < end &&
+                   reply.wait_for(platform::scaled(injection.repeatNominalMs)) !=
+                       std::future_status::ready)
+                lab_.control(injection.start);
+        } else if (!injection.lift.empty()) {
+            reply.wait_until(end);
+        }
+        if (!injection.lift.empty()) lab_.control(injection.lift);
     }
 
     Injection plan(const FaultPlan& fault, const PreparedStep& prepared) {
@@ -166,11 +180,15 @@ class ChaosRun {
                 break;
             case FaultKind::Drop:
                 injection.start = "FAULT " + com + " drop " + std::to_string(fault.count);
-                injection.description = std::to_string(fault.count) + " command(s) dropped";
+                injection.repeatNominalMs = kIntermittentMs;
+                injection.description = std::to_string(fault.count) + " command(s) dropped every " +
+                                        std::to_string(kIntermittentMs) + " ms" + held;
                 break;
             case FaultKind::Garble:
                 injection.start = "FAULT " + com + " garble " + std::to_string(fault.count);
-                injection.description = std::to_string(fault.count) + " reply(ies) garbled";
+                injection.repeatNominalMs = kIntermittentMs;
+                injection.description = std::to_string(fault.count) + " reply(ies) garbled every " +
+                                        std::to_string(kIntermittentMs) + " ms" + held;
                 break;
             case FaultKind::LateReplies: {
                 const int lateMs = 100 + fault.nominalMs / 2;
@@ -182,7 +200,9 @@ class ChaosRun {
             case FaultKind::StrayReply: {
                 const std::string& text = kStrayTexts[fault.variant % kStrayTexts.size()];
                 injection.start = "FAULT " + com + " stray " + text;
-                injection.description = "stray reply '" + text + "'";
+                injection.repeatNominalMs = kIntermittentMs;
+                injection.description = "stray reply '" + text + "' every " +
+                                        std::to_string(kIntermittentMs) + " ms" + held;
                 break;
             }
             case FaultKind::Reset:

@@ -104,7 +104,7 @@ Step Schedule::next() {
     plan.unitPick = draw(1u << 30);
     plan.count = 1 + static_cast<int>(draw(3));
     plan.nominalMs = 200 + static_cast<int>(draw(2800));
-    plan.startNominalMs = static_cast<int>(draw(3000));
+    plan.startNominalMs = static_cast<int>(draw(1500));
     plan.variant = draw(1u << 30);
     if (faulted) step.fault = plan;
     return step;

@@ -59,10 +59,9 @@ Watchers::~Watchers() { stop(); }
 
 void Watchers::stop() {
     if (stopping_.exchange(true)) return;
-    const bool connected = listenerConnected_;
     for (auto* thread : {&listener_, &viewer_, &deviceWatcher_})
         if (thread->joinable()) thread->join();
-    note(notifications_, connected, "the service listener was disconnected");
+    note(notifications_, !listenerLost_, "the server disconnected the service listener");
 }
 
 void Watchers::setContext(const std::string& context) {
@@ -84,7 +83,6 @@ void Watchers::listen() {
         if (fd >= 0) ::close(fd);
         return;
     }
-    listenerConnected_ = true;
     std::string pending;
     char buffer[4096];
     while (!stopping_) {
@@ -92,7 +90,7 @@ void Watchers::listen() {
         if (::poll(&ready, 1, kPollMs) <= 0) continue;
         const auto count = ::recv(fd, buffer, sizeof buffer, 0);
         if (count <= 0) {
-            listenerConnected_ = false;
+            listenerLost_ = true;
             break;
         }
         pending.append(buffer, static_cast<std::size_t>(count));

@@ -20,7 +20,7 @@ class Watchers {
     Watchers(const Watchers&) = delete;
     Watchers& operator=(const Watchers&) = delete;
 
-    // Ends the threads; the listener must still be connected at that moment.
+    // Ends the threads; the server must not have disconnected the listener meanwhile.
     void stop();
     // What the run is doing, to go with each violation found meanwhile.
     void setContext(const std::string& context);
@@ -38,7 +38,7 @@ class Watchers {
 
     ChaosLab& lab_;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> listenerConnected_{false};
+    std::atomic<bool> listenerLost_{false};
     std::mutex mutex_;
     Findings notifications_;
     Findings views_;
