@@ -70,6 +70,7 @@ ChaosLab::ChaosLab(bool cassettePartitions) {
         throw std::runtime_error("cannot write " + config);
     lab_ = sim::VirtualLab::fromFiles(config, root_.file("Simulation.lni"));
     if (cassettePartitions) addCassettePartitions();
+    putReaderBehindDeviceServer();
     noteDevices();
     server_ = std::make_unique<test_support::RunningServer>();
     server_->Start(config);
@@ -86,10 +87,31 @@ void ChaosLab::addCassettePartitions() {
     }
 }
 
+const DemoUnit& ChaosLab::deviceServerUnit() const { return demoUnit("Store4"); }
+
+void ChaosLab::putReaderBehindDeviceServer() {
+    const int readerCom = lab_->unit(deviceServerUnit().com).readerCom;
+    const std::string entry = lab_->portDirectory() + "/COM" + std::to_string(readerCom);
+    startDeviceServer();
+    test_support::writeWholeFile(entry + ".address", deviceServer_->address() + "\n");
+    std::filesystem::rename(entry + ".address", entry);
+}
+
+void ChaosLab::startDeviceServer() {
+    if (deviceServer_) return;
+    deviceServer_ =
+        std::make_unique<sim::NetworkBridge>(lab_->reader(deviceServerUnit().com)->devicePath(),
+                                             deviceServerPort_, sim::BridgeMode::Raw);
+    deviceServerPort_ = deviceServer_->port();
+}
+
+void ChaosLab::stopDeviceServer() { deviceServer_.reset(); }
+
 ChaosLab::~ChaosLab() {
     server_.reset();  // waits for every unit command still running
     if (lab_)
         for (int com : lab_->unitPorts()) KRBDisconnect(std::to_string(com).c_str());
+    deviceServer_.reset();
     lab_.reset();
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "invariants.h"
+#include "sim/network_bridge.h"
 #include "sim/virtual_lab.h"
 #include "support/running_server.h"
 #include "support/temp_dir.h"
@@ -65,16 +66,25 @@ class ChaosLab {
     // Every slot position of the unit's cassettes, in order.
     std::vector<Position> positions(int com) const;
 
+    // The plate store's barcode reader is reached through a serial device server (raw TCP);
+    // restarting that server cuts the reader's connection until it listens again.
+    void stopDeviceServer();
+    void startDeviceServer();
+    const DemoUnit& deviceServerUnit() const;
+
     // The pseudo-terminals the lab has published so far (a power cycle adds new ones).
     std::set<std::string> labDevices();
     void noteDevices();
 
   private:
     void addCassettePartitions();
+    void putReaderBehindDeviceServer();
 
     test_support::TempDir root_{"krb-chaos"};
     std::unique_ptr<sim::VirtualLab> lab_;
     std::unique_ptr<test_support::RunningServer> server_;
+    std::unique_ptr<sim::NetworkBridge> deviceServer_;
+    int deviceServerPort_ = 0;
     std::mutex devicesMutex_;
     std::set<std::string> devices_;
 };

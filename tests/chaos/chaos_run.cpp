@@ -64,9 +64,9 @@ struct PreparedStep {
 
 struct Injection {
     int com = 0;
-    std::string start;
-    std::string lift;         // empty: the fault ends by itself
-    int repeatNominalMs = 0;  // an intermittent fault: started again this often while it lasts
+    std::function<void()> start;
+    std::function<void()> lift;  // none: the fault ends by itself
+    int repeatNominalMs = 0;     // an intermittent fault: started again this often while it lasts
     std::string description;
 };
 
@@ -145,6 +145,7 @@ class ChaosRun {
             }
         }
         const std::string answer = reply.get();
+        lab_.startDeviceServer();
         for (const auto& unit : demoUnits()) clearFaults(unit.com);
         lab_.noteDevices();
         return answer;
@@ -154,16 +155,16 @@ class ChaosRun {
     // the operation has answered, whichever comes first; then lifts it.
     void hold(const Injection& injection, int nominalMs, std::future<std::string>& reply) {
         const auto end = Clock::now() + platform::scaled(nominalMs);
-        lab_.control(injection.start);
+        injection.start();
         if (injection.repeatNominalMs > 0) {
             while (Clock::now() < end &&
                    reply.wait_for(platform::scaled(injection.repeatNominalMs)) !=
                        std::future_status::ready)
-                lab_.control(injection.start);
-        } else if (!injection.lift.empty()) {
+                injection.start();
+        } else if (injection.lift) {
             reply.wait_until(end);
         }
-        if (!injection.lift.empty()) lab_.control(injection.lift);
+        if (injection.lift) injection.lift();
     }
 
     Injection plan(const FaultPlan& fault, const PreparedStep& prepared) {
@@ -174,68 +175,80 @@ class ChaosRun {
         const std::string held = " for " + std::to_string(fault.nominalMs) + " ms";
         switch (fault.kind) {
             case FaultKind::Silence:
-                injection.start = "FAULT " + com + " silent";
-                injection.lift = "CLEAR " + com;
+                injection.start = line("FAULT " + com + " silent");
+                injection.lift = line("CLEAR " + com);
                 injection.description = "silence" + held;
                 break;
             case FaultKind::Drop:
-                injection.start = "FAULT " + com + " drop " + std::to_string(fault.count);
+                injection.start = line("FAULT " + com + " drop " + std::to_string(fault.count));
                 injection.repeatNominalMs = kIntermittentMs;
                 injection.description = std::to_string(fault.count) + " command(s) dropped every " +
                                         std::to_string(kIntermittentMs) + " ms" + held;
                 break;
             case FaultKind::Garble:
-                injection.start = "FAULT " + com + " garble " + std::to_string(fault.count);
+                injection.start = line("FAULT " + com + " garble " + std::to_string(fault.count));
                 injection.repeatNominalMs = kIntermittentMs;
                 injection.description = std::to_string(fault.count) + " reply(ies) garbled every " +
                                         std::to_string(kIntermittentMs) + " ms" + held;
                 break;
             case FaultKind::LateReplies: {
                 const int lateMs = 100 + fault.nominalMs / 2;
-                injection.start = "FAULT " + com + " late " + std::to_string(lateMs);
-                injection.lift = "CLEAR " + com;
+                injection.start = line("FAULT " + com + " late " + std::to_string(lateMs));
+                injection.lift = line("CLEAR " + com);
                 injection.description = "replies " + std::to_string(lateMs) + " ms late" + held;
                 break;
             }
             case FaultKind::StrayReply: {
                 const std::string& text = kStrayTexts[fault.variant % kStrayTexts.size()];
-                injection.start = "FAULT " + com + " stray " + text;
+                injection.start = line("FAULT " + com + " stray " + text);
                 injection.repeatNominalMs = kIntermittentMs;
                 injection.description = "stray reply '" + text + "' every " +
                                         std::to_string(kIntermittentMs) + " ms" + held;
                 break;
             }
             case FaultKind::Reset:
-                injection.start = "FAULT " + com + " reset";
+                injection.start = line("FAULT " + com + " reset");
                 injection.description = "controller reset";
                 break;
             case FaultKind::PowerCycle:
-                injection.start = "FAULT " + com + " power off";
-                injection.lift = "FAULT " + com + " power on";
+                injection.start = line("FAULT " + com + " power off");
+                injection.lift = line("FAULT " + com + " power on");
                 injection.description = "power off" + held;
                 break;
             case FaultKind::ReaderLoss: {
                 const DemoUnit& withReader = readerUnit(prepared);
                 injection.com = withReader.com;
-                injection.start = "FAULT " + comName(withReader.com) + " reader silent";
-                injection.lift = "CLEAR " + comName(withReader.com);
+                injection.start = line("FAULT " + comName(withReader.com) + " reader silent");
+                injection.lift = line("CLEAR " + comName(withReader.com));
                 injection.description = "reader lost" + held;
                 return finish(injection, withReader);
             }
+            case FaultKind::DeviceServerRestart: {
+                const DemoUnit& served = lab_.deviceServerUnit();
+                injection.com = served.com;
+                injection.start = [this] { lab_.stopDeviceServer(); };
+                injection.lift = [this] { lab_.startDeviceServer(); };
+                injection.description = "reader's device server down" + held;
+                return finish(injection, served);
+            }
             case FaultKind::MotionError: {
                 const std::string& code = kErrorCodes[fault.variant % kErrorCodes.size()];
-                injection.start = "FAULT " + com + " error " + code;
+                injection.start = line("FAULT " + com + " error " + code);
                 injection.description = "motion error " + code;
                 break;
             }
             case FaultKind::DoorOpen:
-                injection.start = "FAULT " + com + " door open";
-                injection.lift = "FAULT " + com + " door closed";
+                injection.start = line("FAULT " + com + " door open");
+                injection.lift = line("FAULT " + com + " door closed");
                 injection.description = "door open" + held;
                 break;
         }
         injection.description += " after " + std::to_string(fault.startNominalMs) + " ms";
         return finish(injection, unit);
+    }
+
+    std::function<void()> line(const std::string& text) {
+        return [this, text] { lab_.control(text); };
     }
 
     static Injection finish(Injection injection, const DemoUnit& unit) {

@@ -21,9 +21,10 @@ constexpr std::array<std::pair<Operation, std::uint32_t>, 8> kOperations{{
     {Operation::UpdateSlot, 1},
 }};
 
-constexpr std::array<FaultKind, 10> kFaults{
-    FaultKind::Silence,     FaultKind::Drop,     FaultKind::Garble,     FaultKind::LateReplies,
-    FaultKind::StrayReply,  FaultKind::Reset,    FaultKind::PowerCycle, FaultKind::ReaderLoss,
+constexpr std::array<FaultKind, 11> kFaults{
+    FaultKind::Silence,     FaultKind::Drop,       FaultKind::Garble,
+    FaultKind::LateReplies, FaultKind::StrayReply, FaultKind::Reset,
+    FaultKind::PowerCycle,  FaultKind::ReaderLoss, FaultKind::DeviceServerRestart,
     FaultKind::MotionError, FaultKind::DoorOpen,
 };
 
@@ -86,6 +87,8 @@ std::string faultName(FaultKind kind) {
             return "power cycle";
         case FaultKind::ReaderLoss:
             return "reader loss";
+        case FaultKind::DeviceServerRestart:
+            return "device server restart";
         case FaultKind::MotionError:
             return "motion error";
         case FaultKind::DoorOpen:

@@ -31,6 +31,7 @@ enum class FaultKind {
     Reset,
     PowerCycle,
     ReaderLoss,
+    DeviceServerRestart,
     MotionError,
     DoorOpen,
 };

@@ -43,7 +43,7 @@ TEST(ChaosSchedule, EveryOperationAndFaultComesUp) {
         }
     }
     EXPECT_EQ(operations.size(), 8u);
-    EXPECT_EQ(faults.size(), 10u);
+    EXPECT_EQ(faults.size(), 11u);
     EXPECT_GT(faulted, 500) << "most steps run under a fault";
     EXPECT_LT(faulted, 1000) << "some run without one";
 }
