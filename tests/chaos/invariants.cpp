@@ -43,10 +43,15 @@ std::optional<std::string> labelAt(const PlateLabels& world, const Record& recor
     return found->second;
 }
 
-// Whether the record says what the world holds: presence always, the barcode when read.
-bool matchesWorld(const Record& record, const std::optional<std::string>& label, bool barcodes) {
-    if (record.present != (label ? "1" : "0")) return false;
-    return !barcodes || record.barcode == label.value_or("");
+// Presence is always read; the barcode only by a scan with barcodes (and a scan without them
+// must leave it alone).
+bool presenceRight(const Record& record, const std::optional<std::string>& label) {
+    return record.present == (label ? "1" : "0");
+}
+
+bool barcodeRight(const Record& record, const Record& before,
+                  const std::optional<std::string>& label, bool barcodes) {
+    return barcodes ? record.barcode == label.value_or("") : record.barcode == before.barcode;
 }
 
 std::string worldText(const std::optional<std::string>& label) {
@@ -93,10 +98,14 @@ void checkScan(const std::vector<Record>& before, const std::vector<Record>& aft
         const Record& now = after[i];
         const Record& was = before[i];
         const auto label = labelAt(world, now);
-        const bool right = matchesWorld(now, label, claim.barcodes);
-        const bool changed = now.present != was.present || now.barcode != was.barcode;
+        const bool presentRight = presenceRight(now, label);
+        const bool codeRight = barcodeRight(now, was, label, claim.barcodes);
+        const bool right = presentRight && codeRight;
+        // A field the scan could not read keeps its value; a field it wrote must be right.
+        const bool wrongAndChanged = (now.present != was.present && !presentRight) ||
+                                     (now.barcode != was.barcode && !codeRight);
         ++records.checks;
-        if (changed && !right)
+        if (wrongAndChanged)
             records.violations.push_back("record changed to a wrong value: " + describe(now) +
                                          " (was present=" + was.present + " barcode='" +
                                          was.barcode + "'), " + worldText(label));

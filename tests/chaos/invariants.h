@@ -39,8 +39,10 @@ struct Findings {
     void add(const Findings& other);
 };
 
-// A record a scan changed must match the world; after a scan that answered success, every
-// record it covered must match the world. A record the scan left as it was may be stale.
+// A field of a record (presence, barcode) that a scan changed must match the world; after a
+// scan that answered success, every record it covered must match the world. A field the scan
+// left as it was may be stale (it could not be read), and a scan without barcodes leaves the
+// barcodes alone.
 // The scan check and the success check are counted apart: `records` and `success`.
 void checkScan(const std::vector<Record>& before, const std::vector<Record>& after,
                const PlateLabels& world, const ScanClaim& claim, Findings& records,
