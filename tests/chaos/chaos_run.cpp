@@ -649,13 +649,15 @@ void ChaosReport::print(std::ostream& out, std::size_t violationsListed) const {
         out << "  " << name << ": " << findings.checks << ", " << findings.violations.size()
             << "\n";
     }
-    std::size_t listed = 0;
-    for (const auto& [name, findings] : invariants)
+    for (const auto& [name, findings] : invariants) {
+        std::size_t listed = 0;
         for (const auto& violation : findings.violations)
             if (listed++ < violationsListed)
                 out << "violation [" << name << "] " << violation << "\n";
-    if (listed > violationsListed)
-        out << "... and " << listed - violationsListed << " more violation(s)\n";
+        if (listed > violationsListed)
+            out << "... and " << listed - violationsListed << " more violation(s) of " << name
+                << "\n";
+    }
     out << "total violations: " << violations() << "\n";
 }
 

@@ -41,7 +41,8 @@ struct ChaosReport {
     std::map<std::string, Findings> invariants;
 
     int violations() const;
-    void print(std::ostream& out, std::size_t violationsListed = 40) const;
+    // Lists up to `violationsListed` violations of each invariant.
+    void print(std::ostream& out, std::size_t violationsListed = 10) const;
 };
 
 ChaosReport runChaos(const ChaosOptions& options);

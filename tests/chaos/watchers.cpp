@@ -129,9 +129,9 @@ void Watchers::fetchViews() {
     }
 }
 
-// Each foreign device is reported once, however long it stays open. A device the lab has
-// just published (a unit powered on again) may be open before the run has noted it: a
-// second look after noting the lab's devices tells the two apart.
+// Each opening of a foreign device is reported once, however long it stays open. A device the lab
+// has just published (a unit powered on again) may be open before the run has noted it: a second
+// look after noting the lab's devices tells the two apart.
 void Watchers::watchDevices() {
     while (!stopping_) {
         auto found = checkOpenDevices(openFileTargets(), lab_.labDevices());
@@ -144,12 +144,11 @@ void Watchers::watchDevices() {
             std::lock_guard lock(mutex_);
             devices_.checks += found.checks;
             for (const auto& violation : found.violations) {
-                if (std::find(foreignSeen_.begin(), foreignSeen_.end(), violation) !=
+                if (std::find(foreignSeen_.begin(), foreignSeen_.end(), violation) ==
                     foreignSeen_.end())
-                    continue;
-                foreignSeen_.push_back(violation);
-                devices_.violations.push_back(context_ + ": " + violation);
+                    devices_.violations.push_back(context_ + ": " + violation);
             }
+            foreignSeen_ = found.violations;
         }
         std::this_thread::sleep_for(kDevicePause);
     }

@@ -43,7 +43,7 @@ class Watchers {
     Findings notifications_;
     Findings views_;
     Findings devices_;
-    std::vector<std::string> foreignSeen_;
+    std::vector<std::string> foreignSeen_;  // foreign devices open at the last look
     std::string context_ = "at the start";
     int notificationLines_ = 0;
     int viewsFetched_ = 0;
