@@ -5,11 +5,54 @@
 namespace krb::sim {
 
 ControllerEmulator::ControllerEmulator(PortDirectory& ports, int comNumber)
-    : channel_(ports, comNumber, [this](const std::string& line) { return respond(line); }) {}
+    : ports_(ports), comNumber_(comNumber), channel_(makeLine()) {}
 
-ControllerEmulator::~ControllerEmulator() = default;
+ControllerEmulator::~ControllerEmulator() { stop(); }
 
-const std::string& ControllerEmulator::devicePath() const { return channel_.devicePath(); }
+std::shared_ptr<LineChannel> ControllerEmulator::makeLine() {
+    return std::make_shared<LineChannel>(ports_, comNumber_,
+                                         [this](const std::string& line) { return respond(line); });
+}
+
+std::shared_ptr<LineChannel> ControllerEmulator::currentLine() const {
+    std::lock_guard lock(lineMutex_);
+    return channel_;
+}
+
+void ControllerEmulator::stop() {
+    if (auto line = currentLine()) line->stop();
+}
+
+std::string ControllerEmulator::devicePath() const {
+    auto line = currentLine();
+    return line ? line->devicePath() : std::string();
+}
+
+// The line is taken out under the lock but stopped outside it: its reader thread may be
+// waiting for that lock (a relayed reading scheduled while answering).
+void ControllerEmulator::powerOff() {
+    std::shared_ptr<LineChannel> line;
+    {
+        std::lock_guard lock(lineMutex_);
+        line = std::move(channel_);
+    }
+    if (!line) return;
+    line->stop();
+    auto transcript = line->transcript();
+    line.reset();  // closes the terminal and removes the entry
+    std::lock_guard lock(lineMutex_);
+    earlierTranscript_.insert(earlierTranscript_.end(), transcript.begin(), transcript.end());
+}
+
+void ControllerEmulator::powerOn() {
+    std::lock_guard lock(lineMutex_);
+    if (channel_) return;
+    channel_ = makeLine();
+    channel_->setReplyDelay(replyDelayMs_);
+    channel_->setReplyChunks(chunkSize_, chunkGapMs_);
+}
+
+bool ControllerEmulator::poweredOn() const { return currentLine() != nullptr; }
 
 void ControllerEmulator::setModel(std::shared_ptr<UnitModel> model) {
     std::lock_guard lock(scriptMutex_);
@@ -44,7 +87,7 @@ void ControllerEmulator::garbleReplies(int commands) {
 }
 
 void ControllerEmulator::sendLater(int delayNominalMs, LineChannel::Producer produce) {
-    channel_.sendLater(delayNominalMs, std::move(produce));
+    if (auto line = currentLine()) line->sendLater(delayNominalMs, std::move(produce));
 }
 
 // Scripted faults first, then the unit's physics, then the plain register answer.
@@ -83,16 +126,43 @@ ControllerEmulator::ScriptDecision ControllerEmulator::scriptedReply(const Comma
 }
 
 std::vector<TranscriptEntry> ControllerEmulator::transcript() const {
-    return channel_.transcript();
+    std::vector<TranscriptEntry> entries;
+    {
+        std::lock_guard lock(lineMutex_);
+        entries = earlierTranscript_;
+    }
+    if (auto line = currentLine()) {
+        auto current = line->transcript();
+        entries.insert(entries.end(), current.begin(), current.end());
+    }
+    return entries;
 }
 
-std::vector<std::string> ControllerEmulator::lines() const { return channel_.lines(); }
+std::vector<std::string> ControllerEmulator::lines() const {
+    std::vector<std::string> texts;
+    for (auto& entry : transcript()) texts.push_back(std::move(entry.line));
+    return texts;
+}
 
-void ControllerEmulator::clearTranscript() { channel_.clearTranscript(); }
+void ControllerEmulator::clearTranscript() {
+    {
+        std::lock_guard lock(lineMutex_);
+        earlierTranscript_.clear();
+    }
+    if (auto line = currentLine()) line->clearTranscript();
+}
 
 std::size_t ControllerEmulator::waitForLines(std::size_t count,
                                              std::chrono::milliseconds timeout) const {
-    return channel_.waitForLines(count, timeout);
+    std::size_t earlier = 0;
+    {
+        std::lock_guard lock(lineMutex_);
+        earlier = earlierTranscript_.size();
+    }
+    auto line = currentLine();
+    if (!line) return earlier;
+    const std::size_t wanted = count > earlier ? count - earlier : 0;
+    return earlier + line->waitForLines(wanted, timeout);
 }
 
 void ControllerEmulator::staySilent(int commands) {
@@ -130,10 +200,17 @@ void ControllerEmulator::setNonNumericWord(int dmAddress, const std::string& tex
     }
 }
 
-void ControllerEmulator::setReplyDelay(int nominalMs) { channel_.setReplyDelay(nominalMs); }
+void ControllerEmulator::setReplyDelay(int nominalMs) {
+    std::lock_guard lock(lineMutex_);
+    replyDelayMs_ = nominalMs;
+    if (channel_) channel_->setReplyDelay(nominalMs);
+}
 
 void ControllerEmulator::setReplyChunks(std::size_t chunkSize, int gapNominalMs) {
-    channel_.setReplyChunks(chunkSize, gapNominalMs);
+    std::lock_guard lock(lineMutex_);
+    chunkSize_ = chunkSize;
+    chunkGapMs_ = gapNominalMs;
+    if (channel_) channel_->setReplyChunks(chunkSize, gapNominalMs);
 }
 
 void ControllerEmulator::setSilent(bool silent) {

@@ -104,7 +104,8 @@ const char* kHelp[] = {
     "TUBES <rack barcode>",
     "COUNT",
     "FAULT <com> silent|drop <n>|late <ms>|garble <n>|error <hex code>|slow <ms>|"
-    "door open|door closed|reset|nolabel <barcode>|reader silent",
+    "door open|door closed|reset|nolabel <barcode>|reader silent|stray <text>|"
+    "power off|power on",
     "CLEAR <com>",
 };
 
@@ -289,6 +290,12 @@ std::vector<std::string> VirtualLab::faultCommand(Unit& unit,
         unit.model->setDoorOpen(upper(argument) == "OPEN");
     } else if (kind == "NOLABEL" && oneArgument) {
         if (!world_.setLabelled(argument, false)) return error("no plate with barcode " + argument);
+    } else if (kind == "STRAY" && oneArgument) {
+        unit.controller->sendLater(0, [argument] { return argument + "\r\n"; });
+    } else if (kind == "POWER" && oneArgument && upper(argument) == "OFF") {
+        unit.controller->powerOff();
+    } else if (kind == "POWER" && oneArgument && upper(argument) == "ON") {
+        powerOn(unit);
     } else if (kind == "READER" && oneArgument && upper(argument) == "SILENT") {
         if (!unit.reader)
             return error("COM" + std::to_string(unit.config.com) + " has no reader port");
@@ -299,7 +306,15 @@ std::vector<std::string> VirtualLab::faultCommand(Unit& unit,
     return ok();
 }
 
+// A unit that was switched off comes back without its references, as after any power cycle.
+void VirtualLab::powerOn(Unit& unit) {
+    if (unit.controller->poweredOn()) return;
+    unit.model->controllerReset();
+    unit.controller->powerOn();
+}
+
 std::vector<std::string> VirtualLab::clearCommand(Unit& unit) {
+    powerOn(unit);
     unit.controller->setSilent(false);
     unit.controller->staySilent(0);
     unit.controller->garbleReplies(0);

@@ -1,9 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "lab_test_support.h"
 #include "sim/control_server.h"
@@ -83,6 +86,9 @@ TEST_F(ControlTest, MalformedLinesAreRefusedAndChangeNothing) {
                                                             "FAULT COM1 nolabel NONE",
                                                             "FAULT COM2 reader silent",
                                                             "FAULT COM1 silent now",
+                                                            "FAULT COM1 stray",
+                                                            "FAULT COM1 power",
+                                                            "FAULT COM1 power up",
                                                             std::string(5000, 'A')}) {
         const auto reply = lab->control(line);
         ASSERT_FALSE(reply.empty()) << line;
@@ -109,6 +115,44 @@ TEST_F(ControlTest, CommunicationFaultsAndClear) {
     base.client().send("CR\r");
     EXPECT_EQ(last("CLEAR COM1"), "OK");
     EXPECT_EQ(base("CR"), "CC");  // the silent one got nothing back
+}
+
+TEST_F(ControlTest, AStrayReplyArrivesUnasked) {
+    UnitLink base(*lab, 1);
+    EXPECT_EQ(last("FAULT COM1 stray 00001"), "OK");
+    EXPECT_EQ(base.client().readLine(), "00001\r\n");
+    EXPECT_EQ(base("RD 1915"), "1");
+}
+
+// A power cycle: the device goes away (reads on it fail, its entry is gone), comes back as a
+// new device under the same entry without its references, and the transcript runs on.
+TEST_F(ControlTest, APowerCycleReplacesTheDeviceAndLosesTheReferences) {
+    const std::string entry = lab->portDirectory() + "/COM1";
+    const std::string before = lab->controller(1).devicePath();
+    {
+        UnitLink base(*lab, 1);
+        base.initialise();
+        ASSERT_NE(last("STATUS COM1").find("referenced=1"), std::string::npos);
+        EXPECT_EQ(last("FAULT COM1 power off"), "OK");
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(entry)));
+        EXPECT_EQ(base.client().readLine(), "") << "the line is dead";
+        const int fd = ::open(before.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_LT(fd, 0) << "the old device cannot be opened any more";
+        if (fd >= 0) ::close(fd);
+        EXPECT_EQ(last("FAULT COM1 power off"), "OK") << "idempotent";
+    }
+    for (const std::string on : {"FAULT COM1 power on", "CLEAR COM1"}) {
+        EXPECT_EQ(last(on), "OK") << on;
+        EXPECT_EQ(std::filesystem::read_symlink(entry), lab->controller(1).devicePath()) << on;
+        UnitLink base(*lab, 1);
+        EXPECT_EQ(base("RD 1915"), "1") << on;
+        EXPECT_NE(last("STATUS COM1").find("referenced=0"), std::string::npos) << on;
+        EXPECT_EQ(last("FAULT COM1 power off"), "OK");
+    }
+    EXPECT_EQ(last("CLEAR COM1"), "OK");
+    const auto lines = lab->controller(1).lines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "ST 1801"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "RD 1915"), 2);
 }
 
 // Reads the socket until the reply's final OK or ERR line.

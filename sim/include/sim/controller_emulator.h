@@ -35,8 +35,8 @@ class ControllerEmulator {
     ControllerEmulator& operator=(const ControllerEmulator&) = delete;
 
     RegisterStore& registers() { return registers_; }
-    void stop() { channel_.stop(); }  // stops hearing and answering; idempotent
-    const std::string& devicePath() const;
+    void stop();                     // stops hearing and answering; idempotent
+    std::string devicePath() const;  // empty while powered off
     void setModel(std::shared_ptr<UnitModel> model);
 
     // Every line received (CR stripped) with its arrival time; a line is listed once it was
@@ -62,6 +62,13 @@ class ControllerEmulator {
     // Text the controller sends on its own (a relayed barcode, say); see LineChannel::sendLater.
     void sendLater(int delayNominalMs, LineChannel::Producer produce);
 
+    // Power: switched off, the device disappears (its entry is removed and a client's reads
+    // fail); switched on again, it comes back as a new device under the same entry. The
+    // transcript runs on across the cycle. Both idempotent.
+    void powerOff();
+    void powerOn();
+    bool poweredOn() const;
+
   private:
     struct InjectedWord {
         std::string text;
@@ -78,6 +85,8 @@ class ControllerEmulator {
     ScriptDecision scriptedReply(const Command& command);
     std::shared_ptr<UnitModel> currentModel() const;
     std::string garbleIfScripted(std::string reply);
+    std::shared_ptr<LineChannel> currentLine() const;
+    std::shared_ptr<LineChannel> makeLine();
 
     RegisterStore registers_;
     mutable std::mutex scriptMutex_;
@@ -90,7 +99,15 @@ class ControllerEmulator {
     std::set<std::string> silencedCommands_;
     std::map<int, InjectedWord> injectedWords_;
 
-    LineChannel channel_;  // last: its threads stop before the state above goes away
+    PortDirectory& ports_;
+    const int comNumber_;
+    mutable std::mutex lineMutex_;
+    std::vector<TranscriptEntry> earlierTranscript_;  // of the lines before a power cycle
+    int replyDelayMs_ = 0;
+    std::size_t chunkSize_ = 0;
+    int chunkGapMs_ = 0;
+    // Last: its threads stop before the state above goes away. Null while powered off.
+    std::shared_ptr<LineChannel> channel_;
 };
 
 }  // namespace krb::sim

@@ -69,6 +69,7 @@ class VirtualLab {
     std::vector<std::string> controlCommand(const std::vector<std::string>& words);
     std::vector<std::string> faultCommand(Unit& unit, const std::vector<std::string>& words);
     std::vector<std::string> clearCommand(Unit& unit);
+    void powerOn(Unit& unit);
     std::optional<Place> commandPlace(const std::vector<std::string>& words, std::size_t trailing,
                                       std::string& problem);
     std::vector<std::string> putCommand(const std::vector<std::string>& words);
