@@ -32,7 +32,7 @@ bool IsFourClimateValues(std::string reply) {
 
 using test_support::EventOf;
 using test_support::readLines;
-using test_support::WaitForLogLines;
+using test_support::eventually;
 
 using ActivationOverTcp = DemoLabServerTest;
 
@@ -147,6 +147,13 @@ TEST_F(DevicesOverTcp, BeeperRelayFollowsTheCommands) {
 
 using SessionLog = DemoLabServerTest;
 
+// The configuration's own notes (the demo lab has cassettes in no sector) share the log.
+std::vector<std::string> SessionLines(const std::string& log) {
+    auto lines = readLines(log);
+    std::erase_if(lines, [](const std::string& line) { return EventOf(line) == "Configuration"; });
+    return lines;
+}
+
 TEST_F(SessionLog, RecordsStartConnectDisconnectAndStop) {
     const std::string log = LabFile("KRBServer.log").string();
     const std::string serverPort = std::to_string(ServerPort());
@@ -156,10 +163,10 @@ TEST_F(SessionLog, RecordsStartConnectDisconnectAndStop) {
         clientPort = std::to_string(client.LocalPort());
         EXPECT_EQ(Ask(client, "KRB2Activate(Nowhere)\r"), "E2\r\n");
     }
-    ASSERT_EQ(WaitForLogLines(log, 3).size(), 3u);
+    ASSERT_TRUE(eventually([&] { return SessionLines(log).size() >= 3; }, std::chrono::seconds(5)));
     CloseServer();
 
-    const auto lines = readLines(log);
+    const auto lines = SessionLines(log);
     std::vector<std::string> events;
     std::transform(lines.begin(), lines.end(), std::back_inserter(events), EventOf);
     EXPECT_EQ(events, (std::vector<std::string>{"Start", "Connect", "Disconnect", "Stop"}));
