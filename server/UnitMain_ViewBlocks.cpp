@@ -8,6 +8,7 @@
 
 #include "DateTimeText.h"
 #include "TextNumbers.h"
+#include "platform/utf8_text.h"
 
 namespace krb::server {
 namespace {
@@ -45,34 +46,12 @@ constexpr std::array<TUnitElement, 25> kTreeUnitOrderTable{
     TUnitElement::Temperature,  TUnitElement::Humidity,
     TUnitElement::Doors};
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
 // Length of the well-formed UTF-8 sequence of a character allowed in XML at the start of
-// `text`, or 0.
-std::size_t Utf8SequenceLength(std::string_view text) {
+// `text`, or 0: U+FFFE and U+FFFF are no XML characters.
+std::size_t XmlCharacterLength(std::string_view text) {
+    const std::size_t length = platform::Utf8SequenceLength(text);
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (!IsContinuation(byte(i))) return 0;
-    }
-    // U+FFFE and U+FFFF are no XML characters.
-    if (length == 3 && lead == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE) return 0;
+    if (length == 3 && byte(0) == 0xEF && byte(1) == 0xBF && byte(2) >= 0xBE) return 0;
     return length;
 }
 
@@ -145,7 +124,7 @@ void AppendXmlText(std::string& out, std::string_view value) {
             out += "&gt;";
         } else if (c < 0x20) {
             out += c == '\t' ? '\t' : '?';
-        } else if (const auto length = Utf8SequenceLength(value.substr(plain)); length > 0) {
+        } else if (const auto length = XmlCharacterLength(value.substr(plain)); length > 0) {
             out.append(value.substr(plain, length));
             i = plain + length;
         } else {

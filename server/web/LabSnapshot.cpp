@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/utf8_text.h"
+
 namespace krb::server::web {
 namespace {
 
@@ -102,35 +104,6 @@ std::string SystemJson(const SystemView& system) {
 
 namespace {
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// Length of the well-formed UTF-8 sequence at the start of `text`, or 0 (overlong forms and
-// surrogates are not well-formed).
-std::size_t Utf8SequenceLength(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (!IsContinuation(byte(i))) return 0;
-    }
-    return length;
-}
-
 void AppendEscaped(std::string& json, unsigned char c) {
     char escaped[8];
     std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
@@ -148,7 +121,7 @@ std::string JsonString(std::string_view text) {
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            if (const auto length = Utf8SequenceLength(text.substr(i)); length > 0) {
+            if (const auto length = platform::Utf8SequenceLength(text.substr(i)); length > 0) {
                 json.append(text.substr(i, length));
                 i += length;
             } else {
