@@ -1,11 +1,11 @@
 // Command framing and argument splitting: how a client's text is routed, its unit ID, the
 // row it matches and the fields that row reads; update commands' arguments.
-#include "CommandSyntax.h"
-#include "UnitMain.h"
-#include "UnitModifyPlateContent.h"
-#include "UnitTCPKRBBrowser.h"
-#include "UnitTHRKRBCommand.h"
 #include "fuzz_input.h"
+#include "lab/UnitDirectory.h"
+#include "protocol/ServerCore.h"
+#include "protocol/UnitCommandThread.h"
+#include "text/CommandSyntax.h"
+#include "updates/PlateUpdate.h"
 
 using namespace krb::server;
 

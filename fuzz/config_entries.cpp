@@ -1,6 +1,6 @@
 // Cassette and partition entries of a unit file, one per line.
-#include "UnitManager.h"
 #include "fuzz_input.h"
+#include "lab/ConfigurationLoader.h"
 
 using namespace krb::server;
 

@@ -1,7 +1,7 @@
 // Contents file lines: split into ten fields, read as a location, joined again.
-#include "DateTimeText.h"
-#include "UnitPlate.h"
 #include "fuzz_input.h"
+#include "lab/ContentsFile.h"
+#include "text/DateTimeText.h"
 
 using namespace krb::server;
 

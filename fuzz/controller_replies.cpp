@@ -4,8 +4,8 @@
 #include "KRB_Class.h"
 #include "ReplyForm.h"
 #include "SlotDetector.h"
-#include "UnitId.h"
 #include "fuzz_input.h"
+#include "lab/Unit.h"
 #include "text_numbers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,7 +1,7 @@
 // The HTTP request line of a view and the queries of the eight views.
-#include "UnitMain.h"
-#include "UnitMain_Views.h"
 #include "fuzz_input.h"
+#include "protocol/ServerCore.h"
+#include "views/LabViews.h"
 
 using namespace krb::server;
 

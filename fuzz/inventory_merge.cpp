@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "UnitId.h"
-#include "UnitPlate.h"
 #include "fuzz_input.h"
+#include "lab/ContentsFile.h"
+#include "lab/Unit.h"
 
 using namespace krb::server;
 

@@ -1,5 +1,5 @@
 // Tube move files: the whole list or nothing.
-#include "UnitClasses.h"
+#include "TubeMoveList.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,6 +1,6 @@
 // Parameter files: every line becomes a controller command or is left out.
-#include "UnitManager.h"
 #include "fuzz_input.h"
+#include "lab/ConfigurationLoader.h"
 
 using namespace krb::server;
 

@@ -4,7 +4,7 @@
 // Nothing is thrown across the C boundary.
 #include <string>
 
-#include "KRB_Brows.h"
+#include "UnitRegistry.h"
 #include "text_numbers.h"
 
 namespace krb::frame {

@@ -180,8 +180,8 @@ class TKRB_Class : public std::enable_shared_from_this<TKRB_Class> {
     std::string ManualAccess(const std::string& slot);
     std::string ReadConfFile(const std::string& fileName);
 
-    // --- plate inventories (KRB_Class_Inventory.cpp; the scans run in Inv_thread*.cpp,
-    // UnitInventoryPartition.cpp)
+    // --- plate inventories (KRB_Class_Inventory.cpp; the scans run in PlateInventory.cpp,
+    // LongFormatInventory.cpp, PartitionInventory.cpp)
     std::string InventoryCassets(const std::string& fileName, const std::string& detect,
                                  const std::string& barcodes);
     std::string InventoryCassets2(const std::string& fileName, const std::string& detect,

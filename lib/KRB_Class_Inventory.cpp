@@ -3,11 +3,11 @@
 #include <ctime>
 
 #include "ControllerRegisters.h"
-#include "Inv_thread.h"
-#include "Inv_thread2.h"
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
-#include "UnitInventoryPartition.h"
+#include "LongFormatInventory.h"
+#include "PartitionInventory.h"
+#include "PlateInventory.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 

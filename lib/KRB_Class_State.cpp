@@ -1,9 +1,9 @@
 // Initialisation, reset, identity and state flags.
 #include "ControllerErrors.h"
 #include "ControllerRegisters.h"
-#include "Init_thread.h"
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
+#include "MotionWatcher.h"
 #include "platform/clock.h"
 #include "platform/operator_message.h"
 #include "text_numbers.h"

@@ -11,8 +11,8 @@
 #include "ControllerRegisters.h"
 #include "KRB_Class.h"
 #include "KRB_Class_Busy.h"
-#include "UnitClasses.h"
-#include "UnitPlateTubeInventory.h"
+#include "TubeMoveList.h"
+#include "TubeRackInventory.h"
 #include "platform/clock.h"
 #include "text_numbers.h"
 

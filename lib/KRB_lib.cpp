@@ -1,9 +1,9 @@
 // The export table: each export is one use of the frame.
 #include "KRB_lib.h"
 
-#include "CascaderOper.h"
 #include "ControllerRegisters.h"
 #include "ExportFrame.h"
+#include "PlateMoves.h"
 
 using namespace krb;
 using namespace krb::frame;

@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "UnitId.h"
-#include "UnitMain.h"
+#include "app/LabServer.h"
+#include "lab/Unit.h"
 #include "platform/clock.h"
 #include "support/emulated_lab.h"
 #include "support/tcp_client.h"
@@ -148,7 +148,7 @@ class Lab {
 
   private:
     krb::test_support::EmulatedLab lab_;
-    krb::server::ServerCore core_;
+    krb::server::LabServer core_;
     std::thread loop_;
     int port_ = -1;
 };

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "KRB_lib.h"
-#include "UnitMain.h"
 #include "platform/clock.h"
+#include "protocol/ServerCore.h"
 #include "support/emulated_lab.h"
 #include "support/running_server.h"
 #include "support/tcp_client.h"

@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "KRB_lib.h"
-#include "UnitMain.h"
-#include "UnitMain_Views.h"
+#include "protocol/ServerCore.h"
 #include "support/emulated_lab.h"
 #include "support/running_server.h"
 #include "support/tcp_client.h"
+#include "views/LabViews.h"
 
 namespace {
 

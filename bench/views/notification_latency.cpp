@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "UnitMain.h"
 #include "platform/clock.h"
+#include "protocol/ServerCore.h"
 #include "support/lab_files.h"
 #include "support/running_server.h"
 #include "support/tcp_client.h"

@@ -24,9 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/tcp_client.h"
-#include "UnitMain.h"
+#include "app/LabServer.h"
 #include "platform/clock.h"
+#include "support/tcp_client.h"
 
 namespace {
 
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     const int webPort = FreePort();
     const std::string config = WriteLab(root, webPort);
 
-    krb::server::ServerCore core(StandInExports());
+    krb::server::LabServer core(StandInExports());
     std::thread loop([&] { core.Run(); });
     core.Invoke([&] { return core.FormShow({config, "start"}); });
     const int port = core.State().LocalPort;

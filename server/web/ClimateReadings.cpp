@@ -1,8 +1,8 @@
-#include "ClimateReadings.h"
+#include "web/ClimateReadings.h"
 
 #include <asio/post.hpp>
 
-#include "UnitId.h"
+#include "lab/Unit.h"
 #include "platform/link_metrics.h"
 
 namespace krb::server::web {

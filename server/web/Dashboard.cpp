@@ -1,12 +1,12 @@
-#include "Dashboard.h"
+#include "web/Dashboard.h"
 
 #include <algorithm>
 #include <iostream>
 
-#include "UnitId.h"
-#include "UnitMain.h"
-#include "WebConfig.h"
+#include "lab/Unit.h"
 #include "platform/operator_message.h"
+#include "protocol/ServerCore.h"
+#include "web/WebConfig.h"
 
 namespace krb::server::web {
 
@@ -85,6 +85,9 @@ void Dashboard::ReadClimateNowAndThen() {
 
 std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core) {
     auto dashboard = std::make_shared<Dashboard>(core);
+    core.AddLogObserver([](const std::string& event, const std::string& details) {
+        DashboardLog().Add(event, details);
+    });
     core.AddStateObserver(
         [dashboard](const TServerState& state) { dashboard->FollowConfiguration(state); });
     return dashboard;

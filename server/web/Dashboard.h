@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "ClimateReadings.h"
-#include "DashboardFeed.h"
-#include "DashboardServer.h"
-#include "WebConfig.h"
+#include "web/ClimateReadings.h"
+#include "web/DashboardFeed.h"
+#include "web/DashboardServer.h"
+#include "web/WebConfig.h"
 
 namespace krb::server {
 class ServerCore;

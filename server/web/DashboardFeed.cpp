@@ -1,17 +1,17 @@
-#include "DashboardFeed.h"
+#include "web/DashboardFeed.h"
 
 #include <map>
 #include <system_error>
 
-#include "ClimateReadings.h"
 #include "ControllerErrors.h"
-#include "MetricsPage.h"
-#include "TextNumbers.h"
-#include "UnitId.h"
-#include "UnitMain.h"
-#include "UnitPlate.h"
-#include "UnitSystem.h"
+#include "lab/ContentsFile.h"
+#include "lab/System.h"
+#include "lab/Unit.h"
 #include "platform/link_metrics.h"
+#include "protocol/ServerCore.h"
+#include "text/TextNumbers.h"
+#include "web/ClimateReadings.h"
+#include "web/MetricsPage.h"
 
 namespace krb::server::web {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "LabSnapshot.h"
+#include "web/LabSnapshot.h"
 
 namespace krb::server {
 class ServerCore;

@@ -1,6 +1,6 @@
 // The dashboard page. Every value from the server reaches the document through textContent,
 // title or dataset, never as markup.
-#include "DashboardServer.h"
+#include "web/DashboardServer.h"
 
 namespace krb::server::web {
 

@@ -1,4 +1,4 @@
-#include "DashboardServer.h"
+#include "web/DashboardServer.h"
 
 #include <algorithm>
 #include <array>
@@ -6,8 +6,8 @@
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 
-#include "DashboardFeed.h"
-#include "MetricsPage.h"
+#include "web/DashboardFeed.h"
+#include "web/MetricsPage.h"
 
 namespace krb::server::web {
 namespace {

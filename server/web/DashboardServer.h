@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "HttpRequest.h"
+#include "web/HttpRequest.h"
 
 namespace krb::server::web {
 

@@ -1,4 +1,4 @@
-#include "HttpRequest.h"
+#include "web/HttpRequest.h"
 
 #include <algorithm>
 #include <asio/ip/address.hpp>

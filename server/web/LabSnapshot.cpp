@@ -1,4 +1,4 @@
-#include "LabSnapshot.h"
+#include "web/LabSnapshot.h"
 
 #include <cstdio>
 

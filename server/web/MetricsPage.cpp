@@ -1,12 +1,12 @@
-#include "MetricsPage.h"
+#include "web/MetricsPage.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <optional>
 
-#include "PrometheusText.h"
-#include "ServerMetrics.h"
+#include "metrics/PrometheusText.h"
+#include "metrics/ServerMetrics.h"
 #include "platform/link_metrics.h"
 
 namespace krb::server::web {

@@ -2,7 +2,7 @@
 // The text of /metrics: the controller links, the server's counters and the lab's state.
 #include <string>
 
-#include "LabSnapshot.h"
+#include "web/LabSnapshot.h"
 
 namespace krb::server::web {
 

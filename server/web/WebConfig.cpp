@@ -1,9 +1,9 @@
-#include "WebConfig.h"
+#include "web/WebConfig.h"
 
 #include <asio/ip/address.hpp>
 
-#include "TextNumbers.h"
 #include "platform/profile_file.h"
+#include "text/TextNumbers.h"
 
 namespace krb::server::web {
 namespace {

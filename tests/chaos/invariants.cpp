@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "UnitPlate.h"
+#include "lab/ContentsFile.h"
 
 namespace krb::chaos {
 namespace {

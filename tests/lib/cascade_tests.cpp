@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "CascaderOper.h"
-#include "KRB_Brows.h"
 #include "KRB_lib.h"
+#include "PlateMoves.h"
+#include "UnitRegistry.h"
 #include "lib_test_support.h"
 #include "plate_world.h"
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <thread>
 
-#include "Inv_thread.h"
 #include "KRB_Class.h"
+#include "PlateInventory.h"
 #include "lib_test_support.h"
 #include "platform/operator_message.h"
 #include "platform/profile_file.h"

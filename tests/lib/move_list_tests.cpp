@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "UnitClasses.h"
+#include "TubeMoveList.h"
 #include "support/temp_dir.h"
 
 namespace krb::test {

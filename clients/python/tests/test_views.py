@@ -9,7 +9,7 @@ from krbclient import ProtocolError, parse_view
 from krbclient.views import parse_date
 
 GOLDEN = Path(os.environ.get("KRB_VIEW_GOLDEN_DIR",
-                             Path(__file__).resolve().parents[3] / "tests/server_e2e/golden"))
+                             Path(__file__).resolve().parents[3] / "tests/server/end_to_end/golden"))
 
 
 def golden(name: str) -> bytes:

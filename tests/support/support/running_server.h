@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "UnitMain.h"
+#include "app/LabServer.h"
 
 namespace krb::test_support {
 
@@ -23,7 +23,7 @@ class RunningServer {
     void Stop();
 
   private:
-    server::ServerCore core_;
+    server::LabServer core_;
     std::thread loop_;
 };
 

@@ -1,0 +1,17 @@
+#include "app/LabServer.h"
+
+#include "notifications/ServiceNotifier.h"
+#include "updates/UpdateCommands.h"
+#include "views/LabViews.h"
+#include "web/Dashboard.h"
+
+namespace krb::server {
+
+LabServer::LabServer(const KRBExports& exports) : ServerCore(exports) {
+    InstallUpdateCommands(*this);
+    InstallViews(*this);
+    InstallServiceNotifier(*this);
+    web::InstallDashboard(*this);
+}
+
+}  // namespace krb::server

@@ -1,0 +1,1 @@
+#include "lab/TransferStation.h"

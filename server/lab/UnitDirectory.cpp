@@ -1,0 +1,65 @@
+#include "lab/UnitDirectory.h"
+
+#include "lab/Unit.h"
+#include "text/CommandSyntax.h"
+#include "text/TextNumbers.h"
+
+namespace krb::server {
+namespace {
+
+constexpr std::string_view kServiceMove = "KRB2ServiceMovePlate";
+constexpr std::size_t kServiceMoveFields = 12;
+constexpr std::size_t kOtherUnitField = 6;
+
+}  // namespace
+
+void UnitDirectory::AddUnit(TKRBId* unit) { units_.push_back(unit); }
+
+TKRBId* UnitDirectory::FindUnitById(const std::string& unitId) const {
+    for (auto* unit : units_) {
+        if (unit->UnitId == unitId) return unit;
+    }
+    return nullptr;
+}
+
+TKRBId* UnitDirectory::FindUnitByPort(std::int32_t comPort) const {
+    for (auto* unit : units_) {
+        if (unit->ComPort == comPort) return unit;
+    }
+    return nullptr;
+}
+
+// --- the service move: unit IDs to ports on the way in, ports to unit IDs on the way out -------
+
+std::string UnitDirectory::CommandForUnit(const std::string& text) const {
+    return text.starts_with(kServiceMove) ? RewriteServiceMove(text) : text;
+}
+
+std::string UnitDirectory::RewriteServiceMove(std::string_view text) const {
+    auto fields = SplitFields(ArgumentList(text), kServiceMoveFields);
+    auto toPort = [this](std::string& field) {
+        const TKRBId* unit = FindUnitById(field);
+        field = unit ? std::to_string(unit->ComPort) : "0";
+    };
+    toPort(fields[0]);
+    if (fields.size() > kOtherUnitField) toPort(fields[kOtherUnitField]);
+    std::string rewritten(kServiceMove);
+    rewritten += '(';
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) rewritten += ',';
+        rewritten += fields[i];
+    }
+    return rewritten + ')';
+}
+
+std::string ServiceMoveReply(std::int32_t result, const UnitDirectory* directory) {
+    if (result == 1) return "1";
+    const std::string text = std::to_string(result);
+    if (text.size() == 1) return result == 0 ? "-1" : "-" + text;
+    const char digit = text.back();
+    auto port = ParseInt32(std::string_view(text).substr(0, text.size() - 1));
+    const TKRBId* blocking = (port && directory) ? directory->FindUnitByPort(*port) : nullptr;
+    return "-" + (blocking ? blocking->UnitId : std::string("null")) + ";" + digit;
+}
+
+}  // namespace krb::server
