@@ -1,6 +1,7 @@
 #include "app/LabServer.h"
 
 #include "notifications/ServiceNotifier.h"
+#include "silalab/LabSilaServers.h"
 #include "updates/UpdateCommands.h"
 #include "views/LabViews.h"
 #include "web/Dashboard.h"
@@ -12,6 +13,7 @@ LabServer::LabServer(const KRBExports& exports) : ServerCore(exports) {
     InstallViews(*this);
     InstallServiceNotifier(*this);
     web::InstallDashboard(*this);
+    InstallSila(*this);
 }
 
 }  // namespace krb::server

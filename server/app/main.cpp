@@ -14,6 +14,7 @@
 
 #include "app/LabServer.h"
 #include "protocol/CommandReference.h"
+#include "sila/feature_definitions.h"
 #include "protocol/UnitCommandThread.h"
 #include "views/LabViews.h"
 #include "window/WindowShell.h"
@@ -28,6 +29,7 @@ constexpr const char* kHelp =
   KRBServer --headless <...> start     the same without a window, also when a display is there
   KRBServer [<DriverConfig.lni> [start]]  with a display: the window (Start/Stop, tray icon)
   KRBServer --commands                 print the client command reference (docs/commands.md)
+  KRBServer --sila-features DIR        write the SiLA 2 feature definitions (FDL) to DIR
   KRBServer --help                     this text
 
 Without a display the server runs without a window; Ctrl-C or SIGTERM stops it. When it
@@ -65,6 +67,17 @@ bool Asks(const std::vector<std::string>& arguments, std::string_view option,
     return false;
 }
 
+int WriteSilaFeatures(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 2) {
+        std::cerr << "KRBServer: usage: KRBServer --sila-features DIR" << std::endl;
+        return kUsageStatus;
+    }
+    std::string error;
+    if (krb::sila::writeFeatureDefinitions(arguments[1], error)) return EXIT_SUCCESS;
+    std::cerr << "KRBServer: " << error << std::endl;
+    return EXIT_FAILURE;
+}
+
 int PrintCommandReference() {
     const auto problems = krb::server::WriteCommandReference(std::cout);
     for (const auto& problem : problems) std::cerr << "KRBServer: " << problem << std::endl;
@@ -85,6 +98,7 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
     if (Asks(arguments, "--commands")) return PrintCommandReference();
+    if (!arguments.empty() && arguments[0] == "--sila-features") return WriteSilaFeatures(arguments);
     const bool headless = krb::server::TakeHeadlessOption(arguments);
     if (!headless && krb::server::DisplayAvailable()) {
         return krb::server::RunWindowShell(argc, argv, arguments,

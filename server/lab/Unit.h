@@ -37,6 +37,22 @@ class TContentsFileError : public std::runtime_error {
 // significant first, at most 64 digits; anything else gives 0.
 std::uint64_t DecodeBitText(std::string_view text);
 
+// Claims a flag in one atomic step and clears it when the scope ends, on every path.
+class TFlagClaim {
+  public:
+    explicit TFlagClaim(std::atomic<bool>& flag) : flag_(flag), claimed_(!flag.exchange(true)) {}
+    ~TFlagClaim() {
+        if (claimed_) flag_ = false;
+    }
+    TFlagClaim(const TFlagClaim&) = delete;
+    TFlagClaim& operator=(const TFlagClaim&) = delete;
+    bool Claimed() const { return claimed_; }
+
+  private:
+    std::atomic<bool>& flag_;
+    const bool claimed_;
+};
+
 class TKRBId {
   public:
     enum UnitLock { DeviceLock, OperationLock, ContentsLock };
@@ -93,6 +109,9 @@ class TKRBId {
     std::string SwapBack();
     std::string ServiceIsPlateAtLocation2(std::int32_t slot, std::int32_t level);
     std::string ServiceMovePlate2(const std::array<std::int32_t, 11>& arguments);
+    // The library's result of a service move, for a caller that holds a TFlagClaim on MoveBusy
+    // (ServiceMovePlate2 takes that claim itself).
+    std::int32_t ServiceMoveWhileClaimed(const std::array<std::int32_t, 11>& arguments);
     std::string ManualAccess(std::int32_t slot);
     // no unit lock
     std::string Inventory2(const std::string& file, bool detect, bool barcodes);

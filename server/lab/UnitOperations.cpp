@@ -11,22 +11,6 @@ namespace {
 
 std::string Decimal(std::int32_t value) { return std::to_string(value); }
 
-// Claims a flag in one atomic step and clears it when the scope ends, on every path.
-class FlagClaim {
-  public:
-    explicit FlagClaim(std::atomic<bool>& flag) : flag_(flag), claimed_(!flag.exchange(true)) {}
-    ~FlagClaim() {
-        if (claimed_) flag_ = false;
-    }
-    FlagClaim(const FlagClaim&) = delete;
-    FlagClaim& operator=(const FlagClaim&) = delete;
-    bool Claimed() const { return claimed_; }
-
-  private:
-    std::atomic<bool>& flag_;
-    const bool claimed_;
-};
-
 }  // namespace
 
 // clang-format off
@@ -98,12 +82,15 @@ std::string TKRBId::RelayStatus() {
 }
 
 std::string TKRBId::ServiceMovePlate2(const std::array<std::int32_t, 11>& a) {
-    const FlagClaim moving(MoveBusy);
+    const TFlagClaim moving(MoveBusy);
     if (!moving.Claimed()) return "-1";
+    return ServiceMoveReply(ServiceMoveWhileClaimed(a), TcpBrowser);
+}
+
+std::int32_t TKRBId::ServiceMoveWhileClaimed(const std::array<std::int32_t, 11>& a) {
     const auto held = Hold(OperationLock);
-    std::int32_t result = Dll.ServiceMovePlate2(ComPort, a[0], a[1], a[2], a[3], a[4], a[5], a[6],
-                                                a[7], a[8], a[9], a[10]);
-    return ServiceMoveReply(result, TcpBrowser);
+    return Dll.ServiceMovePlate2(ComPort, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8],
+                                 a[9], a[10]);
 }
 
 }  // namespace krb::server
