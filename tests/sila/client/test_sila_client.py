@@ -32,6 +32,7 @@ def aborted_with(error):
 class ErrorDecodingTest(unittest.TestCase):
     def test_each_status_becomes_the_exception_of_its_kind(self):
         fw = sila_client.FeatureCompiler().framework()
+        undefined = fw.SiLAError(undefinedExecutionError=fw.UndefinedExecutionError(message="boom"))
         cases = [
             (aborted_with(fw.SiLAError(validationError=fw.ValidationError(parameter="f/Command/C/Parameter/P",
                                                                           message="missing"))),
@@ -41,13 +42,16 @@ class ErrorDecodingTest(unittest.TestCase):
              sila_client.DefinedExecutionError,
              {"identifier": "o/c/F/v1/DefinedExecutionError/TargetFull", "short_identifier": "TargetFull",
               "message": "full"}),
-            (aborted_with(fw.SiLAError(undefinedExecutionError=fw.UndefinedExecutionError(message="boom"))),
+            (aborted_with(undefined),
              sila_client.UndefinedExecutionError, {"message": "boom"}),
             (aborted_with(fw.SiLAError(frameworkError=fw.FrameworkError(
                 errorType=fw.FrameworkError.COMMAND_EXECUTION_NOT_FINISHED, message="later"))),
              sila_client.FrameworkError, {"error_type": "COMMAND_EXECUTION_NOT_FINISHED", "message": "later"}),
             (FakeRpcError(grpc.StatusCode.UNAVAILABLE, "connection refused"),
              sila_client.SilaConnectionError, {"code": grpc.StatusCode.UNAVAILABLE}),
+            # Only ABORTED carries SiLA errors, whatever another status's details look like.
+            (FakeRpcError(grpc.StatusCode.INTERNAL, aborted_with(undefined).details()),
+             sila_client.SilaConnectionError, {"code": grpc.StatusCode.INTERNAL}),
             (FakeRpcError(grpc.StatusCode.ABORTED, "not base64 at all!"),
              sila_client.SilaConnectionError, {"code": grpc.StatusCode.ABORTED}),
             (aborted_with(fw.SiLAError()), sila_client.SilaConnectionError, {"code": grpc.StatusCode.ABORTED}),
