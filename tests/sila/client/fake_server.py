@@ -33,6 +33,7 @@ class FakeServer:
         self.service_pb2, service_grpc = compiler.compile(service)
         self.rack_pb2, rack_grpc = compiler.compile(rack)
         self.name = name
+        self.server_type = "SampleRack"
         self.capacity = capacity
         self.full = []
         self.changed = threading.Condition()
@@ -69,7 +70,7 @@ class ServiceServicer:
         return self._string("Get_ServerName_Responses", "ServerName", self.fake.name)
 
     def Get_ServerType(self, request, context):
-        return self._string("Get_ServerType_Responses", "ServerType", "SampleRack")
+        return self._string("Get_ServerType_Responses", "ServerType", self.fake.server_type)
 
     def Get_ServerUUID(self, request, context):
         return self._string("Get_ServerUUID_Responses", "ServerUUID", "7f1b2c3d-0000-4000-8000-000000000001")
