@@ -18,7 +18,16 @@ import grpc
 FDL_NAMESPACE = "{http://www.sila-standard.org}"
 FRAMEWORK_PACKAGE = "sila2.org.silastandard"
 SILA_SERVICE = "org.silastandard/core/SiLAService/v1"
-DEFAULT_STANDARD_DIR = "/work/shared/sila-standard"
+VENDORED_STANDARD_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "third_party", "sila")
+SHARED_STANDARD_DIR = "/work/shared/sila-standard"
+
+
+def default_standard_dir():
+    """$SILA_STANDARD_DIR, else the project's vendored copy, else the shared one."""
+    if os.environ.get("SILA_STANDARD_DIR"):
+        return os.environ["SILA_STANDARD_DIR"]
+    vendored = os.path.normpath(VENDORED_STANDARD_DIR)
+    return vendored if os.path.isfile(os.path.join(vendored, "fdl2proto.xsl")) else SHARED_STANDARD_DIR
 
 
 # ---------------------------------------------------------------- errors
@@ -164,7 +173,7 @@ class FeatureCompiler:
     _loaded = {}  # proto file name -> (proto text, (pb2, pb2_grpc))
 
     def __init__(self, standard_dir=None):
-        self.standard_dir = standard_dir or os.environ.get("SILA_STANDARD_DIR", DEFAULT_STANDARD_DIR)
+        self.standard_dir = standard_dir or default_standard_dir()
         for needed in ("fdl2proto.xsl", "SiLAFramework.proto"):
             if not os.path.isfile(os.path.join(self.standard_dir, needed)):
                 raise FileNotFoundError(f"{needed} not found in {self.standard_dir}")
