@@ -33,6 +33,7 @@ class Scenario:
         self.failures = 0
         self.busy_values = []
         self.busy_lock = threading.Lock()
+        self.busy_subscription = None
 
     def step(self, title, action):
         """Runs one step and prints its line; a step that raises fails, the others go on."""
@@ -40,7 +41,8 @@ class Scenario:
             detail = action()
             print(f"PASS {title}: {detail}", flush=True)
             return True
-        except (StepFailed, sila_client.SilaError, sila_client.SilaConnectionError, KeyError, ValueError) as failure:
+        except (StepFailed, sila_client.SilaError, sila_client.SilaConnectionError, KeyError, ValueError,
+                OSError) as failure:
             self.failures += 1
             print(f"FAIL {title}: {type(failure).__name__}: {failure}", flush=True)
             return False
@@ -197,7 +199,7 @@ class Scenario:
                   lambda: self.move("Ext1", (6, 1), "Base1", (3, 1)))
         if simulator:
             self.step("P0003 is back", lambda: self.check_where("P0003", "PLATE COM1 SLOT 3 1 P0003"))
-        if hasattr(self, "busy_subscription"):
+        if self.busy_subscription:
             self.busy_subscription.cancel()
         for client in self.units.values():
             client.close()
