@@ -122,6 +122,8 @@ class FakeLab:
         return "".join(found) + f"OK {len(found)}\n" if found else f"ERR no plate with barcode {barcode}\n"
 
     def set_busy(self, unit, busy):
+        if "silent_busy" in self.faults:
+            return
         with self.busy_changed:
             self.busy_history[unit].append(busy)
             self.busy_changed.notify_all()
@@ -236,7 +238,8 @@ class UnitServer:
         self.lab.set_busy(self.name, True)
         time.sleep(0.05)
         with self.lab.lock:
-            self.lab.plates[target_unit][target] = self.lab.plates[self.name].pop(source)
+            if "lost_move" not in self.lab.faults:
+                self.lab.plates[target_unit][target] = self.lab.plates[self.name].pop(source)
         self.lab.set_busy(self.name, False)
         return self._messages("PlateTransferController").MovePlate_Responses()
 
