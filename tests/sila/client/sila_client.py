@@ -6,6 +6,7 @@ properties by their identifiers. SiLA errors arrive as Python exceptions by kind
 import base64
 import importlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -200,8 +201,9 @@ class FeatureCompiler:
         with FeatureCompiler._lock:
             known = FeatureCompiler._loaded.get(file_name)
             if known:
-                if known[0] != proto_text:
-                    raise ValueError(f"{file_name} is already loaded with another definition")
+                # Servers may word a feature's descriptions their own way; the messages must agree.
+                if _proto_structure(known[0]) != _proto_structure(proto_text):
+                    raise ValueError(f"{file_name} is already loaded with other messages or services")
                 return known[1]
             folder = self._module_folder()
             with open(os.path.join(folder, file_name), "w", encoding="utf-8") as out:
@@ -230,6 +232,12 @@ class FeatureCompiler:
         result = subprocess.run(command + [os.path.join(folder, file_name)], capture_output=True)
         if result.returncode != 0:
             raise ValueError(f"protoc failed on {file_name}: {result.stderr.decode(errors='replace').strip()}")
+
+
+def _proto_structure(proto_text):
+    """The proto without its comments and layout: what the generated modules depend on."""
+    without_comments = re.sub(r"/\*.*?\*/|//[^\n]*", " ", proto_text, flags=re.DOTALL)
+    return " ".join(without_comments.split())
 
 
 # ---------------------------------------------------------------- values

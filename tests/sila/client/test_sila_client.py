@@ -86,6 +86,19 @@ class PipelineTest(unittest.TestCase):
         with self.assertRaises(ValueError):
             compiler.proto_of("<unclosed")
 
+    def test_a_feature_loads_once_whatever_its_descriptions_say(self):
+        compiler = sila_client.FeatureCompiler()
+        with open(fake_server.SAMPLE_RACK_FDL, encoding="utf-8") as source:
+            fdl = source.read()
+        first = compiler.compile(sila_client.FeatureDefinition(fdl))
+        reworded = fdl.replace("Fills the first slots of the rack.", "Fills slots of rack 2.")
+        self.assertIs(compiler.compile(sila_client.FeatureDefinition(reworded)), first)
+        another_type = fdl.replace("<DataType><Basic>Integer</Basic></DataType>\n    </Parameter>",
+                                   "<DataType><Basic>Real</Basic></DataType>\n    </Parameter>", 1)
+        self.assertNotEqual(another_type, fdl)
+        with self.assertRaises(ValueError):
+            compiler.compile(sila_client.FeatureDefinition(another_type))
+
     def test_standard_folder_without_the_xslt_is_refused(self):
         with tempfile.TemporaryDirectory() as empty:
             with self.assertRaises(FileNotFoundError):
