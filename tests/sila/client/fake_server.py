@@ -19,7 +19,7 @@ def abort_with(context, error):
 
 
 class FakeServer:
-    def __init__(self, name="Rack1", capacity=4, tls=None):
+    def __init__(self, name="Rack1", capacity=4, tls=None, linger=False):
         compiler = sila_client.FeatureCompiler()
         self.fw = compiler.framework()
         with open(os.path.join(compiler.standard_dir, "SiLAService.sila.xml"), encoding="utf-8") as source:
@@ -35,6 +35,7 @@ class FakeServer:
         self.name = name
         self.server_type = "SampleRack"
         self.capacity = capacity
+        self.linger = linger  # keep the info stream open after the final status
         self.full = []
         self.changed = threading.Condition()
         self.executions = {}
@@ -113,6 +114,8 @@ class RackServicer:
         count, _ = self.fake.executions[request.value]
         ends = status.finishedSuccessfully if self._fits(count) else status.finishedWithError
         yield fw.ExecutionInfo(commandStatus=ends, progressInfo=fw.Real(value=1.0))
+        while self.fake.linger and context.is_active():
+            threading.Event().wait(0.1)
 
     def _fits(self, count):
         return len(self.fake.full) + count <= self.fake.capacity

@@ -311,9 +311,18 @@ class ObservableExecution:
         """Yields (status name, progress 0..1) until the command ends."""
         method = getattr(self.feature.stub, self.command + "_Info")
         statuses = self.feature.client.framework.ExecutionInfo.CommandStatus
-        for info in self.feature.client.guarded_stream(method, self._execution_id()):
-            progress = info.progressInfo.value if info.HasField("progressInfo") else None
-            yield statuses.Name(info.commandStatus), progress
+        call = method(self._execution_id())
+        finished = (statuses.finishedSuccessfully, statuses.finishedWithError)
+        try:
+            for info in call:
+                progress = info.progressInfo.value if info.HasField("progressInfo") else None
+                yield statuses.Name(info.commandStatus), progress
+                if info.commandStatus in finished:
+                    break  # the result is ready; a stream kept open after it must not hold us
+        except grpc.RpcError as failure:
+            raise self.feature.client.decode(failure) from None
+        finally:
+            call.cancel()
 
     def wait(self):
         """Follows the info stream to its end and gives the final status."""
@@ -432,12 +441,6 @@ class SilaClient:
     def guarded(self, method, message):
         try:
             return method(message, timeout=self.timeout)
-        except grpc.RpcError as failure:
-            raise self.decode(failure) from None
-
-    def guarded_stream(self, method, message):
-        try:
-            yield from method(message)
         except grpc.RpcError as failure:
             raise self.decode(failure) from None
 

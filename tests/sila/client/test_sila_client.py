@@ -176,6 +176,16 @@ class GenericCallsTest(unittest.TestCase):
         finally:
             fake.stop()
 
+    def test_an_info_stream_left_open_after_the_final_status_ends_the_wait(self):
+        fake = fake_server.FakeServer(linger=True)
+        try:
+            with sila_client.SilaClient("127.0.0.1", fake.port) as client:
+                client.discover()
+                result = client.feature("SampleRack").run("Fill", Count=1, Label="L")
+                self.assertEqual(result["Slots"][0], {"Slot": 1, "Full": True, "Label": "L"})
+        finally:
+            fake.stop()
+
     def test_tls_trusting_the_servers_pem(self):
         with tempfile.TemporaryDirectory() as folder:
             key, cert, cert_path = self_signed_certificate(folder)
