@@ -1,0 +1,11 @@
+# Writes the FDLs as raw string literals, keyed by feature identifier.
+set(text "// Generated from the FDLs; do not edit.\n#include \"sila/feature_definitions.h\"\n\nnamespace krb::sila {\n\nconst std::vector<FeatureText>& embeddedFeatureTexts() {\n    static const std::vector<FeatureText> texts = {\n")
+string(REPLACE "|" ";" FEATURES "${FEATURES}")
+foreach(fdl ${FEATURES})
+  get_filename_component(name ${fdl} NAME)
+  string(REPLACE ".sila.xml" "" feature ${name})
+  file(READ ${fdl} content)
+  string(APPEND text "        {\"${feature}\", R\"fdl(${content})fdl\"},\n")
+endforeach()
+string(APPEND text "    };\n    return texts;\n}\n\n}  // namespace krb::sila\n")
+file(WRITE ${OUTPUT} "${text}")
