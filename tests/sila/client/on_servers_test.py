@@ -26,7 +26,7 @@ class OnServersTest(unittest.TestCase):
         output = open(os.path.join(folder, "host.out"), "w+")
         self.addCleanup(output.close)
         host = subprocess.Popen([HOST_PROGRAM, config], stdout=output, stderr=subprocess.STDOUT)
-        self.addCleanup(self.stop, host)
+        self.addCleanup(self.stop, host, output)
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and host.poll() is None:
             output.seek(0)
@@ -36,10 +36,12 @@ class OnServersTest(unittest.TestCase):
         output.seek(0)
         self.fail(f"the host did not start: {output.read()}")
 
-    @staticmethod
-    def stop(host):
+    def stop(self, host, output):
+        """Stops the host; it must end cleanly (a sanitizer's report ends it with another status)."""
         host.terminate()
-        host.wait(timeout=30)
+        status = host.wait(timeout=30)
+        output.seek(0)
+        self.assertEqual(status, 0, output.read()[-4000:])
 
     def run_scenario(self, base_port, *transport):
         output = io.StringIO()
