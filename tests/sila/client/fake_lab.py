@@ -185,6 +185,8 @@ class UnitServer:
 
     def Activate(self, request, context):
         def activate():
+            if "busy_stuck" in self.lab.faults:
+                self.lab.set_busy(self.name, True)
             response = self._messages("UnitController").Activate_Responses()
             response.ReaderConnected.value = self.name in ("Base1", "Store4")
             return response
@@ -199,8 +201,9 @@ class UnitServer:
     # UnitStatusProvider
 
     def Subscribe_Busy(self, request, context):
-        sent = 0
         history = self.lab.busy_history[self.name]
+        with self.lab.busy_changed:
+            sent = len(history) - 1  # the current value at once, then every change
         while context.is_active():
             with self.lab.busy_changed:
                 if sent == len(history):

@@ -39,6 +39,7 @@ class Scenario:
         self.units = {}
         self.failures = 0
         self.busy_values = []
+        self.busy_before_move = 0  # how many Busy values had come when the move started
         self.busy_lock = threading.Lock()
         self.busy_subscription = None
 
@@ -132,15 +133,23 @@ class Scenario:
         return f"{unit} {source[0]}/{source[1]} -> {target_unit} {target[0]}/{target[1]} done, " \
                f"{len(progress)} execution infos, result {result}"
 
+    def mark_busy_before_move(self):
+        with self.busy_lock:
+            self.busy_before_move = len(self.busy_values)
+
     def busy_seen(self):
+        """From the last value before the move on: idle, busy, idle again."""
+        def went_busy_and_back(values):
+            return len(values) >= 3 and values[0] is False and True in values and values[-1] is False
+
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
             with self.busy_lock:
-                values = list(self.busy_values)
-            if True in values and values[-1] is False:
+                values = self.busy_values[max(self.busy_before_move - 1, 0):]
+            if went_busy_and_back(values):
                 break
             time.sleep(0.05)
-        check(True in values and values[-1] is False, f"Busy values {values}")
+        check(went_busy_and_back(values), f"Busy values from the move on: {values}")
         return f"Busy went {' -> '.join(str(v) for v in values)}"
 
     def occupied_target(self):
@@ -191,6 +200,7 @@ class Scenario:
         simulator = self.options.sim_control is not None
         if simulator:
             self.step("P0003 before the move", lambda: self.check_where("P0003", "PLATE COM1 SLOT 3 1 P0003"))
+        self.mark_busy_before_move()
         self.step("MovePlate P0003 Base1 3/1 through the cascade to Ext1 6/1",
                   lambda: self.move("Base1", (3, 1), "Ext1", (6, 1)))
         if simulator:

@@ -26,6 +26,8 @@ class LabScenarioTest(unittest.TestCase):
                                        "nothing moved on TargetOccupied"]),
             (("no_validation",), ["a MovePlate missing a parameter gives a validation error"]),
             (("silent_busy",), ["Busy subscription saw the move"]),
+            # Busy since the activation: the move's own busy time is not seen.
+            (("busy_stuck",), ["Busy subscription saw the move"]),
             # The move reports success but the plate stays: only the simulator can tell, twice.
             (("lost_move",), ["P0003 after the move", "MovePlate P0003 back from Ext1 6/1 to Base1 3/1"]),
             (("stale_contents",), ["ScanInventory on a partition of Store4 and Contents"]),
