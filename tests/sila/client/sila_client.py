@@ -3,6 +3,7 @@
 It reads SiLAService, fetches every feature's definition (FDL) from the server, turns each into
 its proto with the standard XSLT, compiles that to Python modules and calls commands and
 properties by their identifiers. SiLA errors arrive as Python exceptions by kind."""
+import atexit
 import base64
 import importlib
 import os
@@ -220,6 +221,7 @@ class FeatureCompiler:
     def _module_folder():
         if FeatureCompiler._folder is None:
             FeatureCompiler._folder = tempfile.mkdtemp(prefix="sila-client-")
+            atexit.register(shutil.rmtree, FeatureCompiler._folder, True)
             sys.path.insert(0, FeatureCompiler._folder)
         return FeatureCompiler._folder
 
