@@ -88,8 +88,4 @@ grpc::Status unfinishedExecution(const CommandExecutionUUID& id) {
                           "The command execution " + id.value() + " has not finished.");
 }
 
-grpc::Status notKnown(const std::string& what) {
-    return undefinedExecutionError("The " + what + " is not known.");
-}
-
 }  // namespace krb::sila

@@ -152,6 +152,4 @@ grpc::ServerWriteReactor<Responses>* subscribe(UnitContext& unit,
     });
 }
 
-grpc::Status notKnown(const std::string& what);
-
 }  // namespace krb::sila

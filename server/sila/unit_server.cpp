@@ -22,6 +22,10 @@ bool UnitServer::start(const std::string& address,
     std::call_once(reflection, [] { grpc::reflection::InitProtoReflectionServerBuilderPlugin(); });
     services_ = makeFeatureServices(context_);
     grpc::ServerBuilder builder;
+    // Only the reflection service is synchronous: one poller thread is plenty for it.
+    builder.SetSyncServerOption(grpc::ServerBuilder::NUM_CQS, 1);
+    builder.SetSyncServerOption(grpc::ServerBuilder::MIN_POLLERS, 1);
+    builder.SetSyncServerOption(grpc::ServerBuilder::MAX_POLLERS, 1);
     builder.AddListeningPort(address, std::move(credentials), &port_);
     for (const auto& service : services_) builder.RegisterService(service.get());
     server_ = builder.BuildAndStart();

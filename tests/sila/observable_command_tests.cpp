@@ -1,5 +1,7 @@
 // Observable commands: confirmation, execution info, result; the error classes as the standard
 // encodes them.
+#include <thread>
+
 #include "BarcodeReaderController.grpc.pb.h"
 #include "ClimateController.grpc.pb.h"
 #include "InventoryController.grpc.pb.h"
@@ -7,6 +9,7 @@
 #include "TubeTransferController.grpc.pb.h"
 #include "UnitController.grpc.pb.h"
 #include "sila_test_support.h"
+#include "support/eventually.h"
 
 namespace krb::sila::test {
 namespace {
@@ -206,6 +209,49 @@ TEST_F(ObservableCommandTest, InvalidParametersAreRefusedBeforeTheUnitIsAsked) {
     }
     EXPECT_EQ(backend_->calls(), 0);
     EXPECT_TRUE(runMove(move(99, 999, std::string(64, 'U'), 1, 1)).ok());
+}
+
+TEST_F(ObservableCommandTest, CommandsBeyondTheWorkersQueueAreNotAccepted) {
+    settings_.workerThreads = 1;
+    settings_.workerQueueLimit = 1;
+    startServer();
+    backend_->hold();
+    std::string running, queued, refused;
+    ASSERT_TRUE(startMove(move(1, 1, "", 2, 1), running).ok());
+    ASSERT_TRUE(test_support::eventually([&] { return backend_->calls() == 1; }));
+    ASSERT_TRUE(startMove(move(1, 2, "", 2, 2), queued).ok());
+    const auto error = siLAErrorOf(startMove(move(1, 3, "", 2, 3), refused));
+    EXPECT_EQ(error.frameworkerror().errortype(),
+              fw::FrameworkError::COMMAND_EXECUTION_NOT_ACCEPTED);
+
+    backend_->release();
+    std::vector<fw::ExecutionInfo> infos;
+    ASSERT_TRUE(followMove(queued, infos).ok());
+    EXPECT_TRUE(moveResult(running).ok());
+    EXPECT_TRUE(moveResult(queued).ok());
+    EXPECT_EQ(backend_->calls(), 2);
+}
+
+TEST_F(ObservableCommandTest, StoppingFailsTheQueuedCommandAndLetsTheRunningOneEnd) {
+    settings_.workerThreads = 1;
+    settings_.workerQueueLimit = 4;
+    startServer();
+    backend_->hold();
+    std::string running, queued;
+    ASSERT_TRUE(startMove(move(1, 1, "", 2, 1), running).ok());
+    ASSERT_TRUE(test_support::eventually([&] { return backend_->calls() == 1; }));
+    ASSERT_TRUE(startMove(move(1, 2, "", 2, 2), queued).ok());
+    const auto key = "org.krb/storage/PlateTransferController/v1/Command/MovePlate";
+    const auto queuedExecution = server_->context().executions().find(queued, key);
+    ASSERT_TRUE(queuedExecution);
+
+    std::thread stop([&] { server_->stop(); });
+    EXPECT_TRUE(test_support::eventually([&] { return queuedExecution->finished(); }));
+    backend_->release();
+    stop.join();
+    EXPECT_EQ(queuedExecution->info().commandstatus(), fw::ExecutionInfo::finishedWithError);
+    EXPECT_TRUE(server_->context().executions().find(running, key)->finished());
+    EXPECT_EQ(backend_->calls(), 1);
 }
 
 TEST_F(ObservableCommandTest, EachCommandCarriesItsArgumentsAndResponses) {

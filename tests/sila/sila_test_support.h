@@ -33,7 +33,7 @@ class UnitServerTest : public ::testing::Test {
     void restartServer() {
         server_.reset();
         store_ = std::make_unique<ServerIdentityStore>(dir_.file("sila-servers.lni"));
-        server_ = std::make_unique<UnitServer>(backend_, *store_);
+        server_ = std::make_unique<UnitServer>(backend_, *store_, settings_);
         std::string error;
         ASSERT_TRUE(server_->start("127.0.0.1:0", grpc::InsecureServerCredentials(), error))
             << error;
@@ -41,6 +41,7 @@ class UnitServerTest : public ::testing::Test {
                                        grpc::InsecureChannelCredentials());
     }
 
+    UnitServerSettings settings_;
     test_support::TempDir dir_{"krb-sila"};
     std::shared_ptr<FakeUnitBackend> backend_;
     std::unique_ptr<ServerIdentityStore> store_;
