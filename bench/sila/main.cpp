@@ -18,7 +18,7 @@
 #include "UnitStatusProvider.grpc.pb.h"
 #include "echo.grpc.pb.h"
 #include "fake_unit_backend.h"
-#include "sila/unit_server.h"
+#include "sila/UnitServer.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -14,8 +14,8 @@
 
 #include "app/LabServer.h"
 #include "protocol/CommandReference.h"
-#include "sila/feature_definitions.h"
 #include "protocol/UnitCommandThread.h"
+#include "sila/FeatureDefinitions.h"
 #include "views/LabViews.h"
 #include "window/WindowShell.h"
 
@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
     if (Asks(arguments, "--commands")) return PrintCommandReference();
-    if (!arguments.empty() && arguments[0] == "--sila-features") return WriteSilaFeatures(arguments);
+    if (!arguments.empty() && arguments[0] == "--sila-features")
+        return WriteSilaFeatures(arguments);
     const bool headless = krb::server::TakeHeadlessOption(arguments);
     if (!headless && krb::server::DisplayAvailable()) {
         return krb::server::RunWindowShell(argc, argv, arguments,

@@ -1,5 +1,5 @@
 # Writes the FDLs as raw string literals, keyed by feature identifier.
-set(text "// Generated from the FDLs; do not edit.\n#include \"sila/feature_definitions.h\"\n\nnamespace krb::sila {\n\nconst std::vector<FeatureText>& embeddedFeatureTexts() {\n    static const std::vector<FeatureText> texts = {\n")
+set(text "// Generated from the FDLs; do not edit.\n#include \"sila/FeatureDefinitions.h\"\n\nnamespace krb::sila {\n\nconst std::vector<FeatureText>& embeddedFeatureTexts() {\n    static const std::vector<FeatureText> texts = {\n")
 string(REPLACE "|" ";" FEATURES "${FEATURES}")
 foreach(fdl ${FEATURES})
   get_filename_component(name ${fdl} NAME)

@@ -5,7 +5,7 @@
 #include "lab/Unit.h"
 #include "platform/clock.h"
 #include "protocol/ServerCore.h"
-#include "sila/sila_host.h"
+#include "sila/SilaHost.h"
 #include "silalab/LabUnitBackend.h"
 
 namespace krb::server {
@@ -73,10 +73,12 @@ void LabSilaServers::WatchStatus() {
 
 void LabSilaServers::ReadClimates() {
     std::unique_lock lock(mutex_);
-    while (!wake_.wait_for(lock, platform::scaled(kClimatePeriodMs), [this] { return stopping_; })) {
+    while (
+        !wake_.wait_for(lock, platform::scaled(kClimatePeriodMs), [this] { return stopping_; })) {
         lock.unlock();
         for (const auto& backend : backends_) {
-            if (backend->HasClimate() && backend->status().activated == true) backend->ReadClimate();
+            if (backend->HasClimate() && backend->status().activated == true)
+                backend->ReadClimate();
         }
         lock.lock();
     }

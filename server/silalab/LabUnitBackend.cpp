@@ -37,7 +37,8 @@ std::optional<double> NumberOf(const std::string& field) {
     const std::string text = Trimmed(field);
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
     return value;
 }
 
@@ -50,16 +51,26 @@ std::string NumberText(double value) {
 
 std::string DescribeLibraryMoveCode(std::int32_t result) {
     switch (result) {
-        case 0: return "a unit stayed busy";
-        case 2: return "an argument is not a number";
-        case 3: return "a unit is not registered with the library";
-        case 4: return "no complete cascade for the move";
-        case 5: return "a cascade slot is 0";
-        case 6: return "the source cascade slot has the wrong parity";
-        case 7: return "the target cascade slot has the wrong parity";
-        case 8: return "the source position lacks slot or level";
-        case 9: return "the target position lacks slot or level";
-        default: return "library result " + std::to_string(result);
+        case 0:
+            return "a unit stayed busy";
+        case 2:
+            return "an argument is not a number";
+        case 3:
+            return "a unit is not registered with the library";
+        case 4:
+            return "no complete cascade for the move";
+        case 5:
+            return "a cascade slot is 0";
+        case 6:
+            return "the source cascade slot has the wrong parity";
+        case 7:
+            return "the target cascade slot has the wrong parity";
+        case 8:
+            return "the source position lacks slot or level";
+        case 9:
+            return "the target position lacks slot or level";
+        default:
+            return "library result " + std::to_string(result);
     }
 }
 
@@ -70,8 +81,8 @@ std::vector<sila::PlateLocation> LocationsOf(const std::vector<std::string>& lin
         const auto cassette = ParseInt32(fields[kCassetteField]);
         const auto level = ParseInt32(fields[kLevelField]);
         if (!cassette || !level) continue;  // the header, or a line that names no location
-        locations.push_back({*cassette, *level, fields[kPresentField] == "1",
-                             fields[kBarcodeField]});
+        locations.push_back(
+            {*cassette, *level, fields[kPresentField] == "1", fields[kBarcodeField]});
     }
     return locations;
 }
@@ -103,8 +114,9 @@ Outcome MoveOutcomeOf(std::int32_t result, const UnitDirectory& directory) {
     // The failing unit's port followed by the digit of the step that failed.
     const auto port = ParseInt32(std::string_view(text).substr(0, text.size() - 1));
     const TKRBId* failing = port ? directory.FindUnitByPort(*port) : nullptr;
-    return Failure(Kind::MotionFailed, (failing ? failing->UnitId : "unit on port " + text.substr(0, text.size() - 1)) +
-                                           " step " + text.back());
+    return Failure(Kind::MotionFailed,
+                   (failing ? failing->UnitId : "unit on port " + text.substr(0, text.size() - 1)) +
+                       " step " + text.back());
 }
 
 LabUnitBackend::LabUnitBackend(TKRBId& unit, const UnitDirectory& directory)
@@ -157,8 +169,8 @@ std::string LabUnitBackend::StatusSignature() const {
     signature += status.errorCode ? std::to_string(*status.errorCode) : "?";
     std::lock_guard lock(mutex_);
     if (climate_) {
-        for (const auto& value : {climate_->temperature, climate_->humidity, climate_->co2,
-                                  climate_->n2}) {
+        for (const auto& value :
+             {climate_->temperature, climate_->humidity, climate_->co2, climate_->n2}) {
             signature += ";" + (value ? std::to_string(*value) : std::string("?"));
         }
     }
@@ -217,7 +229,8 @@ std::optional<bool> LabUnitBackend::PlateAt(TKRBId& unit, long cassette, long le
 std::optional<sila::Outcome> LabUnitBackend::MoveRefusal(const sila::PlateMove& move,
                                                          TKRBId& target) {
     for (const TKRBId* unit : {&unit_, &target}) {
-        if (!unit->Activated) return Failure(Kind::UnitNotActivated, unit->UnitId + " is not activated");
+        if (!unit->Activated)
+            return Failure(Kind::UnitNotActivated, unit->UnitId + " is not activated");
     }
     if (PlateAt(unit_, move.sourceCassette, move.sourceLevel) == false) {
         return Failure(Kind::SourceEmpty, unit_.UnitId + " " + std::to_string(move.sourceCassette) +
@@ -225,10 +238,9 @@ std::optional<sila::Outcome> LabUnitBackend::MoveRefusal(const sila::PlateMove& 
                                               " holds no plate");
     }
     if (PlateAt(target, move.targetCassette, move.targetLevel) == true) {
-        return Failure(Kind::TargetOccupied, target.UnitId + " " +
-                                                 std::to_string(move.targetCassette) + "/" +
-                                                 std::to_string(move.targetLevel) +
-                                                 " holds a plate");
+        return Failure(Kind::TargetOccupied,
+                       target.UnitId + " " + std::to_string(move.targetCassette) + "/" +
+                           std::to_string(move.targetLevel) + " holds a plate");
     }
     return std::nullopt;
 }
@@ -242,18 +254,17 @@ sila::Outcome LabUnitBackend::movePlate(const sila::PlateMove& move,
     if (auto refusal = MoveRefusal(move, *target)) return *refusal;
     if (progress) progress(0.0);
     const bool cascade = target != &unit_;
-    const std::array<std::int32_t, 11> arguments{
-        kSlotAndLevel,
-        static_cast<std::int32_t>(move.sourceCassette),
-        static_cast<std::int32_t>(move.sourceLevel),
-        cascade ? CascadeSlotOf(unit_) : 0,
-        0,
-        target->ComPort,
-        kSlotAndLevel,
-        static_cast<std::int32_t>(move.targetCassette),
-        static_cast<std::int32_t>(move.targetLevel),
-        cascade ? CascadeSlotOf(*target) : 0,
-        0};
+    const std::array<std::int32_t, 11> arguments{kSlotAndLevel,
+                                                 static_cast<std::int32_t>(move.sourceCassette),
+                                                 static_cast<std::int32_t>(move.sourceLevel),
+                                                 cascade ? CascadeSlotOf(unit_) : 0,
+                                                 0,
+                                                 target->ComPort,
+                                                 kSlotAndLevel,
+                                                 static_cast<std::int32_t>(move.targetCassette),
+                                                 static_cast<std::int32_t>(move.targetLevel),
+                                                 cascade ? CascadeSlotOf(*target) : 0,
+                                                 0};
     const Outcome outcome = MoveOutcomeOf(unit_.ServiceMoveWhileClaimed(arguments), directory_);
     if (outcome.ok() && progress) progress(1.0);
     return outcome;
@@ -268,7 +279,8 @@ sila::InventoryResult LabUnitBackend::scanInventory(const std::string& partition
         for (const auto& sector : unit_.Sectors) known = known || sector->Name == partition;
         if (!known) return {Failure(Kind::UnknownPartition, "no partition " + partition), {}};
     }
-    if (!unit_.Activated) return {Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated"), {}};
+    if (!unit_.Activated)
+        return {Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated"), {}};
     if (progress) progress(0.0);
     std::string reply;
     try {
@@ -297,12 +309,15 @@ sila::ContentsResult LabUnitBackend::contents() {
 // --- barcodes and climate ---------------------------------------------------------------------
 
 sila::BarcodeResult LabUnitBackend::readBarcode(long cassette, long level) {
-    if (!unit_.Activated) return {Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated"), {}};
+    if (!unit_.Activated)
+        return {Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated"), {}};
     std::string reply = unit_.ServiceReadBarcode2(static_cast<std::int32_t>(cassette),
                                                   static_cast<std::int32_t>(level));
     if (reply == "No Barcode" || reply == "No Plate") return {Failure(Kind::NoBarcode, reply), {}};
-    if (reply == "BCRError" || reply == "InitError") return {Failure(Kind::ReaderFailed, reply), {}};
-    if (reply.empty() || reply == "TSET Error" || reply == "Synchronization Error" || reply == "Error") {
+    if (reply == "BCRError" || reply == "InitError")
+        return {Failure(Kind::ReaderFailed, reply), {}};
+    if (reply.empty() || reply == "TSET Error" || reply == "Synchronization Error" ||
+        reply == "Error") {
         return {Failure(Kind::Failed, reply.empty() ? "no reading" : reply), {}};
     }
     return {Outcome::done(), std::move(reply)};
@@ -328,7 +343,8 @@ std::optional<sila::ClimateReadings> LabUnitBackend::climate() const {
 }
 
 sila::Outcome LabUnitBackend::setClimate(const sila::TargetClimate& target) {
-    if (!unit_.Activated) return Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated");
+    if (!unit_.Activated)
+        return Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated");
     unit_.WriteSetClimate2(NumberText(target.temperature), NumberText(target.humidity),
                            NumberText(target.co2), NumberText(target.n2));
     return Outcome::done();

@@ -111,11 +111,17 @@ TEST_F(LabUnitBackendTest, RefusalsComeBeforeAnyMotion) {
         sila::PlateMove move;
         Kind kind;
     } cases[] = {
-        {"target not activated", [&] { ext.Activated = false; }, CascadeMove(), Kind::UnitNotActivated},
+        {"target not activated", [&] { ext.Activated = false; }, CascadeMove(),
+         Kind::UnitNotActivated},
         {"unknown target", [] {}, {3, 1, "Ext9", 6, 1}, Kind::UnknownUnit},
         {"move running", [&] { base.MoveBusy = true; }, CascadeMove(), Kind::UnitBusy},
-        {"empty source", [] { Fake().Reply("KRB2ServiceIsPlateAtLocation", {"0"}); }, CascadeMove(), Kind::SourceEmpty},
-        {"occupied target", [] { Fake().Reply("KRB2ServiceIsPlateAtLocation", {"1", "1"}); }, CascadeMove(), Kind::TargetOccupied},
+        {"empty source", [] { Fake().Reply("KRB2ServiceIsPlateAtLocation", {"0"}); }, CascadeMove(),
+         Kind::SourceEmpty},
+        {"occupied target",
+         [] {
+             Fake().Reply("KRB2ServiceIsPlateAtLocation", {"1", "1"});
+         },
+         CascadeMove(), Kind::TargetOccupied},
     };
     for (const auto& c : cases) {
         Fake().Reset();
@@ -133,7 +139,8 @@ TEST_F(LabUnitBackendTest, ACascadeMoveNamesBothUnitsAndTheirCascadeSides) {
     Fake().Reply("KRB2ServiceIsPlateAtLocation", {"-1"});
     Fake().Reply("KRB2ServiceMovePlate", {"631"});
     double last = -1;
-    const auto outcome = backend.movePlate(CascadeMove(), [&](double fraction) { last = fraction; });
+    const auto outcome =
+        backend.movePlate(CascadeMove(), [&](double fraction) { last = fraction; });
     EXPECT_EQ(outcome.kind, Kind::MotionFailed);
     EXPECT_EQ(outcome.message, "Ext1 step 1");
     EXPECT_EQ(Fake().ArgsOf("KRB2ServiceMovePlate"),

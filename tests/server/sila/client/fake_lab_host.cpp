@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "sila/sila_host.h"
+#include "sila/SilaHost.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "sila/unit_features.h"
+#include "sila/UnitFeatures.h"
 
 #include <algorithm>
 
@@ -9,7 +9,7 @@
 #include "TubeTransferController.grpc.pb.h"
 #include "UnitController.grpc.pb.h"
 #include "UnitStatusProvider.grpc.pb.h"
-#include "sila/sila_service.h"
+#include "sila/SilaService.h"
 
 namespace krb::sila {
 namespace {

@@ -1,10 +1,10 @@
-#include "sila/sila_host.h"
+#include "sila/SilaHost.h"
 
 #include <grpcpp/security/server_credentials.h>
 
 #include <filesystem>
 
-#include "sila/self_signed_certificate.h"
+#include "sila/SelfSignedCertificate.h"
 
 namespace krb::sila {
 

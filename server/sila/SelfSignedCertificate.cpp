@@ -1,4 +1,4 @@
-#include "sila/self_signed_certificate.h"
+#include "sila/SelfSignedCertificate.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

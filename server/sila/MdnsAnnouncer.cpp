@@ -1,4 +1,4 @@
-#include "sila/mdns_announcer.h"
+#include "sila/MdnsAnnouncer.h"
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>

@@ -1,4 +1,4 @@
-#include "sila/command_workers.h"
+#include "sila/ExecutionWorkers.h"
 
 namespace krb::sila {
 

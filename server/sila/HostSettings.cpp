@@ -1,4 +1,4 @@
-#include "sila/host_settings.h"
+#include "sila/HostSettings.h"
 
 #include <charconv>
 #include <filesystem>

@@ -10,7 +10,7 @@
 
 #include "SiLAService.grpc.pb.h"
 #include "fake_unit_backend.h"
-#include "sila/sila_host.h"
+#include "sila/SilaHost.h"
 #include "sila_test_support.h"
 
 namespace krb::sila::test {

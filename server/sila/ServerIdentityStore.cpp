@@ -1,8 +1,8 @@
-#include "sila/server_identity_store.h"
+#include "sila/ServerIdentityStore.h"
 
 #include <regex>
 
-#include "sila/command_executions.h"
+#include "sila/CommandExecutions.h"
 
 namespace krb::sila {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "sila/unit_context.h"
+#include "sila/UnitContext.h"
 
 namespace krb::sila {
 

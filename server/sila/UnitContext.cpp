@@ -1,4 +1,4 @@
-#include "sila/unit_context.h"
+#include "sila/UnitContext.h"
 
 namespace krb::sila {
 namespace {

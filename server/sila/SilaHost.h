@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "sila/UnitBackend.h"
-#include "sila/host_settings.h"
-#include "sila/mdns_announcer.h"
-#include "sila/unit_server.h"
+#include "sila/HostSettings.h"
+#include "sila/MdnsAnnouncer.h"
+#include "sila/UnitServer.h"
 
 namespace krb::sila {
 

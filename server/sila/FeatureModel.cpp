@@ -1,4 +1,4 @@
-#include "sila/feature_model.h"
+#include "sila/FeatureModel.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -8,8 +8,8 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "sila/feature_definitions.h"
-#include "sila/sila_errors.h"
+#include "sila/FeatureDefinitions.h"
+#include "sila/SilaErrors.h"
 
 namespace krb::sila {
 namespace {

@@ -1,6 +1,6 @@
-#include "sila/sila_service.h"
+#include "sila/SilaService.h"
 
-#include "sila/feature_definitions.h"
+#include "sila/FeatureDefinitions.h"
 
 namespace krb::sila {
 namespace {

@@ -1,4 +1,4 @@
-#include "sila/feature_definitions.h"
+#include "sila/FeatureDefinitions.h"
 
 #include <cstring>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 // The mandatory SiLAService feature of one unit server.
 #include "SiLAService.grpc.pb.h"
-#include "sila/unit_context.h"
+#include "sila/UnitContext.h"
 
 namespace krb::sila {
 

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "fake_unit_backend.h"
-#include "sila/sila_errors.h"
-#include "sila/unit_server.h"
+#include "sila/SilaErrors.h"
+#include "sila/UnitServer.h"
 #include "support/temp_dir.h"
 
 namespace krb::sila::test {

@@ -1,4 +1,4 @@
-#include "sila/command_executions.h"
+#include "sila/CommandExecutions.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -20,16 +20,14 @@ import grpc
 FDL_NAMESPACE = "{http://www.sila-standard.org}"
 FRAMEWORK_PACKAGE = "sila2.org.silastandard"
 SILA_SERVICE = "org.silastandard/core/SiLAService/v1"
-VENDORED_STANDARD_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "third_party", "sila")
-SHARED_STANDARD_DIR = "/work/shared/sila-standard"
+VENDORED_STANDARD_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "..", "third_party", "sila")
 
 
 def default_standard_dir():
-    """$SILA_STANDARD_DIR, else the project's vendored copy, else the shared one."""
+    """$SILA_STANDARD_DIR, else the project's vendored copy."""
     if os.environ.get("SILA_STANDARD_DIR"):
         return os.environ["SILA_STANDARD_DIR"]
-    vendored = os.path.normpath(VENDORED_STANDARD_DIR)
-    return vendored if os.path.isfile(os.path.join(vendored, "fdl2proto.xsl")) else SHARED_STANDARD_DIR
+    return os.path.normpath(VENDORED_STANDARD_DIR)
 
 
 # ---------------------------------------------------------------- errors

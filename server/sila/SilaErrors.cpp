@@ -1,4 +1,4 @@
-#include "sila/sila_errors.h"
+#include "sila/SilaErrors.h"
 
 #include <openssl/evp.h>
 

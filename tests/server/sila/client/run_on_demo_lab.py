@@ -18,7 +18,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
+ROOT = os.path.normpath(os.path.join(HERE, "..", "..", "..", ".."))
 UNIT_COUNT = 5
 STARTUP_LIMIT = 60.0
 

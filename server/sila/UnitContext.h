@@ -12,12 +12,12 @@
 
 #include "SiLAFramework.pb.h"
 #include "sila/UnitBackend.h"
-#include "sila/command_executions.h"
-#include "sila/command_workers.h"
-#include "sila/feature_model.h"
-#include "sila/server_identity_store.h"
-#include "sila/sila_errors.h"
-#include "sila/value_stream.h"
+#include "sila/CommandExecutions.h"
+#include "sila/ExecutionWorkers.h"
+#include "sila/FeatureModel.h"
+#include "sila/ServerIdentityStore.h"
+#include "sila/SilaErrors.h"
+#include "sila/ValueStream.h"
 
 namespace krb::sila {
 

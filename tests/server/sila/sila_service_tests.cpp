@@ -3,7 +3,7 @@
 #include <regex>
 
 #include "SiLAService.grpc.pb.h"
-#include "sila/feature_definitions.h"
+#include "sila/FeatureDefinitions.h"
 #include "sila_test_support.h"
 
 namespace krb::sila::test {

@@ -1,4 +1,4 @@
-#include "sila/unit_server.h"
+#include "sila/UnitServer.h"
 
 #include <grpcpp/ext/proto_server_reflection_plugin.h>
 #include <grpcpp/server_builder.h>
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "sila/unit_features.h"
+#include "sila/UnitFeatures.h"
 
 namespace krb::sila {
 

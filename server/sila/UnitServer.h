@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sila/unit_context.h"
+#include "sila/UnitContext.h"
 
 namespace krb::sila {
 

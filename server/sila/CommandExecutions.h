@@ -10,7 +10,7 @@
 #include <string>
 
 #include "SiLAFramework.pb.h"
-#include "sila/value_stream.h"
+#include "sila/ValueStream.h"
 
 namespace krb::sila {
 
