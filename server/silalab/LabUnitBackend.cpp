@@ -128,7 +128,9 @@ sila::UnitIdentity LabUnitBackend::identity() const {
     sila::UnitIdentity identity;
     identity.unitId = unit_.UnitId;
     identity.serverType = unit_.Cascader ? "Cascader" : unit_.Ext ? "ExtensionStore" : "PlateStore";
-    identity.description = unit_.UnitName + " of " + unit_.SystemName;
+    identity.description = unit_.UnitId +
+                           (unit_.UnitName.empty() ? "" : " (" + unit_.UnitName + ")") + " in " +
+                           unit_.SystemName;
     identity.hasReader = unit_.BCR;
     identity.hasClimate = HasClimate();
     return identity;
