@@ -52,14 +52,20 @@ std::string UnitDirectory::RewriteServiceMove(std::string_view text) const {
     return rewritten + ')';
 }
 
+std::optional<TFailedStep> FailedStepOf(std::int32_t result, const UnitDirectory* directory) {
+    const std::string text = std::to_string(result);
+    if (text.size() < 2) return std::nullopt;
+    std::string port = text.substr(0, text.size() - 1);
+    const auto number = ParseInt32(port);
+    const TKRBId* unit = (number && directory) ? directory->FindUnitByPort(*number) : nullptr;
+    return TFailedStep{std::move(port), unit, text.back()};
+}
+
 std::string ServiceMoveReply(std::int32_t result, const UnitDirectory* directory) {
     if (result == 1) return "1";
-    const std::string text = std::to_string(result);
-    if (text.size() == 1) return result == 0 ? "-1" : "-" + text;
-    const char digit = text.back();
-    auto port = ParseInt32(std::string_view(text).substr(0, text.size() - 1));
-    const TKRBId* blocking = (port && directory) ? directory->FindUnitByPort(*port) : nullptr;
-    return "-" + (blocking ? blocking->UnitId : std::string("null")) + ";" + digit;
+    const auto step = FailedStepOf(result, directory);
+    if (!step) return result == 0 ? "-1" : "-" + std::to_string(result);
+    return "-" + (step->Unit ? step->Unit->UnitId : std::string("null")) + ";" + step->Step;
 }
 
 }  // namespace krb::server

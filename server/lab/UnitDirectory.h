@@ -2,6 +2,7 @@
 // The flat list of every unit of the lab, in load order, for lookups by UnitId and by
 // controller port, and the translation between the two that the service move needs.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,15 @@ class UnitDirectory {
   private:
     std::vector<TKRBId*> units_;
 };
+
+// A result of two or more digits names a failed step: the controller port of the unit it
+// failed on (Unit is null when no unit has it), then the step's digit.
+struct TFailedStep {
+    std::string Port;
+    const TKRBId* Unit;
+    char Step;
+};
+std::optional<TFailedStep> FailedStepOf(std::int32_t result, const UnitDirectory* directory);
 
 // The service move's reply, back from controller ports to unit IDs: "1"; "-1" for 0; "-n" for
 // another one-digit result; else "-" + the UnitId on the port that the result names without

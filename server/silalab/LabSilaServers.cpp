@@ -66,7 +66,8 @@ void LabSilaServers::WatchStatus() {
     std::unique_lock lock(mutex_);
     while (!wake_.wait_for(lock, kStatusPeriod, [this] { return stopping_; })) {
         lock.unlock();
-        for (const auto& backend : backends_) backend->NotifyIfChanged();
+        const LinkStates links = platform::linkCounters();
+        for (const auto& backend : backends_) backend->NotifyIfChanged(links);
         lock.lock();
     }
 }
@@ -77,8 +78,7 @@ void LabSilaServers::ReadClimates() {
         !wake_.wait_for(lock, platform::scaled(kClimatePeriodMs), [this] { return stopping_; })) {
         lock.unlock();
         for (const auto& backend : backends_) {
-            if (backend->HasClimate() && backend->status().activated == true)
-                backend->ReadClimate();
+            if (backend->ReadsClimate()) backend->ReadClimate();
         }
         lock.lock();
     }

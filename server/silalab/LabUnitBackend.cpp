@@ -26,8 +26,9 @@ std::int32_t CascadeSlotOf(const TKRBId& unit) { return unit.Base ? 1 : 2; }
 
 Outcome Failure(Kind kind, std::string message) { return Outcome{kind, std::move(message)}; }
 
-std::optional<platform::LinkCounters> ControllerLinkOf(const TKRBId& unit) {
-    for (const auto& [port, link] : platform::linkCounters()) {
+std::optional<platform::LinkCounters> ControllerLinkOf(const TKRBId& unit,
+                                                       const LinkStates& links) {
+    for (const auto& [port, link] : links) {
         if (link.ReaderOfUnit == 0 && platform::comPortNumber(port) == unit.ComPort) return link;
     }
     return std::nullopt;
@@ -90,14 +91,8 @@ std::vector<sila::PlateLocation> LocationsOf(const std::vector<std::string>& lin
 }  // namespace
 
 sila::ClimateReadings ClimateReadingsOf(const TKRBId& unit, const std::string& reading) {
-    std::array<std::string, 4> fields;
-    std::size_t start = 0;
-    for (auto& field : fields) {
-        if (start > reading.size()) break;
-        const auto end = reading.find(';', start);
-        field = reading.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        start = end == std::string::npos ? reading.size() + 1 : end + 1;
-    }
+    std::vector<std::string> fields = SplitAt(reading, ';');
+    fields.resize(4);  // a missing field reads as empty: unknown
     sila::ClimateReadings values;
     if (unit.Temperature) values.temperature = NumberOf(fields[0]);
     if (unit.Humidity) values.humidity = NumberOf(fields[1]);
@@ -109,14 +104,11 @@ sila::ClimateReadings ClimateReadingsOf(const TKRBId& unit, const std::string& r
 Outcome MoveOutcomeOf(std::int32_t result, const UnitDirectory& directory) {
     if (result == 1) return Outcome::done();
     if (result == 0) return Failure(Kind::UnitBusy, DescribeLibraryMoveCode(result));
-    const std::string text = std::to_string(result);
-    if (result < 10) return Failure(Kind::Failed, DescribeLibraryMoveCode(result));
-    // The failing unit's port followed by the digit of the step that failed.
-    const auto port = ParseInt32(std::string_view(text).substr(0, text.size() - 1));
-    const TKRBId* failing = port ? directory.FindUnitByPort(*port) : nullptr;
-    return Failure(Kind::MotionFailed,
-                   (failing ? failing->UnitId : "unit on port " + text.substr(0, text.size() - 1)) +
-                       " step " + text.back());
+    const auto step = result < 10 ? std::nullopt : FailedStepOf(result, &directory);
+    if (!step) return Failure(Kind::Failed, DescribeLibraryMoveCode(result));
+    return Failure(
+        Kind::MotionFailed,
+        (step->Unit ? step->Unit->UnitId : "unit on port " + step->Port) + " step " + step->Step);
 }
 
 LabUnitBackend::LabUnitBackend(TKRBId& unit, const UnitDirectory& directory)
@@ -136,16 +128,20 @@ sila::UnitIdentity LabUnitBackend::identity() const {
     return identity;
 }
 
+bool LabUnitBackend::ReadsClimate() const { return HasClimate() && unit_.Activated; }
+
 bool LabUnitBackend::HasClimate() const {
     return unit_.Temperature || unit_.Humidity || unit_.CO2Gassing || unit_.N2Gassing;
 }
 
 // What the polls last read; while the unit does not answer, only what the server itself
 // knows (activation, a move it runs) is known.
-sila::UnitStatus LabUnitBackend::status() const {
+sila::UnitStatus LabUnitBackend::status() const { return StatusWith(platform::linkCounters()); }
+
+sila::UnitStatus LabUnitBackend::StatusWith(const LinkStates& links) const {
     sila::UnitStatus status;
     status.activated = unit_.Activated.load();
-    const auto link = ControllerLinkOf(unit_);
+    const auto link = ControllerLinkOf(unit_, links);
     const bool answering = unit_.Activated && link && link->Answering();
     status.linkUp = answering;
     if (unit_.MoveBusy) status.busy = true;
@@ -162,8 +158,8 @@ sila::UnitStatus LabUnitBackend::status() const {
     return status;
 }
 
-std::string LabUnitBackend::StatusSignature() const {
-    const auto status = this->status();
+std::string LabUnitBackend::StatusSignature(const LinkStates& links) const {
+    const auto status = StatusWith(links);
     std::string signature;
     for (const auto& flag : {status.activated, status.busy, status.doorOpen, status.linkUp}) {
         signature += flag ? (*flag ? '1' : '0') : '?';
@@ -184,8 +180,8 @@ void LabUnitBackend::setStatusListener(std::function<void()> listener) {
     listener_ = std::move(listener);
 }
 
-void LabUnitBackend::NotifyIfChanged() {
-    const std::string signature = StatusSignature();
+void LabUnitBackend::NotifyIfChanged(const LinkStates& links) {
+    const std::string signature = StatusSignature(links);
     std::function<void()> listener;
     {
         std::lock_guard lock(mutex_);

@@ -1,16 +1,20 @@
 #pragma once
 // One unit of the lab behind its SiLA 2 server: each operation calls the same unit operation
 // as the text command of the same name, so it takes the same locks in the same order.
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/link_metrics.h"
 #include "sila/UnitBackend.h"
 
 namespace krb::server {
 
 class TKRBId;
 class UnitDirectory;
+
+using LinkStates = std::map<std::string, platform::LinkCounters>;
 
 // The climate values of a "T;H;CO2;N2" reading for the unit's climate options; a value the
 // unit does not have, or a field that is not a number, stays unknown.
@@ -41,16 +45,20 @@ class LabUnitBackend : public sila::UnitBackend {
     sila::Outcome moveTube(const sila::TubeMove& move, const sila::ProgressFn& progress) override;
     sila::BarcodeResult readVialBarcode(long first, long second) override;
 
-    // From the host's watcher: the listener hears of a change of status or climate.
-    void NotifyIfChanged();
+    // The status with the unit's line as `links` has it.
+    sila::UnitStatus StatusWith(const LinkStates& links) const;
+    // From the host's watcher, with one reading of the lines for every unit: the listener
+    // hears of a change of status or climate.
+    void NotifyIfChanged(const LinkStates& links);
     // Reads the climate actual values (a serial exchange under the device lock).
     void ReadClimate();
     bool HasClimate() const;
+    bool ReadsClimate() const;  // a climate unit, activated
 
   private:
     std::optional<sila::Outcome> MoveRefusal(const sila::PlateMove& move, TKRBId& target);
     std::optional<bool> PlateAt(TKRBId& unit, long cassette, long level);
-    std::string StatusSignature() const;
+    std::string StatusSignature(const LinkStates& links) const;
 
     TKRBId& unit_;
     const UnitDirectory& directory_;
