@@ -2,7 +2,7 @@
 // runs as KRBServer <DriverConfig.lni> start: configuration errors go to stderr and the log;
 // SIGINT and SIGTERM close the server as the window's close does. Without a window nobody can
 // fix a configuration or press Start, so a server that cannot listen says why in one line and
-// ends with a non-zero status.
+// ends with a non-zero status, and so does one whose lab holds no unit at all.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "app/ConfigurationCheck.h"
 #include "app/LabServer.h"
+#include "lab/ConfigPath.h"
+#include "platform/operator_message.h"
 #include "protocol/CommandReference.h"
 #include "protocol/UnitCommandThread.h"
 #include "sila/FeatureDefinitions.h"
@@ -28,13 +31,28 @@ constexpr const char* kHelp =
   KRBServer <DriverConfig.lni> start   listen on the [TCP] port of the configuration
   KRBServer --headless <...> start     the same without a window, also when a display is there
   KRBServer [<DriverConfig.lni> [start]]  with a display: the window (Start/Stop, tray icon)
+  KRBServer --check <DriverConfig.lni> load the lab without opening a port; print each
+                                       problem on one line and a summary (status 1: problems)
   KRBServer --commands                 print the client command reference (docs/commands.md)
   KRBServer --sila-features DIR        write the SiLA 2 feature definitions (FDL) to DIR
   KRBServer --help                     this text
 
-Without a display the server runs without a window; Ctrl-C or SIGTERM stops it. When it
-cannot listen it says why in one line on stderr and exits with status 1 (2 for a wrong
-command line).
+Without a display the server runs without a window; Ctrl-C or SIGTERM stops it. Each
+problem of the configuration is one line on stderr; a lab that loads no unit is not served.
+When it cannot listen it says why in one line on stderr and exits with status 1 (2 for a
+wrong command line).
+
+Settings in DriverConfig.lni besides the lab ([paths] KrbMainFolder), all described in
+docs/configuration.md:
+  [TCP]      port, LogFile, BindAddress, AllowedClients, MaxConnections, ClientFileFolder,
+             RecordsFollowMoves (unit records follow plates moved between units, default 1)
+  [Web]      Port, BindAddress, HostNames: the read-only dashboard and /metrics (off
+             without Port)
+  [SiLA]     Enabled, BasePort, BindAddress, Insecure, CertificateFile, KeyFile: every unit
+             as a SiLA 2 server (off without the section)
+  [History]  Enabled (default 1), Database (History.sqlite beside DriverConfig.lni, or a
+             postgresql:// address), RetentionDays (365; 0 keeps all), QueueSize (10000):
+             the audit trail of moves and commands
 
 Log: the file named by LogFile in the [TCP] section of DriverConfig.lni (relative to that
 file's folder; no log when the key is empty or absent). Without a window, messages for the
@@ -88,6 +106,42 @@ bool FollowsUsage(const std::vector<std::string>& arguments) {
     return arguments.size() == 2 && arguments[1] == "start";
 }
 
+int CheckConfiguration(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 2) {
+        std::cerr << "KRBServer: usage: KRBServer --check <DriverConfig.lni>" << std::endl;
+        return kUsageStatus;
+    }
+    return krb::server::ReportConfigurationCheck(krb::server::CheckConfiguration(arguments[1]),
+                                                 arguments[1], std::cout);
+}
+
+// Without a window nobody reads a box: each problem is one line on stderr and in the log.
+void ReportProblemsOnOneLine(krb::server::LabServer& server) {
+    server.Manager().SetProblemReporter([](const krb::server::ConfigurationProblem& problem) {
+        krb::platform::noteOperatorEvent("Configuration", problem.Line());
+    });
+}
+
+// Loads the lab and starts listening; a lab of no unit at all ends the program instead.
+void LoadAndStart(krb::server::LabServer& server, const std::string& configPath, int& status) {
+    server.LoadConfiguration(configPath);
+    if (krb::server::UnitCount(server.Manager().Lab()) == 0) {
+        std::cerr << "KRBServer: not serving: " << krb::server::NoUnitLoaded(configPath)
+                  << std::endl;
+        status = EXIT_FAILURE;
+        server.Quit();
+        return;
+    }
+    server.BtnStartClick();
+    const krb::server::TServerState state = server.State();
+    if (state.Listening) return;
+    std::cerr << "KRBServer: not listening: "
+              << (state.Problem.empty() ? std::string("the listener did not start") : state.Problem)
+              << std::endl;
+    status = EXIT_FAILURE;
+    server.Quit();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,6 +152,7 @@ int main(int argc, char** argv) {
         return EXIT_SUCCESS;
     }
     if (Asks(arguments, "--commands")) return PrintCommandReference();
+    if (!arguments.empty() && arguments[0] == "--check") return CheckConfiguration(arguments);
     if (!arguments.empty() && arguments[0] == "--sila-features")
         return WriteSilaFeatures(arguments);
     const bool headless = krb::server::TakeHeadlessOption(arguments);
@@ -109,25 +164,23 @@ int main(int argc, char** argv) {
         std::cerr << "KRBServer: " << kUsage << std::endl;
         return kUsageStatus;
     }
+    if (!krb::server::IsExistingFile(arguments[0])) {
+        std::cerr << "KRBServer: not listening: Configuration File: " << arguments[0]
+                  << " Does not exist!" << std::endl;
+        return EXIT_FAILURE;
+    }
     // Lives until the program ends: command threads still running at exit use the model.
     auto* server = new krb::server::LabServer();
     server->AddStateObserver(ReportState);
+    ReportProblemsOnOneLine(*server);
 
     auto signals = std::make_unique<asio::signal_set>(server->Loop(), SIGINT, SIGTERM);
     signals->async_wait([server](const asio::error_code& error, int) {
         if (!error) server->Quit();
     });
     int status = EXIT_SUCCESS;
-    server->Post([server, arguments, &status] {
-        server->FormShow(arguments);
-        const krb::server::TServerState state = server->State();
-        if (state.Listening) return;
-        std::cerr << "KRBServer: not listening: "
-                  << (state.Problem.empty() ? std::string("the listener did not start")
-                                            : state.Problem)
-                  << std::endl;
-        status = EXIT_FAILURE;
-        server->Quit();
+    server->Post([server, configPath = arguments[0], &status] {
+        LoadAndStart(*server, configPath, status);
     });
     server->Run();
 

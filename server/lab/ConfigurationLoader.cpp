@@ -31,7 +31,8 @@ std::string WithFinalSeparator(const std::string& folder) {
 // with the file and the key, and reads as absent.
 class UnitFileReader {
   public:
-    explicit UnitFileReader(const std::string& path) : file_(path) {}
+    UnitFileReader(const std::string& path, TKRBManager& manager)
+        : file_(path), manager_(manager) {}
 
     std::string Text(const std::string& section, const std::string& key) const {
         return file_.readString(section, key);
@@ -52,14 +53,21 @@ class UnitFileReader {
     }
     void Report(const std::string& where, const std::string& text,
                 const std::string& problem) const {
-        showOperatorMessage("Error!", "Configuration file:\r\r" + file_.path() + "\r\r" + where +
-                                          ": \"" + text + "\" " + problem);
+        const std::string what = "\"" + text + "\" " + problem;
+        manager_.Report({file_.path(), where, what, "Error!",
+                         "Configuration file:\r\r" + file_.path() + "\r\r" + where + ": " + what});
+    }
+    // A problem whose box keeps a text of its own.
+    void Report(const std::string& where, const std::string& what, const std::string& caption,
+                const std::string& message) const {
+        manager_.Report({file_.path(), where, what, caption, message});
     }
     const std::string& Path() const { return file_.path(); }
     std::string Folder() const { return FolderOf(file_.path()); }
 
   private:
     ProfileFile file_;
+    TKRBManager& manager_;
 };
 
 void ReadRole(TKRBId& unit, const std::string& unitName) {
@@ -76,8 +84,10 @@ void ReadBarcodeReader(TKRBId& unit, const UnitFileReader& file) {
     if (!port) return;
     unit.BCRPort = *port;
     if (unit.Dll.BCRPath(unit.ComPort, unit.BCRPort) != 1) {
-        showOperatorMessage("Error!",
-                            "Filed to open a serial communication for BCR, Unit: " + unit.UnitId);
+        file.Report(
+            "[Unit] UnitBCRPort",
+            "the barcode reader's serial port " + std::to_string(*port) + " could not be opened",
+            "Error!", "Filed to open a serial communication for BCR, Unit: " + unit.UnitId);
     }
 }
 
@@ -167,7 +177,8 @@ void AddRootSector(TKRBId& unit) {
 
 // A cassette inside a partition's range but in no partition's list belongs to no sector:
 // no view shows it, which the operator should be able to find out.
-void ReportCassettesOfNoSector(const TKRBId& unit, const UnitFileReader& file) {
+void ReportCassettesOfNoSector(const TKRBId& unit, const UnitFileReader& file,
+                               TKRBManager& manager) {
     std::string numbers;
     int count = 0;
     for (const auto& cassette : unit.Cassettes) {
@@ -180,13 +191,16 @@ void ReportCassettesOfNoSector(const TKRBId& unit, const UnitFileReader& file) {
     }
     if (count == 0) return;
     const bool one = count == 1;
-    platform::noteOperatorEvent("Configuration",
-                                "Unit " + unit.UnitId + " (" + file.Path() +
-                                    "): " + (one ? "cassette " : "cassettes ") + numbers +
-                                    (one ? " lies" : " lie") +
-                                    " in a partition's range but in no partition's list; " +
-                                    (one ? "it belongs" : "they belong") +
-                                    " to no sector and no view shows " + (one ? "it" : "them"));
+    const std::string what = std::string(one ? "cassette " : "cassettes ") + numbers +
+                             (one ? " lies" : " lie") +
+                             " in a partition's range but in no partition's list; " +
+                             (one ? "it belongs" : "they belong") +
+                             " to no sector and no view shows " + (one ? "it" : "them");
+    ConfigurationProblem problem{file.Path(), "[Partitions]", what, "Configuration",
+                                 "Unit " + unit.UnitId + " (" + file.Path() + "): " + what};
+    problem.NeedsBox = false;
+    problem.Warning = true;
+    manager.Report(std::move(problem));
 }
 
 void ReadClimate(TKRBId& unit, const UnitFileReader& file) {
@@ -203,10 +217,12 @@ void ReadParameters(TKRBId& unit, const UnitFileReader& file) {
     bool dm25Given = false;
     const std::string name = file.Text("ParameterFile", "FileName");
     if (!name.empty()) {
-        auto lines = LoadTextLines(ResolveConfigPath(name, file.Folder()));
+        const std::string path = ResolveConfigPath(name, file.Folder());
+        auto lines = LoadTextLines(path);
         if (!lines) {
-            showOperatorMessage(
-                "Error!", "Can not load the Configuration Parameters!\r\rUnit: " + unit.UnitId);
+            file.Report("[ParameterFile] FileName",
+                        "the parameter file " + path + " cannot be read", "Error!",
+                        "Can not load the Configuration Parameters!\r\rUnit: " + unit.UnitId);
         }
         for (const auto& line : lines.value_or(std::vector<std::string>())) {
             auto command = ParseParameterLine(line);
@@ -222,6 +238,23 @@ void ReadParameters(TKRBId& unit, const UnitFileReader& file) {
 }
 
 }  // namespace
+
+std::string ConfigurationProblem::Line() const {
+    return File + ": " + (Key.empty() ? "" : Key + ": ") + What;
+}
+
+void ShowConfigurationProblem(const ConfigurationProblem& problem) {
+    if (problem.NeedsBox) {
+        showOperatorMessage(problem.Caption, problem.Message);
+    } else {
+        platform::noteOperatorEvent(problem.Caption, problem.Message);
+    }
+}
+
+void TKRBManager::Report(ConfigurationProblem problem) {
+    problems_.push_back(std::move(problem));
+    if (reporter_) reporter_(problems_.back());
+}
 
 TKRBManager::TKRBManager(const KRBExports& exports, UnitDirectory* browser)
     : dll_(std::make_unique<TKRBDLL>(exports)), tcpBrowser_(browser) {}
@@ -248,16 +281,18 @@ void TKRBManager::LoadSystems(const std::string& driverConfigPath) {
         const std::string folder = ResolveConfigPath(folderText, FolderOf(driverConfigPath));
         if (!IsExistingFolder(folder)) {
             if (n > 1) continue;
-            showOperatorMessage("Error", "A System Configuration Folder:\r\r" + folderText +
-                                             "\r\rhas not been found");
+            Report({driverConfigPath, "[paths] KrbMainFolder",
+                    "the first system's folder " + folder + " does not exist", "Error",
+                    "A System Configuration Folder:\r\r" + folderText + "\r\rhas not been found"});
             return;
         }
         const std::string systemFile = ResolveConfigPath("System.lni", folder);
         if (IsExistingFile(systemFile)) {
             LoadSystem(systemFile);
         } else {
-            showOperatorMessage("Error", "A System Configuration file:\r\r" + folderText +
-                                             separator + "System.lni\r\rhas not been found");
+            Report({systemFile, "", "does not exist; the system is not loaded", "Error",
+                    "A System Configuration file:\r\r" + folderText + separator +
+                        "System.lni\r\rhas not been found"});
         }
     }
 }
@@ -270,9 +305,10 @@ void TKRBManager::LoadSystem(const std::string& systemFilePath) {
         file.readString("System", "SystemName"), file.readString("System", "SystemId")));
     const auto entries = file.readSection("Unit");
     if (entries.empty()) {
-        showOperatorMessage("Error!", "System configuration file - " + systemFilePath +
-                                          "\r\rdoesn't contain information about Device "
-                                          "configuration files (Unit1.lni ...)");
+        Report({systemFilePath, "[Unit]", "names no unit file", "Error!",
+                "System configuration file - " + systemFilePath +
+                    "\r\rdoesn't contain information about Device "
+                    "configuration files (Unit1.lni ...)"});
     }
     for (const auto& entry : entries) {
         auto equals = entry.find('=');
@@ -280,11 +316,13 @@ void TKRBManager::LoadSystem(const std::string& systemFilePath) {
             equals == std::string::npos ? std::string() : entry.substr(equals + 1);
         const std::string unitPath = ResolveConfigPath(value, FolderOf(systemFilePath));
         if (!IsExistingFile(unitPath)) {
-            showOperatorMessage(
-                "Error", "Unit Configuration file:\r\r" + unitPath + "\r\rhas not been found");
+            Report({systemFilePath, "[Unit] " + Trimmed(entry.substr(0, equals)),
+                    "the unit file " + unitPath + " does not exist", "Error",
+                    "Unit Configuration file:\r\r" + unitPath + "\r\rhas not been found"});
         }
         LoadUnit(unitPath, system.Name, system);
     }
+    if (!refreshContents_) return;
     for (const auto& unit : system.Units) unit->RefreshContents();
 }
 
@@ -292,12 +330,24 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
                            TKRBSystem& system) {
     if (!IsExistingFile(unitFilePath)) return;
     ownedFiles_.Add(unitFilePath);
-    UnitFileReader file(unitFilePath);
+    UnitFileReader file(unitFilePath, *this);
     auto comPort = file.Integer("Unit", "UnitComPort");
-    if (!comPort) return;
+    if (!comPort) {
+        if (file.Text("Unit", "UnitComPort").empty()) {
+            // Logged, not boxed: the rest of the lab loads as it always did.
+            ConfigurationProblem problem{unitFilePath, "[Unit] UnitComPort",
+                                         "is missing; the unit is not loaded", "Configuration", ""};
+            problem.Message = problem.Line();
+            problem.NeedsBox = false;
+            Report(std::move(problem));
+        }
+        return;
+    }
     const std::string unitId = file.Text("Unit", "UnitId");
     if (dll_->Connect(*comPort) != 1) {
-        showOperatorMessage("Error!", "Filed to open a serial communication for Unit:" + unitId);
+        file.Report("[Unit] UnitComPort",
+                    "the serial port " + std::to_string(*comPort) + " could not be opened",
+                    "Error!", "Filed to open a serial communication for Unit:" + unitId);
         return;
     }
     dll_->SetId(*comPort, unitId);
@@ -323,7 +373,7 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     ReadCassettes(unit, file);
     ReadPartitions(unit, file);
     AddRootSector(unit);
-    ReportCassettesOfNoSector(unit, file);
+    ReportCassettesOfNoSector(unit, file, *this);
     ReadClimate(unit, file);
     ReadParameters(unit, file);
     const std::string parameters = file.Text("ParameterFile", "FileName");

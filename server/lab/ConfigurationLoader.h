@@ -3,6 +3,7 @@
 // folder, one file per unit), connects every unit through the binding and builds the lab
 // model. Configuration errors are shown to the operator and loading goes on.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,23 @@ struct ParameterCommand {
 };
 std::optional<ParameterCommand> ParseParameterLine(std::string_view line);
 
+// What is wrong in one place of the configuration. Line() is the one-line form the command
+// line and the log use; Caption and Message are what a message box shows.
+struct ConfigurationProblem {
+    std::string File;
+    std::string Key;  // "[Section] Key", "[Section]", or empty when the file itself is at fault
+    std::string What;
+    std::string Caption;
+    std::string Message;
+    bool NeedsBox = true;  // false: an event for the log, no box
+    bool Warning = false;  // the lab loads as configured, but the operator should know
+
+    std::string Line() const;
+};
+using ConfigurationProblemReporter = std::function<void(const ConfigurationProblem&)>;
+// Shows the problem as a message box (or an operator event when it needs none).
+void ShowConfigurationProblem(const ConfigurationProblem& problem);
+
 class TKRBManager {
   public:
     explicit TKRBManager(const KRBExports& exports = LibraryExports(),
@@ -64,12 +82,24 @@ class TKRBManager {
     static bool IsCassetteInSector(const TKRBId& unit, std::int32_t number);
     const TServerOwnedFiles& OwnedFiles() const { return ownedFiles_; }
 
+    // Every problem of the last loads, each reported once as it was found.
+    const std::vector<ConfigurationProblem>& Problems() const { return problems_; }
+    void SetProblemReporter(ConfigurationProblemReporter reporter) {
+        reporter_ = std::move(reporter);
+    }
+    // Loads without touching the units' contents files (a check of the configuration).
+    void LeaveContentsFilesAlone() { refreshContents_ = false; }
+    void Report(ConfigurationProblem problem);
+
   private:
     TKRBLab lab_;
     std::unique_ptr<TKRBDLL> dll_;
     std::string clientFileFolder_;
     TServerOwnedFiles ownedFiles_;
     UnitDirectory* tcpBrowser_;
+    std::vector<ConfigurationProblem> problems_;
+    ConfigurationProblemReporter reporter_ = ShowConfigurationProblem;
+    bool refreshContents_ = true;
 };
 
 }  // namespace krb::server

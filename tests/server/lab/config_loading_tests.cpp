@@ -135,12 +135,14 @@ TEST_F(ConfigLoadingTest, SystemFileProblemsAreReportedAndLoadingGoesOn) {
     ASSERT_EQ(manager.Lab().Systems[0]->Units.size(), 2u);
     EXPECT_EQ(manager.Lab().Systems[0]->Units[1]->UnitId, "D");
     auto texts = MessageTexts();
-    ASSERT_EQ(texts.size(), 2u);
+    ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0], "Error|Unit Configuration file:\r\r" +
                             (folder.path() / "lab/System1/Missing.lni").string() +
                             "\r\rhas not been found");
-    EXPECT_NE(texts[1].find("Error!|System configuration file - "), std::string::npos);
-    EXPECT_NE(texts[1].find(
+    EXPECT_EQ(texts[1], "Configuration|" + (folder.path() / "lab/System1/NoPort.lni").string() +
+                            ": [Unit] UnitComPort: is missing; the unit is not loaded");
+    EXPECT_NE(texts[2].find("Error!|System configuration file - "), std::string::npos);
+    EXPECT_NE(texts[2].find(
                   "doesn't contain information about Device configuration files (Unit1.lni ...)"),
               std::string::npos);
 }
