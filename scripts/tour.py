@@ -193,7 +193,7 @@ def move_plate(tour):
     tour.simulator(f"WHERE {PLATE}", f"Before the move the simulator has {PLATE} in COM1 (Base1), slot 3, level 1.")
     show_records(tour, "Contents files before (location, slot, level, present, barcode, name, ...)")
     tour.command(MOVE_AWAY, lambda r: "The move ended with 1: done." if r == "1" else f"The move failed: {r}.")
-    tour.simulator(f"WHERE {PLATE}", f"The simulator now has {PLATE} in COM3 (Ext1), slot 6, level 1.")
+    tour.simulator(f"WHERE {PLATE}", f"The simulator's {PLATE} after the move (COM3 is Ext1).")
     show_records(tour, "Contents files after the move, read from disk")
     if holds(record_at(tour.demo, AWAY), PLATE) and not holds(record_at(tour.demo, HOME), PLATE):
         print(f"    The record moved with the plate: with [TCP] RecordsFollowMoves=1 (the default) a move\n"
@@ -252,20 +252,42 @@ def fault(tour, listener):
     listener.close()
 
 
-def put_plate_back(tour, records_at_start):
-    tour.step(f"Put {PLATE} back by hand and tell the server, so that the next tour starts from the same lab")
-    where = tour.simulator(f"WHERE {PLATE}", f"Where the failed move left {PLATE}.")
+def put_plate_back(tour, records_wanted, title, found):
+    tour.step(title)
+    where = tour.simulator(f"WHERE {PLATE}", found)
     _, home_unit, home_unit_id, home_slot, home_level = HOME
     home = f"COM{home_unit} {home_slot} {home_level}"
-    for unit_and_place in (simulator_place(line) for line in where):
-        if unit_and_place and unit_and_place != home:
-            taken = tour.simulator(f"TAKE {unit_and_place}", "The operator takes the plate out ...")
-            if taken and taken[-1].startswith("OK"):
-                tour.simulator(f"PUT {home} {PLATE}",
-                               f"... and puts it into {home_unit_id} slot {home_slot} level {home_level}.")
-    for place, wanted in zip((HOME, AWAY), records_at_start):
+    places = [place for place in map(simulator_place, where) if place]
+    for place in places:
+        if place != home:
+            tour.simulator(f"TAKE {place}", "The operator takes the plate out ...")
+    if home not in places:
+        tour.simulator(f"PUT {home} {PLATE}",
+                       f"... and puts it into {home_unit_id} slot {home_slot} level {home_level}.")
+    for place, wanted in zip((HOME, AWAY), records_wanted):
         restore_record(tour, place, wanted)
     show_records(tour, "Contents files now")
+
+
+def at_the_tour_start(demo):
+    """P0003 alone at home, in the simulator and in the records."""
+    _, home_unit, _, home_slot, home_level = HOME
+    where = [simulator_place(line) for line in control(demo, f"WHERE {PLATE}")]
+    return ([place for place in where if place] == [f"COM{home_unit} {home_slot} {home_level}"]
+            and holds(record_at(demo, HOME), PLATE) and not holds(record_at(demo, AWAY), PLATE))
+
+
+def prepare(tour):
+    """An earlier tour or command may have left P0003 elsewhere: the tour begins with it at home."""
+    if at_the_tour_start(tour.demo):
+        return
+    wanted = []
+    for place, present, barcode in ((HOME, "1", PLATE), (AWAY, "0", "")):
+        fields = (record_at(tour.demo, place) or ",,,,,").split(",")
+        fields[3:5] = [present, barcode]
+        wanted.append(",".join(fields))
+    put_plate_back(tour, wanted, f"{PLATE} or its records are not as the tour begins: put them in Base1 slot 3 level 1",
+                   f"Where an earlier command left {PLATE}.")
 
 
 def simulator_place(line):
@@ -290,11 +312,14 @@ UPDATES = ((3, "UpdatePlatePP"), (4, "UpdatePlateBCR"), (5, "UpdatePlateName"))
 
 def restore_record(tour, place, wanted):
     current = (record_at(tour.demo, place) or "").split(",")
-    wanted = wanted.split(",")
+    wanted = (wanted or "").split(",")
+    if not wanted[0]:
+        return
     for column, command in UPDATES:
         if current[column:column + 1] != wanted[column:column + 1]:
             tour.command(f"{command}({place[2]},{wanted[0]},{wanted[column]})",
                          lambda r: "The record is set." if r == "1" else f"Refused: {r}.")
+
 
 def same_lab(demo, plates_at_start, records_at_start):
     """Every plate in the simulator and the tour's records as they were when it began."""
@@ -329,6 +354,7 @@ def main():
     print(f"Tour of the demo lab on port {demo.port}, time scale {demo.time_scale} "
           "(every pause and motion of the simulated units takes that share of real time).")
     tour = Tour(demo)
+    prepare(tour)
     records_at_start = [record_at(demo, place) for place in (HOME, AWAY)]
     plates_at_start = control(demo, "PLATES")
     activate(tour)
@@ -336,7 +362,9 @@ def main():
     move_plate(tour)
     listener = listener_and_move(tour)
     fault(tour, listener)
-    put_plate_back(tour, records_at_start)
+    put_plate_back(tour, records_at_start,
+                   f"Put {PLATE} back by hand and tell the server, so that the next tour starts from the same lab",
+                   f"Where the failed move left {PLATE}.")
     same = same_lab(demo, plates_at_start, records_at_start)
     print(f"\nTour finished in {time.monotonic() - started:.0f} s. All commands: docs/commands.md.")
     return 0 if same else 1
