@@ -148,11 +148,11 @@ Example: `UpdatePlateName(Store4,12,Assay 3)` → `1`.
 | `DrawLab` | every system's name and ID |
 | `DrawTree` | the whole lab: systems, units, sectors, cassettes, every location |
 | `DrawSys?id=<system>` | the systems with that ID and their units |
-| `DrawUnit?id=<unit>` | one unit and its sectors |
-| `DrawSector?unitid=<unit>&id=<sector>` | one sector of a unit with its cassettes |
-| `DrawCassette?unitid=<unit>&id=<cassette>` | one cassette of a unit with its locations |
-| `UnitContent?id=<unit>` | one unit with every location |
-| `DrawPlate?unitid=<unit>&id=<location>` | one location, by its number in the unit |
+| `DrawUnit?id=<unit ID>` | one unit and its sectors |
+| `DrawSector?unitid=<unit ID>&id=<sector>` | one sector of a unit with its cassettes |
+| `DrawCassette?unitid=<unit ID>&id=<cassette>` | one cassette of a unit with its locations |
+| `UnitContent?id=<unit ID>` | one unit with every location |
+| `DrawPlate?unitid=<unit ID>&id=<location>` | one location, by its number in the unit |
 
 ## Service listener
 
