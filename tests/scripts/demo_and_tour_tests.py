@@ -43,8 +43,7 @@ class DemoScript(ScriptCase):
             cases = [(busy, "Address already in use"), ("31x", "KRB_DEMO_PORT is no port number")]
             for port, reason in cases:
                 with self.subTest(port=port):
-                    run = subprocess.run(["bash", DEMO], env=dict(self.environment, KRB_DEMO_PORT=port),
-                                         capture_output=True, text=True, timeout=60)
+                    run = run_script(DEMO, dict(self.environment, KRB_DEMO_PORT=port), 30)
                     self.assertNotEqual(run.returncode, 0, run.stdout + run.stderr)
                     self.assertNotRegex(run.stdout, BANNER)
                     self.assertIn(reason, run.stderr)
@@ -56,7 +55,7 @@ class DemoScript(ScriptCase):
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                 start_new_session=True)
         try:
-            printed = read_until(demo, "Ctrl-C stops", 60)
+            printed = read_until(demo, "Ctrl-C stops", 30)
             self.assertEqual(BANNER.search(printed).group(1), str(port), printed)
             examples = [line.strip() for line in printed.splitlines() if "| nc " in line]
             self.assertEqual(len(examples), 3, printed)
@@ -67,19 +66,39 @@ class DemoScript(ScriptCase):
             self.assertRegex(replies[2], rb"^\d+\r\n$")  # a status word
         finally:
             demo.send_signal(signal.SIGTERM)
-            demo.communicate(timeout=30)
+            try:
+                demo.communicate(timeout=30)
+            finally:
+                end_session(demo)
         self.assertNothingLeftBehind()
 
 
 class TourScript(ScriptCase):
     def test_the_tour_explains_the_failure_and_leaves_the_lab_as_it_found_it(self):
-        run = subprocess.run(["bash", TOUR], env=dict(self.environment, KRB_DEMO_PORT=str(free_port())),
-                             capture_output=True, text=True, timeout=90)
+        run = run_script(TOUR, dict(self.environment, KRB_DEMO_PORT=str(free_port())), 90)
         self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
         for explained in ("'-Ext1;3': the move failed on unit Ext1", "at step 3,\n    pick",
                           "29443 = 7303 hex", "as they were at the start"):
             self.assertIn(explained, run.stdout)
         self.assertNothingLeftBehind()
+
+
+def end_session(process):
+    """Whatever a script left running when it failed ends with it."""
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+def run_script(script, environment, seconds):
+    process = subprocess.Popen(["bash", script], env=environment, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True, start_new_session=True)
+    try:
+        out, err = process.communicate(timeout=seconds)
+    finally:
+        end_session(process)
+    return subprocess.CompletedProcess(process.args, process.returncode, out, err)
 
 
 def read_until(process, marker, seconds):
