@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
 # Builds the system and runs the demo lab: krb-sim provides the units on pseudo-terminals,
 # KRBServer serves them on the demo's TCP port. Ctrl-C stops both.
+#   KRB_DEMO_PORT        command port (default 3100, the demo lab's own)
+#   KRB_WEB_PORT         dashboard port (default 3180)
+#   KRB_TIME_SCALE       factor on every pause and motion (default 1.0)
+#   KRB_DEMO_SKIP_BUILD  1: use the programs already built in KRB_BUILD_DIR (default build/)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+if [[ -n "${KRB_DEMO_PORT:-}" && ! "$KRB_DEMO_PORT" =~ ^[0-9]+$ ]]; then
+  echo "KRB_DEMO_PORT is no port number: $KRB_DEMO_PORT" >&2
+  exit 2
+fi
 BUILD_DIR="${KRB_BUILD_DIR:-$ROOT/build}"
 if [[ "${KRB_DEMO_SKIP_BUILD:-0}" != 1 ]]; then
   "$ROOT/scripts/build.sh" -DKRB_BUILD_TESTS=OFF
@@ -18,6 +26,9 @@ WORK="$(mktemp -d "${TMPDIR:-/tmp}/krb-demo.XXXXXX")"
 cp -r "$ROOT/examples/demo-lab" "$WORK/lab"
 CONFIG="$WORK/lab/DriverConfig.lni"
 PORT_DIR="$WORK/ports"
+if [[ -n "${KRB_DEMO_PORT:-}" ]]; then
+  sed -i "s/^port=.*\r\$/port=$KRB_DEMO_PORT\r/I" "$CONFIG"
+fi
 # The dashboard is turned on in the copy only: the tests that run on the demo lab pick ports of
 # their own, and a fixed one would be contended.
 WEB_PORT="${KRB_WEB_PORT:-3180}"
@@ -31,12 +42,17 @@ DEMO_STATE="${TMPDIR:-/tmp}/krb-demo.state"
 SIM_PID=""
 SERVER_PID=""
 SER2NET_PID=""
+TAIL_PID=""
 stop_all() {
   trap - INT TERM EXIT
   echo
   if [[ -n "$SERVER_PID" ]] && kill -0 "$SERVER_PID" 2>/dev/null; then
     kill -INT "$SERVER_PID" 2>/dev/null || true
     wait "$SERVER_PID" 2>/dev/null || true
+  fi
+  if [[ -n "$TAIL_PID" ]]; then
+    kill "$TAIL_PID" 2>/dev/null || true
+    wait "$TAIL_PID" 2>/dev/null || true
   fi
   if [[ -n "$SER2NET_PID" ]]; then
     kill "$SER2NET_PID" 2>/dev/null || true
@@ -94,37 +110,61 @@ EOF
   echo "Store4 is behind ser2net: COM4 = $(cat "$NET_DIR/COM4"), COM14 = $(cat "$NET_DIR/COM14")"
 fi
 
-(cd "$WORK/lab" && exec "$SERVER" "$CONFIG" start) &
+SERVER_OUT="$WORK/server.out"
+(cd "$WORK/lab" && exec "$SERVER" "$CONFIG" start) > "$SERVER_OUT" 2>&1 &
 SERVER_PID=$!
 
-PORT="$(sed -n 's/^[[:space:]]*port[[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/Ip' "$CONFIG" | head -n1)"
+# Only a server that says it listens gets the banner; one that cannot listen ends the demo
+# with its own reason and status.
+until grep -q '^KRBServer listening on port' "$SERVER_OUT"; do
+  if ! kill -0 "$SERVER_PID" 2>/dev/null; then
+    status=0
+    wait "$SERVER_PID" || status=$?
+    SERVER_PID=""
+    cat "$SERVER_OUT" >&2
+    echo "The demo's server could not listen (status $status); KRB_DEMO_PORT chooses another port." >&2
+    exit $((status == 0 ? 1 : status))
+  fi
+  sleep 0.1
+done
+cat "$SERVER_OUT"
+tail -n +"$(($(wc -l < "$SERVER_OUT") + 1))" -f --pid="$SERVER_PID" "$SERVER_OUT" &
+TAIL_PID=$!
+
+PORT="$(sed -n 's/^KRBServer listening on port \([0-9]*\).*/\1/p' "$SERVER_OUT" | head -n1)"
 UNIT="$(sed -n 's/^[[:space:]]*UnitId[[:space:]]*=[[:space:]]*\([^[:space:]]*\).*/\1/Ip' \
   "$WORK/lab/Lab/System1/Unit1.lni" | head -n1)"
-sleep 1
 printf 'WORK=%s\nPORT=%s\nCONTROL=%s\nTIME_SCALE=%s\nUNITS=%s\n' "$WORK" "$PORT" \
   "$PORT_DIR/krb-sim.control" "$KRB_TIME_SCALE" \
-  "$(grep -rhi '^UnitId=' "$WORK/lab/Lab" | cut -d= -f2 | tr -d '\r' | tr '\n' ' ')" > "$DEMO_STATE"
+  "$(grep -rhi '^UnitId=' "$WORK/lab/Lab" | cut -d= -f2 | tr -d '\r' | paste -sd' ')" > "$DEMO_STATE"
+DASHBOARD="$(sed -n 's/^KRBServer dashboard on \(http[^[:space:]]*\).*/\1/p' "$SERVER_OUT" | head -n1)"
+if [[ -n "$DASHBOARD" ]]; then
+  DASHBOARD_LINE="Dashboard: $DASHBOARD (read-only; metrics at ${DASHBOARD}metrics)."
+else
+  DASHBOARD_LINE="No dashboard: the server said why above (KRB_WEB_PORT chooses another port than $WEB_PORT)."
+fi
 if awk -v s="$KRB_TIME_SCALE" 'BEGIN { exit !(s == 1) }'; then
-  PACE="real time: an activation takes 10-20 s, an inventory of a full unit several minutes"
+  PACE="real time: an activation takes 10-20 s, an inventory of a full unit several minutes.
+For a quick look: KRB_TIME_SCALE=0.1 scripts/demo.sh"
 else
   PACE="every pause and motion takes $KRB_TIME_SCALE of its real time"
 fi
 cat <<EOF
 
 The demo lab is served on TCP port $PORT (units: $(sed -n 's/^UNITS=//p' "$DEMO_STATE")).
-Dashboard: http://127.0.0.1:$WEB_PORT/ (read-only; metrics at http://127.0.0.1:$WEB_PORT/metrics).
+$DASHBOARD_LINE
 Time scale $KRB_TIME_SCALE (KRB_TIME_SCALE): $PACE.
-For a quick look: KRB_TIME_SCALE=0.1 scripts/demo.sh, or scripts/tour.sh for a guided tour.
+A guided tour of a lab day on this demo: scripts/tour.sh (in another terminal).
 
 A command ends with a carriage return and is answered with one line ending in CR LF. One
 send carries one command: wait for its reply before sending the next. Keep the connection
-open until the reply has come: a client that closes it, or only its sending side, before
-the reply loses the reply (hence the sleep below; the server itself never closes an idle
-connection). For example:
+open until the reply has come (a client that closes it, or only its sending side, earlier
+loses the reply). Debian's nc does both with -W 1: it keeps the connection open after its
+input ends and returns as soon as the reply has come, however long the operation takes:
 
-  (printf 'KRB2IsOperationRunning($UNIT)\r'; sleep 2) | nc -q 0 localhost $PORT
-  (printf 'KRB2Activate($UNIT)\r'; sleep 20) | nc -q 0 localhost $PORT
-  (printf 'KRB2GetSysStatus($UNIT)\r'; sleep 2) | nc -q 0 localhost $PORT
+  printf 'KRB2IsOperationRunning($UNIT)\r' | nc -W 1 localhost $PORT
+  printf 'KRB2Activate($UNIT)\r' | nc -W 1 localhost $PORT
+  printf 'KRB2GetSysStatus($UNIT)\r' | nc -W 1 localhost $PORT
 
 All commands and their replies: docs/commands.md. Ctrl-C stops the server and the simulator.
 EOF

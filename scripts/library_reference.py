@@ -22,6 +22,17 @@ def comment_lines(comment):
     return [re.sub(r"^\s*\*\s?", "", line).rstrip() for line in comment.strip().splitlines()]
 
 
+def heading_problem(title):
+    """Why a family comment's first line cannot stand as a heading, or None."""
+    if not title[:1].isupper():
+        return "does not begin as a heading does"
+    if title.count("(") != title.count(")"):
+        return "opens a parenthesis it does not close"
+    if title[-1] in ".,;:":
+        return "is a sentence, or is cut mid-sentence"
+    return None
+
+
 def families(text):
     """The header's first comment is its preamble; each later comment opens a family (or adds
     to the notes of one that has no export yet)."""
@@ -34,7 +45,12 @@ def families(text):
         elif kind == "comment":
             lines = comment_lines(value)
             if current is None or current["exports"]:
-                current = {"title": lines[0].strip(), "notes": lines[1:], "exports": []}
+                title = lines[0].strip()
+                problem = heading_problem(title)
+                if problem:
+                    sys.exit(f"the family comment's first line {problem} (make it a title of its "
+                             f"own and put the text below it): {title}")
+                current = {"title": title, "notes": lines[1:], "exports": []}
                 result.append(current)
             else:  # a second comment before the first export of a family adds to its notes
                 current["notes"] += lines

@@ -30,11 +30,12 @@ struct Options {
     std::string simFile;
     std::string portDir;
     std::string controlPath;
+    bool help = false;
 };
 
-void printUsage() {
-    std::cerr
-        << "usage: krb-sim [--port-dir DIR] [--control SOCKET] [--sim FILE] DriverConfig.lni\n"
+void printUsage(std::ostream& out) {
+    out << "usage: krb-sim [--port-dir DIR] [--control SOCKET] [--sim FILE]\n"
+           "               [--tcp|--rfc2217 COMn[:PORT]]... DriverConfig.lni\n"
            "  --port-dir  folder for the COMn entries (default: $KRB_PORT_DIR, else a new\n"
            "              temporary folder)\n"
            "  --control   UNIX socket of the control interface (default: "
@@ -43,7 +44,14 @@ void printUsage() {
            "any)\n"
            "  --tcp COMn[:PORT], --rfc2217 COMn[:PORT]\n"
            "              put that port on the network instead: a TCP port on 127.0.0.1 (raw,\n"
-           "              or with telnet COM-port control); its entry holds the address\n";
+           "              or with telnet COM-port control); its entry holds the address\n"
+           "  --help      this text\n"
+           "\n"
+           "Prints the ports, the control socket and \"ready\", then runs until Ctrl-C or "
+           "SIGTERM.\n"
+           "The control socket takes one line per request, e.g. PLATES, WHERE <barcode>,\n"
+           "PUT COM1 3 2 P0042, FAULT COM1 error 7210, CLEAR COM1 (see sim/README.md).\n"
+           "KRB_TIME_SCALE scales every motion and pause (default 1).\n";
 }
 
 // "COM4", "COM4:4004" or "4:4004".
@@ -93,8 +101,10 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             unit->mode =
                 argument == "--tcp" ? krb::sim::BridgeMode::Raw : krb::sim::BridgeMode::Rfc2217;
             options.networkUnits.push_back(*unit);
-        } else if (argument == "-h" || argument == "--help" || !options.driverConfig.empty() ||
-                   argument.rfind("--", 0) == 0) {
+        } else if (argument == "-h" || argument == "--help") {
+            options.help = true;
+            return options;
+        } else if (!options.driverConfig.empty() || argument.rfind("--", 0) == 0) {
             return std::nullopt;
         } else {
             options.driverConfig = argument;
@@ -129,8 +139,12 @@ sigset_t blockStopSignals() {
 int main(int argc, char** argv) {
     auto options = parseArguments(argc, argv);
     if (!options) {
-        printUsage();
+        printUsage(std::cerr);
         return 2;
+    }
+    if (options->help) {
+        printUsage(std::cout);
+        return 0;
     }
     const sigset_t stopSignals = blockStopSignals();
     try {

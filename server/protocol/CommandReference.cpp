@@ -11,7 +11,8 @@ namespace {
 
 struct CommandDescription {
     std::string_view Name;
-    std::string_view Arguments;  // after the unit ID
+    std::string_view Arguments;  // after the unit ID: one name per field, joined by ", "
+    std::string_view ArgumentNotes;
     std::string_view Lock;
     std::string_view Reply;
     std::string_view Example;  // command and its reply
@@ -19,46 +20,46 @@ struct CommandDescription {
 
 // clang-format off
 constexpr std::array<CommandDescription, 40> kUnitCommands{{
-    {"KRB2ActivateShaker", "speed (integer)", "device", "empty", "`KRB2ActivateShaker(Base1,300)` → ``"},
-    {"KRB2DeactivateShaker", "none", "device", "empty", "`KRB2DeactivateShaker(Base1)` → ``"},
-    {"KRB2Activate", "none", "operation", "activation code: `1` (no reader), `1;1` (reader set), `1;-1`, `1;-`code (reader path failed); `-1` connect failed, `-3`/`-4` opening answered 0/2, `-5`/`-6`/`-7` initialisation answered 2/3/other", "`KRB2Activate(Base1)` → `1;1`"},
-    {"KRB2Deactivate", "none", "device", "empty", "`KRB2Deactivate(Base1)` → ``"},
-    {"KRB2Reset", "none", "device", "empty", "`KRB2Reset(Base1)` → ``"},
-    {"KRB2ReadActualClimate", "none", "device", "climate text of the unit", "`KRB2ReadActualClimate(Store4)` → `022.00;040.00;000.04;078.00`"},
-    {"KRB2WriteSetClimate", "temperature, humidity, CO2, N2 (texts)", "device", "empty", "`KRB2WriteSetClimate(Store4,37,90,5,0)` → ``"},
-    {"KRB2ReadSetClimate", "none", "device", "set climate text of the unit", "`KRB2ReadSetClimate(Store4)` → `037.00;090.00;005.00;0`"},
-    {"KRB2ServiceReadBarcode", "a1, a2 (integers)", "operation", "the barcode read, or the reader's failure text", "`KRB2ServiceReadBarcode(Store4,1,1)` → `R0001`"},
-    {"KRB2InventoryPlateExp", "file (ignored), flag1, flag2 (`1` on)", "operation", "`1` merged into the contents file; the start result when not 1; `E_Inventory File doesn't exist`; `E_#`code on a unit error; `E_Communication Error` (also when positions could not be read: what was read is merged, their records stay as they were); ends with two CR LF", "`KRB2InventoryPlateExp(Store4,x,0,0)` → `1`"},
-    {"KRB2Inventory", "file (text, inside `ClientFileFolder`), flag1, flag2", "none", "decimal start result (`-1` for a file outside the folder)", "`KRB2Inventory(Store4,scan.csv,0,0)` → `1`"},
-    {"KRB2PartitionInventoryExp", "file (ignored), partition (text), flag1, flag2", "operation", "as `KRB2InventoryPlateExp`", "`KRB2PartitionInventoryExp(Store4,x,Racks,0,0)` → `1`"},
-    {"KRB2PartitionInventory", "file (text, inside `ClientFileFolder`), partition (text), flag1, flag2", "none", "decimal start result", "`KRB2PartitionInventory(Store4,part.csv,Racks,0,0)` → `1`"},
-    {"KRB2GetSysStatus", "none", "device", "status number (`-1` when a status relay cannot be read)", "`KRB2GetSysStatus(Base1)` → `33`"},
-    {"KRB2ReadSetShakerSpeed", "none", "device", "decimal", "`KRB2ReadSetShakerSpeed(Store4)` → `0`"},
-    {"KRB2SwapIn", "none", "operation", "decimal", "`KRB2SwapIn(Store4)` → `1`"},
-    {"KRB2SwapOut", "none", "operation", "decimal", "`KRB2SwapOut(Store4)` → `1`"},
-    {"KRB2ServiceMovePlate", "a1 to a11 (integers; a6 names the other unit by its ID)", "operation", "move code: `1` done; `-1` failed or a move of this unit still running; `-`n library code n; `-`unit`;`n a failure on another unit", "`KRB2ServiceMovePlate(Base1,2,3,1,1,0,Ext1,2,6,1,2,0)` → `1`"},
-    {"KRB2Lock", "none", "device", "empty", "`KRB2Lock(Base1)` → ``"},
-    {"KRB2UnLock", "none", "device", "empty", "`KRB2UnLock(Base1)` → ``"},
-    {"KRB2DefineSector", "smallest, largest cassette (integers), sector name (text, rest)", "device", "empty", "`KRB2DefineSector(Store4,3,10,Plates)` → ``"},
-    {"KRB2AbandonAccess", "none", "device", "empty", "`KRB2AbandonAccess(Base1)` → ``"},
-    {"KRB2ContinueAccess", "none", "device", "empty", "`KRB2ContinueAccess(Base1)` → ``"},
-    {"KRB2ReadBackStr", "controller command (text, rest)", "device", "the controller's reply (empty when the call failed)", "`KRB2ReadBackStr(Base1,RD DM202)` → `00001`"},
-    {"KRB2ServiceIsPlateAtLocation", "slot, level (integers)", "operation", "decimal: `1` a plate is there, `0` none, `-1` the detector could not be read (nothing is known of the location), `-2` not initialised, `-3` busy", "`KRB2ServiceIsPlateAtLocation(Base1,1,1)` → `1`"},
-    {"KRB2AlternateXferStation", "a1 (integer)", "device", "text", "`KRB2AlternateXferStation(Base1,1)` → `1`"},
-    {"KRB2TransferStPosition", "position `0`, `1` or `2` (text, rest)", "device", "empty; `E1` for another position", "`KRB2TransferStPosition(Base1,1)` → ``"},
-    {"KRB2ReadReadyFlag", "none", "device", "decimal", "`KRB2ReadReadyFlag(Base1)` → `1`"},
-    {"KRB2ReadErrorFlag", "none", "none", "decimal: `1` error, `0` none", "`KRB2ReadErrorFlag(Base1)` → `0`"},
-    {"KRB2ReadErrorCode", "none", "none", "decimal error code", "`KRB2ReadErrorCode(Base1)` → `0`"},
-    {"KRB2ReadUserDoorFlag", "none", "none", "decimal: `1` closed, `0` open", "`KRB2ReadUserDoorFlag(Store4)` → `1`"},
-    {"KRB2IsOperationRunning", "none", "none", "decimal: `1` running, `0` idle", "`KRB2IsOperationRunning(Base1)` → `0`"},
-    {"KRB2ClearHistory", "none", "none", "`1` contents file rebuilt empty, `-1` failed", "`KRB2ClearHistory(Store4)` → `1`"},
-    {"KRB2ReadShovelDetector", "none", "none", "decimal", "`KRB2ReadShovelDetector(Base1)` → `0`"},
-    {"KRB2ReadXferStationDetector1", "none", "none", "decimal", "`KRB2ReadXferStationDetector1(Base1)` → `0`"},
-    {"KRB2ReadXferStationDetector2", "none", "none", "decimal", "`KRB2ReadXferStationDetector2(Base1)` → `0`"},
-    {"KRB2SoftReset", "none", "device", "decimal", "`KRB2SoftReset(Base1)` → `1`"},
-    {"KRB2ManualAccess", "slot (integer)", "operation", "decimal: `1` the slot faces the access door; `0` not initialised, `-2` no such slot, `-3` door not closed, `-4` busy, `-1` failed", "`KRB2ManualAccess(Base1,1)` → `1`"},
-    {"KRB2BeeperOn", "none", "device", "empty", "`KRB2BeeperOn(Base1)` → ``"},
-    {"KRB2BeeperOff", "none", "device", "empty", "`KRB2BeeperOff(Base1)` → ``"},
+    {"KRB2ActivateShaker", "speed", "", "device", "empty", "`KRB2ActivateShaker(Base1,300)` → ``"},
+    {"KRB2DeactivateShaker", "", "", "device", "empty", "`KRB2DeactivateShaker(Base1)` → ``"},
+    {"KRB2Activate", "", "", "operation", "activation code: `1` (no reader), `1;1` (reader set), `1;-1`, `1;-`code (reader path failed); `-1` connect failed, `-3`/`-4` opening answered 0/2, `-5`/`-6`/`-7` initialisation answered 2/3/other", "`KRB2Activate(Base1)` → `1;1`"},
+    {"KRB2Deactivate", "", "", "device", "empty", "`KRB2Deactivate(Base1)` → ``"},
+    {"KRB2Reset", "", "", "device", "empty", "`KRB2Reset(Base1)` → ``"},
+    {"KRB2ReadActualClimate", "", "", "device", "climate text of the unit", "`KRB2ReadActualClimate(Store4)` → `022.00;040.00;000.04;078.00`"},
+    {"KRB2WriteSetClimate", "temperature, humidity, CO2, N2", "set points as decimal texts", "device", "empty", "`KRB2WriteSetClimate(Store4,37,90,5,0)` → ``"},
+    {"KRB2ReadSetClimate", "", "", "device", "set climate text of the unit", "`KRB2ReadSetClimate(Store4)` → `037.00;090.00;005.00;0`"},
+    {"KRB2ServiceReadBarcode", "slot, level", "", "operation", "the barcode read, or the reader's failure text", "`KRB2ServiceReadBarcode(Store4,1,1)` → `R0001`"},
+    {"KRB2InventoryPlateExp", "file, detect, barcodes", "file is ignored (the scan is merged into the unit's contents file); detect `1`: ask each location's plate detector; barcodes `1`: read each plate's barcode", "operation", "`1` merged into the contents file; the start result when not 1; `E_Inventory File doesn't exist`; `E_#`code on a unit error; `E_Communication Error` (also when positions could not be read: what was read is merged, their records stay as they were); ends with two CR LF", "`KRB2InventoryPlateExp(Store4,x,0,0)` → `1`"},
+    {"KRB2Inventory", "file, detect, barcodes", "file inside `ClientFileFolder`; detect, barcodes as for `KRB2InventoryPlateExp`", "none", "decimal start result (`-1` for a file outside the folder)", "`KRB2Inventory(Store4,scan.csv,0,0)` → `1`"},
+    {"KRB2PartitionInventoryExp", "file, partition, detect, barcodes", "file is ignored; partition: a name of the unit's `[Partitions]`; detect, barcodes as for `KRB2InventoryPlateExp`", "operation", "as `KRB2InventoryPlateExp`", "`KRB2PartitionInventoryExp(Store4,x,Racks,0,0)` → `1`"},
+    {"KRB2PartitionInventory", "file, partition, detect, barcodes", "file inside `ClientFileFolder`; partition, detect, barcodes as for `KRB2PartitionInventoryExp`", "none", "decimal start result", "`KRB2PartitionInventory(Store4,part.csv,Racks,0,0)` → `1`"},
+    {"KRB2GetSysStatus", "", "", "device", "status number (`-1` when a status relay cannot be read)", "`KRB2GetSysStatus(Base1)` → `33`"},
+    {"KRB2ReadSetShakerSpeed", "", "", "device", "decimal", "`KRB2ReadSetShakerSpeed(Store4)` → `0`"},
+    {"KRB2SwapIn", "", "", "operation", "decimal", "`KRB2SwapIn(Store4)` → `1`"},
+    {"KRB2SwapOut", "", "", "operation", "decimal", "`KRB2SwapOut(Store4)` → `1`"},
+    {"KRB2ServiceMovePlate", "source type, source slot, source level, source cascade slot, source cascade code, target unit, target type, target slot, target level, target cascade slot, target cascade code", "the source is the addressed unit; target unit is the target's unit ID; see [Moving plates](#moving-plates)", "operation", "move code: `1` done; `-1` failed or a move of this unit still running; `-`n library code n; `-`unit`;`n step n failed on the unit with that unit ID, the addressed unit or another unit of the cascade. With `[TCP] RecordsFollowMoves=1` (the default) a move that answers `1` also moves the plate's record in the contents files; a failed one changes only what its reply proves", "`KRB2ServiceMovePlate(Base1,2,3,1,1,0,Ext1,2,6,1,2,0)` → `1`"},
+    {"KRB2Lock", "", "", "device", "empty", "`KRB2Lock(Base1)` → ``"},
+    {"KRB2UnLock", "", "", "device", "empty", "`KRB2UnLock(Base1)` → ``"},
+    {"KRB2DefineSector", "first cassette, last cassette, sector name", "the name is the rest of the list", "device", "empty", "`KRB2DefineSector(Store4,3,10,Plates)` → ``"},
+    {"KRB2AbandonAccess", "", "", "device", "empty", "`KRB2AbandonAccess(Base1)` → ``"},
+    {"KRB2ContinueAccess", "", "", "device", "empty", "`KRB2ContinueAccess(Base1)` → ``"},
+    {"KRB2ReadBackStr", "controller command", "the rest of the list, sent to the controller as it is", "device", "the controller's reply (empty when the call failed)", "`KRB2ReadBackStr(Base1,RD DM202)` → `00001`"},
+    {"KRB2ServiceIsPlateAtLocation", "slot, level", "", "operation", "decimal: `1` a plate is there, `0` none, `-1` the detector could not be read (nothing is known of the location), `-2` not initialised, `-3` busy", "`KRB2ServiceIsPlateAtLocation(Base1,1,1)` → `1`"},
+    {"KRB2AlternateXferStation", "station", "`1` or `2`", "device", "text", "`KRB2AlternateXferStation(Base1,1)` → `1`"},
+    {"KRB2TransferStPosition", "position", "`0`, `1` or `2`, the rest of the list", "device", "empty; `E1` for another position", "`KRB2TransferStPosition(Base1,1)` → ``"},
+    {"KRB2ReadReadyFlag", "", "", "device", "decimal", "`KRB2ReadReadyFlag(Base1)` → `1`"},
+    {"KRB2ReadErrorFlag", "", "", "none", "decimal: `1` error, `0` none", "`KRB2ReadErrorFlag(Base1)` → `0`"},
+    {"KRB2ReadErrorCode", "", "", "none", "decimal error code", "`KRB2ReadErrorCode(Base1)` → `0`"},
+    {"KRB2ReadUserDoorFlag", "", "", "none", "decimal: `1` closed, `0` open", "`KRB2ReadUserDoorFlag(Store4)` → `1`"},
+    {"KRB2IsOperationRunning", "", "", "none", "decimal: `1` running, `0` idle", "`KRB2IsOperationRunning(Base1)` → `0`"},
+    {"KRB2ClearHistory", "", "", "none", "`1` contents file rebuilt empty, `-1` failed", "`KRB2ClearHistory(Store4)` → `1`"},
+    {"KRB2ReadShovelDetector", "", "", "none", "decimal", "`KRB2ReadShovelDetector(Base1)` → `0`"},
+    {"KRB2ReadXferStationDetector1", "", "", "none", "decimal", "`KRB2ReadXferStationDetector1(Base1)` → `0`"},
+    {"KRB2ReadXferStationDetector2", "", "", "none", "decimal", "`KRB2ReadXferStationDetector2(Base1)` → `0`"},
+    {"KRB2SoftReset", "", "", "device", "decimal", "`KRB2SoftReset(Base1)` → `1`"},
+    {"KRB2ManualAccess", "slot", "", "operation", "decimal: `1` the slot faces the access door; `0` not initialised, `-2` no such slot, `-3` door not closed, `-4` busy, `-1` failed", "`KRB2ManualAccess(Base1,1)` → `1`"},
+    {"KRB2BeeperOn", "", "", "device", "empty", "`KRB2BeeperOn(Base1)` → ``"},
+    {"KRB2BeeperOff", "", "", "device", "empty", "`KRB2BeeperOff(Base1)` → ``"},
 }};
 // clang-format on
 
@@ -84,7 +85,8 @@ Routing by the first characters, case-sensitively: `GET` (an XML view), `KRB2` (
 
 ## Unit commands
 
-`KRB2<name>(<unit ID>,<arguments>)` + CR. The unit ID is the unit's `UnitId`, compared exactly.
+`KRB2<name>(<unit ID>,<arguments>)` + CR. The unit ID is the unit's `UnitId`, compared exactly
+(the library below addresses a unit by its port number; the server translates both ways).
 Arguments are split at ","; the last one is the rest of the list. A flag is on only for `1`.
 Lock: `device` commands of one unit run one at a time, `operation` commands (long motions and
 scans) of one unit run one at a time, and a device command may run during an operation;
@@ -95,6 +97,30 @@ scans) of one unit run one at a time, and a device command may run during an ope
 )";
 
 constexpr std::string_view kOtherCommands = R"(
+## Moving plates
+
+`KRB2ServiceMovePlate(<source unit ID>,<source type>,<source slot>,<source level>,<source
+cascade slot>,<source cascade code>,<target unit ID>,<target type>,<target slot>,<target
+level>,<target cascade slot>,<target cascade code>)` moves one plate within a unit or through
+a cascade (base, cascader, extension). Types: `1` transfer station, `2` slot and level, `3`
+handler, `4` cascade transfer position (cascade slot and code), `5` tube store; slot and level
+count from 1, and positions that do not use them take `0`. A cascade move gives cascade slot 1
+on the base's side and 2 on the extension's. The reply:
+
+| Reply | Meaning |
+|---|---|
+| `1` | the plate is at the target |
+| `-1` | a unit stayed busy, or a move of the addressed unit was still running |
+| `-3` .. `-9` | refused before anything moved: `-3` a unit ID names no unit, `-4` the units form no cascade for this move, `-5` a cascade slot is 0, `-6`/`-7` the source/target cascade slot has the wrong parity, `-8`/`-9` the source/target position lacks slot or level |
+| `-<unit ID>;<step>` | a step failed on that unit, which may be the addressed unit itself or another unit of the cascade (`null` when no unit is configured at the port the library named); every step before it was done. Steps: `1` load (transfer station to slot), `2` unload (slot to transfer station), `3` pick (to the handler), `4` place (from the handler), `5` set (handler to transfer station), `6` get (transfer station to handler), `7` turning the carousel or positioning the cascade carrier |
+
+For example `-Ext1;3`: the extension Ext1 could not pick the plate; the unit's error code (its
+`I_E#<code>` line, in decimal) says why. With `[TCP] RecordsFollowMoves=1` (the default) a move
+that answers `1` also moves the plate's record from the source location to the target location
+in the contents files, so the files and the views show it at once; a failed move changes only
+what its reply proves. With `RecordsFollowMoves=0` the files change only by an inventory or an
+update command.
+
 ## Plate and slot updates
 
 `<name>(<unit ID>,<location or cassette>,<value>)` + CR; the value is the rest of the list.
@@ -122,11 +148,11 @@ Example: `UpdatePlateName(Store4,12,Assay 3)` → `1`.
 | `DrawLab` | every system's name and ID |
 | `DrawTree` | the whole lab: systems, units, sectors, cassettes, every location |
 | `DrawSys?id=<system>` | the systems with that ID and their units |
-| `DrawUnit?id=<unit>` | one unit and its sectors |
-| `DrawSector?unitid=<unit>&id=<sector>` | one sector of a unit with its cassettes |
-| `DrawCassette?unitid=<unit>&id=<cassette>` | one cassette of a unit with its locations |
-| `UnitContent?id=<unit>` | one unit with every location |
-| `DrawPlate?unitid=<unit>&id=<location>` | one location, by its number in the unit |
+| `DrawUnit?id=<unit ID>` | one unit and its sectors |
+| `DrawSector?unitid=<unit ID>&id=<sector>` | one sector of a unit with its cassettes |
+| `DrawCassette?unitid=<unit ID>&id=<cassette>` | one cassette of a unit with its locations |
+| `UnitContent?id=<unit ID>` | one unit with every location |
+| `DrawPlate?unitid=<unit ID>&id=<location>` | one location, by its number in the unit |
 
 ## Service listener
 
@@ -159,11 +185,27 @@ const CommandDescription* DescriptionOf(std::string_view name) {
     return found == kUnitCommands.end() ? nullptr : &*found;
 }
 
+std::size_t ArgumentCount(std::string_view names) {
+    return names.empty() ? 0 : 1 + std::count(names.begin(), names.end(), ',');
+}
+
+std::string ArgumentsCell(const CommandDescription& d) {
+    std::string cell(d.Arguments.empty() ? "none" : d.Arguments);
+    if (!d.ArgumentNotes.empty()) cell.append("; ").append(d.ArgumentNotes);
+    return cell;
+}
+
 std::vector<std::string> MismatchesWithTheTable() {
     std::vector<std::string> problems;
     for (const auto& row : UnitCommandTable()) {
-        if (!DescriptionOf(row.Name))
+        const CommandDescription* description = DescriptionOf(row.Name);
+        if (!description) {
             problems.push_back("no description for " + std::string(row.Name));
+        } else if (ArgumentCount(description->Arguments) != row.Shape.size()) {
+            problems.push_back("the description of " + std::string(row.Name) + " names " +
+                               std::to_string(ArgumentCount(description->Arguments)) +
+                               " arguments, the command reads " + std::to_string(row.Shape.size()));
+        }
     }
     for (const auto& description : kUnitCommands) {
         const TUnitCommandRow* row = FindUnitCommandRow(description.Name);
@@ -182,8 +224,8 @@ std::vector<std::string> WriteCommandReference(std::ostream& out) {
     out << kIntroduction;
     for (const auto& row : UnitCommandTable()) {
         const CommandDescription& d = *DescriptionOf(row.Name);
-        out << "| `" << d.Name << "` | " << d.Arguments << " | " << FieldKinds(row.Shape) << " | "
-            << d.Lock << " | " << d.Reply << " | " << d.Example << " |\n";
+        out << "| `" << d.Name << "` | " << ArgumentsCell(d) << " | " << FieldKinds(row.Shape)
+            << " | " << d.Lock << " | " << d.Reply << " | " << d.Example << " |\n";
     }
     out << kOtherCommands;
     return {};

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "lab_test_support.h"
 #include "support/temp_dir.h"
@@ -164,21 +167,59 @@ TEST(SimFile, AFailingSetupLineStopsTheLab) {
               std::string::npos);
 }
 
-// krb-sim itself: a bad configuration ends it with a message and exit code 2, no crash.
-TEST(KrbSimProgram, RefusesAMalformedConfigurationCleanly) {
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun runKrbSim(const ConfigFolder& folder, const std::string& arguments) {
+    const std::string errFile = folder.path("krb-sim.err");
+    const std::string command = std::string(KRB_SIM_PROGRAM) + " " + arguments + " 2>" + errFile;
+    ProgramRun run;
+    FILE* output = popen(command.c_str(), "r");
+    if (output == nullptr) return run;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, output) != nullptr) run.out += buffer;
+    const int status = pclose(output);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream errStream(errFile);
+    run.err.assign(std::istreambuf_iterator<char>(errStream), {});
+    return run;
+}
+
+// krb-sim itself: help on stdout with success; a wrong command line or a bad configuration
+// ends it with a message on stderr and exit code 2, no crash.
+TEST(KrbSimProgram, AnswersItsCommandLine) {
     ConfigFolder folder;
     folder.basicLab("[Unit]\nUnitComPort=nine\n");
-    const std::string command = std::string(KRB_SIM_PROGRAM) + " --port-dir " +
-                                folder.path("ports") + " " + folder.driver() + " 2>&1";
-    FILE* output = popen(command.c_str(), "r");
-    ASSERT_NE(output, nullptr);
-    std::string text;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, output) != nullptr) text += buffer;
-    const int status = pclose(output);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_NE(text.find("UnitComPort"), std::string::npos) << text;
+    const std::string portDir = " --port-dir " + folder.path("ports") + " ";
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string inOut;
+        std::string inErr;
+    };
+    const std::vector<Case> cases{
+        {"--help", 0, "usage: krb-sim", ""},
+        {"-h", 0, "usage: krb-sim", ""},
+        {"", 2, "", "usage: krb-sim"},
+        {"--port-dir", 2, "", "usage: krb-sim"},
+        {"--unknown " + folder.driver(), 2, "", "usage: krb-sim"},
+        {portDir + folder.driver(), 2, "", "UnitComPort"},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = runKrbSim(folder, c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.out << run.err;
+        if (c.inOut.empty())
+            EXPECT_EQ(run.out, "") << c.arguments;
+        else
+            EXPECT_NE(run.out.find(c.inOut), std::string::npos) << c.arguments << "\n" << run.out;
+        if (c.inErr.empty())
+            EXPECT_EQ(run.err, "") << c.arguments;
+        else
+            EXPECT_NE(run.err.find(c.inErr), std::string::npos) << c.arguments << "\n" << run.err;
+    }
 }
 
 }  // namespace
