@@ -211,21 +211,29 @@ void WriteDoorOpenTimes(const LabSnapshot& snapshot, std::chrono::steady_clock::
     }
 }
 
-// From the unit's controller line; a unit whose controller never answered has no sample.
+using Links = std::map<std::string, platform::LinkCounters>;
+
+// From the unit's controller line; its barcode reader's line is not the controller.
+std::optional<std::chrono::steady_clock::time_point> LastAnswerOf(const UnitView& unit,
+                                                                  const Links& links) {
+    std::optional<std::chrono::steady_clock::time_point> lastAnswer;
+    if (unit.ComPort <= 0) return lastAnswer;
+    for (const auto& [port, link] : links) {
+        if (link.ReaderOfUnit != 0 || ComPortOf(port) != unit.ComPort || !link.LastAnswer) continue;
+        if (!lastAnswer || *link.LastAnswer > *lastAnswer) lastAnswer = link.LastAnswer;
+    }
+    return lastAnswer;
+}
+
+// A unit whose controller never answered has no sample.
 void WriteLastAnswers(const LabSnapshot& snapshot, std::chrono::steady_clock::time_point now,
                       PrometheusText& text) {
-    const auto links = platform::linkCounters();
+    const Links links = platform::linkCounters();
     text.Family("krb_unit_last_answer_age_seconds",
                 "Seconds since the unit's controller last answered an exchange.", Type::Gauge);
     for (const auto& system : snapshot.Systems) {
         for (const auto& unit : system.Units) {
-            std::optional<std::chrono::steady_clock::time_point> lastAnswer;
-            for (const auto& [port, link] : links) {
-                if (link.ReaderOfUnit != 0 || ComPortOf(port) != unit.ComPort) continue;
-                if (link.LastAnswer && (!lastAnswer || *link.LastAnswer > *lastAnswer)) {
-                    lastAnswer = link.LastAnswer;
-                }
-            }
+            const auto lastAnswer = LastAnswerOf(unit, links);
             if (!lastAnswer) continue;
             text.Sample("krb_unit_last_answer_age_seconds",
                         {{"unit", unit.Id}, {"system", system.Name}},
