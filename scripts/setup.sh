@@ -6,6 +6,7 @@ PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev l
           libexpat1-dev qt6-base-dev xvfb xauth python3 python3-venv ser2net libcpp-httplib-dev chromium
           libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler xsltproc libxml2-utils
           libxml2-dev libssl-dev openssl libavahi-client-dev python3-grpcio python3-grpc-tools)
+PACKAGES+=(prometheus)  # promtool checks docs/alerts.yml
 # The dashboard's browser test runs on Node.js; a newer one already installed is kept.
 command -v node > /dev/null || PACKAGES+=(nodejs)
 command -v npm > /dev/null || PACKAGES+=(npm)

@@ -42,6 +42,7 @@ void recordLinkExchange(const std::string& port, std::chrono::steady_clock::dura
         ++timeOutsOfThisThread;
     } else {
         counters.TimeOutsInARow = 0;
+        counters.LastAnswer = std::chrono::steady_clock::now();
     }
     ++counters.LatencyBuckets[BucketOf(seconds)];
     counters.LatencySeconds += seconds;

@@ -40,6 +40,31 @@ bool ServerMetrics::RecordContentsWrite(bool saved) {
     return saved;
 }
 
+ServerMetrics::RunningCommand::RunningCommand(ServerMetrics& metrics, std::string unitId)
+    : metrics_(metrics), unitId_(std::move(unitId)) {
+    std::lock_guard lock(metrics_.mutex_);
+    ++metrics_.runningCommands_[unitId_];
+}
+
+ServerMetrics::RunningCommand::~RunningCommand() {
+    std::lock_guard lock(metrics_.mutex_);
+    const auto running = metrics_.runningCommands_.find(unitId_);
+    if (running != metrics_.runningCommands_.end() && --running->second == 0) {
+        metrics_.runningCommands_.erase(running);
+    }
+}
+
+std::uint64_t ServerMetrics::RunningCommandsOf(const std::string& unitId) const {
+    std::lock_guard lock(mutex_);
+    const auto running = runningCommands_.find(unitId);
+    return running == runningCommands_.end() ? 0 : running->second;
+}
+
+void ServerMetrics::SetHistoryLossSource(std::function<std::uint64_t()> source) {
+    std::lock_guard lock(mutex_);
+    historyLosses_ = std::move(source);
+}
+
 void ServerMetrics::Write(PrometheusText& text) const {
     using Type = PrometheusText::Type;
     std::lock_guard lock(mutex_);
@@ -60,6 +85,11 @@ void ServerMetrics::Write(PrometheusText& text) const {
                 Type::Counter);
     text.Sample("krb_contents_file_write_failures_total", {},
                 static_cast<double>(contentsWriteFailures_.load()));
+    text.Family("krb_history_records_lost_total",
+                "History records lost: the queue was full or the store refused them.",
+                Type::Counter);
+    text.Sample("krb_history_records_lost_total", {},
+                historyLosses_ ? static_cast<double>(historyLosses_()) : 0);
 }
 
 ServerMetrics& Metrics() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "lab/Unit.h"
 #include "metrics/ServerMetrics.h"
 #include "platform/link_metrics.h"
 #include "protocol/UnitCommandThread.h"
@@ -9,6 +10,7 @@
 namespace krb::server::web {
 
 std::string MeasuredUnitReply(TKRBId& unit, const std::string& command) {
+    const auto running = Metrics().CommandRunning(unit.UnitId);
     const auto started = std::chrono::steady_clock::now();
     const auto timeOutsBefore = platform::linkTimeOutsOfThisThread();
     std::string reply = TTHRUnitCommand::Reply(unit, command);

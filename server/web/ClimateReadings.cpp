@@ -1,6 +1,7 @@
 #include "web/ClimateReadings.h"
 
 #include <asio/post.hpp>
+#include <optional>
 
 #include "lab/Unit.h"
 #include "platform/link_metrics.h"
@@ -38,24 +39,42 @@ std::vector<std::pair<std::string, std::string>> ClimateValuesOf(const ClimateOp
 
 ClimateReadings::~ClimateReadings() { reader_.join(); }
 
+ClimateReading ClimateReadings::ReadWith(TKRBId& unit, std::string (TKRBId::*read)()) {
+    ClimateReading reading{true, false, {}};
+    const auto timeOutsBefore = platform::linkTimeOutsOfThisThread();
+    try {
+        reading.Text = (unit.*read)();
+        reading.Answered = platform::linkTimeOutsOfThisThread() == timeOutsBefore;
+    } catch (...) {
+        // Left unanswered: shown as unknown values.
+    }
+    return reading;
+}
+
 void ClimateReadings::StartReading(TKRBId& unit) {
+    bool readSet = false;
     {
         std::lock_guard lock(mutex_);
         Reading& reading = readings_[&unit];
         if (reading.InFlight) return;
         reading.InFlight = true;
+        // Set values that could not be read are read again once the unit answers.
+        readSet = !reading.LastSet.Taken || reading.ReadsSinceSetRead >= kReadsPerSetRead ||
+                  (!reading.LastSet.Answered && reading.Last.Answered);
     }
-    asio::post(reader_, [this, &unit] {
-        ClimateReading reading{true, false, {}};
-        const auto timeOutsBefore = platform::linkTimeOutsOfThisThread();
-        try {
-            reading.Text = unit.ReadActualClimate2();
-            reading.Answered = platform::linkTimeOutsOfThisThread() == timeOutsBefore;
-        } catch (...) {
-            // Left unanswered: shown as unknown values.
-        }
+    asio::post(reader_, [this, &unit, readSet] {
+        ClimateReading actual = ReadWith(unit, &TKRBId::ReadActualClimate2);
+        std::optional<ClimateReading> set;
+        if (readSet) set = ReadWith(unit, &TKRBId::ReadSetClimate2);
         std::lock_guard lock(mutex_);
-        readings_[&unit] = Reading{false, std::move(reading)};
+        Reading& reading = readings_[&unit];
+        reading.InFlight = false;
+        reading.Last = std::move(actual);
+        if (set) {
+            reading.LastSet = std::move(*set);
+            reading.ReadsSinceSetRead = 0;
+        }
+        ++reading.ReadsSinceSetRead;
     });
 }
 
@@ -63,6 +82,12 @@ ClimateReading ClimateReadings::LastReading(const TKRBId& unit) const {
     std::lock_guard lock(mutex_);
     const auto reading = readings_.find(&unit);
     return reading == readings_.end() ? ClimateReading{} : reading->second.Last;
+}
+
+ClimateReading ClimateReadings::LastSetReading(const TKRBId& unit) const {
+    std::lock_guard lock(mutex_);
+    const auto reading = readings_.find(&unit);
+    return reading == readings_.end() ? ClimateReading{} : reading->second.LastSet;
 }
 
 }  // namespace krb::server::web

@@ -1,7 +1,9 @@
 #pragma once
-// Climate actual values for the dashboard, read off the loop at a slow pace so that browsers
-// never cause controller traffic: one read per activated climate unit every few seconds, at
-// most one in flight per unit.
+// Climate actual and set values for the dashboard and /metrics, read off the loop at a slow
+// pace so that browsers and scrapers never cause controller traffic: one read of the actual
+// values per activated climate unit every few seconds, at most one in flight per unit; the set
+// values, which only change when someone sets them, with the first read and every
+// kReadsPerSetRead-th after it.
 #include <array>
 #include <asio/thread_pool.hpp>
 #include <map>
@@ -38,6 +40,8 @@ std::vector<std::pair<std::string, std::string>> ClimateValuesOf(const ClimateOp
 
 class ClimateReadings {
   public:
+    static constexpr int kReadsPerSetRead = 12;
+
     ClimateReadings() = default;
     ~ClimateReadings();
     ClimateReadings(const ClimateReadings&) = delete;
@@ -45,12 +49,16 @@ class ClimateReadings {
 
     void StartReading(TKRBId& unit);  // on the loop; skipped while one is in flight
     ClimateReading LastReading(const TKRBId& unit) const;
+    ClimateReading LastSetReading(const TKRBId& unit) const;
 
   private:
     struct Reading {
         bool InFlight = false;
         ClimateReading Last;
+        ClimateReading LastSet;
+        int ReadsSinceSetRead = 0;
     };
+    static ClimateReading ReadWith(TKRBId& unit, std::string (TKRBId::*read)());
     mutable std::mutex mutex_;
     std::map<const TKRBId*, Reading> readings_;
     asio::thread_pool reader_{1};

@@ -70,7 +70,10 @@ void Dashboard::ArmTimer() {
 }
 
 void Dashboard::PublishSnapshot() {
-    if (server_) hub_.Publish(TakeLabSnapshot(core_, contents_, *climate_));
+    if (!server_) return;
+    LabSnapshot snapshot = TakeLabSnapshot(core_, contents_, *climate_);
+    doorOpenings_.Stamp(snapshot, std::chrono::steady_clock::now());
+    hub_.Publish(std::move(snapshot));
 }
 
 void Dashboard::ReadClimateNowAndThen() {

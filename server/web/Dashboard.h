@@ -46,6 +46,7 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
     asio::steady_timer timer_;
     std::string configFile_;
     ContentsCache contents_;
+    DoorOpenings doorOpenings_;
     std::unique_ptr<ClimateReadings> climate_;  // its reader thread runs with the listener
     int snapshotsSinceClimateRead_ = 0;
     SnapshotHub hub_;

@@ -76,8 +76,9 @@ UnitView UnitViewOf(const TKRBId& unit, ContentsCache& contents, const ClimateRe
     // The poll sets the flag before it has read the code: no message until the code is there.
     if (view.Error && view.ErrorCode != 0) view.ErrorMessage = decodeErrorCode(view.ErrorCode);
     AddLinkState(view, links);
-    view.Climate =
-        ClimateValuesOf(ClimateOptionsOf(unit), ClimateOf(view, climate.LastReading(unit)));
+    const ClimateOptions options = ClimateOptionsOf(unit);
+    view.Climate = ClimateValuesOf(options, ClimateOf(view, climate.LastReading(unit)));
+    view.ClimateSet = ClimateValuesOf(options, ClimateOf(view, climate.LastSetReading(unit)));
     for (const auto& sector : unit.Sectors) {
         SectorView sectorView{sector->Name, {}};
         for (const auto* cassette : sector->Cassettes)
@@ -156,6 +157,39 @@ LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents,
     }
     snapshot.Log = DashboardLog().Lines();
     return snapshot;
+}
+
+// --- door -----------------------------------------------------------------------------------
+
+namespace {
+
+enum class DoorState { NotPolled, Stale, Closed, Open };
+
+// Door states are polled on activated units only, and are stale while the unit does not answer.
+DoorState DoorStateOf(const UnitView& unit) {
+    if (!unit.HasDoor || !unit.Activated) return DoorState::NotPolled;
+    if (!unit.Answering()) return DoorState::Stale;
+    return unit.DoorOpen ? DoorState::Open : DoorState::Closed;
+}
+
+}  // namespace
+
+void DoorOpenings::Stamp(LabSnapshot& snapshot, std::chrono::steady_clock::time_point now) {
+    for (auto& system : snapshot.Systems) {
+        for (auto& unit : system.Units) {
+            switch (DoorStateOf(unit)) {
+                case DoorState::Open:
+                    unit.DoorOpenSince = openSince_.try_emplace(unit.Id, now).first->second;
+                    break;
+                case DoorState::Stale:  // a door open before a silence has been open since
+                    break;
+                case DoorState::NotPolled:
+                case DoorState::Closed:
+                    openSince_.erase(unit.Id);
+                    break;
+            }
+        }
+    }
 }
 
 // --- hub -------------------------------------------------------------------------------------

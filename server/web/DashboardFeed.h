@@ -55,6 +55,16 @@ class ClimateReadings;
 LabSnapshot TakeLabSnapshot(ServerCore& core, ContentsCache& contents,
                             const ClimateReadings& climate);
 
+// When each unit's door was first seen open, by unit ID, so that /metrics can tell for how
+// long; kept while the unit does not answer. On the loop.
+class DoorOpenings {
+  public:
+    void Stamp(LabSnapshot& snapshot, std::chrono::steady_clock::time_point now);
+
+  private:
+    std::map<std::string, std::chrono::steady_clock::time_point> openSince_;
+};
+
 struct PublishedSnapshot {
     std::uint64_t Version = 0;
     std::shared_ptr<const LabSnapshot> Snapshot;

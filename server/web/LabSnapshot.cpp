@@ -66,6 +66,10 @@ std::string SectorJson(const SectorView& sector) {
         .Done();
 }
 
+std::string ClimateValueJson(const std::pair<std::string, std::string>& value) {
+    return JsonObject().Text("name", value.first).Text("value", value.second).Done();
+}
+
 std::string UnitJson(const UnitView& unit) {
     return JsonObject()
         .Text("id", unit.Id)
@@ -80,13 +84,8 @@ std::string UnitJson(const UnitView& unit) {
         .Text("errorMessage", unit.ErrorMessage)
         .Text("link", unit.Link)
         .Text("linkEvent", unit.LinkEvent)
-        .Field("climate", JsonArray(unit.Climate,
-                                    [](const auto& value) {
-                                        return JsonObject()
-                                            .Text("name", value.first)
-                                            .Text("value", value.second)
-                                            .Done();
-                                    }))
+        .Field("climate", JsonArray(unit.Climate, ClimateValueJson))
+        .Field("climateSet", JsonArray(unit.ClimateSet, ClimateValueJson))
         .Field("sectors", JsonArray(unit.Sectors, SectorJson))
         .Field("cassettes", JsonArray(unit.Cassettes, CassetteJson))
         .Done();

@@ -1,7 +1,9 @@
 #pragma once
 // What the dashboard shows: an immutable picture of the lab that the event loop takes and the
 // web threads only read. Values are copied out of the model; nothing here points into it.
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,6 +47,9 @@ struct UnitView {
     std::string Link;
     std::string LinkEvent;                                     // the last loss or recovery, if any
     std::vector<std::pair<std::string, std::string>> Climate;  // name, actual value ("": unknown)
+    std::vector<std::pair<std::string, std::string>> ClimateSet;  // name, set value ("": unknown)
+    // When the door was first seen open; none while it is closed or its state is unknown.
+    std::optional<std::chrono::steady_clock::time_point> DoorOpenSince;
     std::vector<SectorView> Sectors;
     std::vector<CassetteView> Cassettes;
 

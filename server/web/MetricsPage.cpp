@@ -1,6 +1,7 @@
 #include "web/MetricsPage.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -145,6 +146,115 @@ void WriteClimate(const LabSnapshot& snapshot, PrometheusText& text) {
     }
 }
 
+// One gauge family per climate value and kind, so that a rule can subtract a set value from
+// its actual value as they are.
+struct ClimateFamily {
+    const char* Value;  // as ClimateValuesOf names it
+    const char* Actual;
+    const char* Set;
+    const char* What;
+};
+constexpr ClimateFamily kClimateFamilies[] = {
+    {"temperature", "krb_unit_temperature_celsius", "krb_unit_temperature_setpoint_celsius",
+     "temperature"},
+    {"humidity", "krb_unit_humidity_percent", "krb_unit_humidity_setpoint_percent",
+     "relative humidity"},
+    {"CO2", "krb_unit_co2_percent", "krb_unit_co2_setpoint_percent", "CO2 concentration"},
+    {"N2", "krb_unit_n2_percent", "krb_unit_n2_setpoint_percent", "N2 concentration"},
+};
+
+using ClimateValues = std::vector<std::pair<std::string, std::string>>;
+
+void WriteClimateFamily(const LabSnapshot& snapshot, const char* name, const std::string& help,
+                        const char* value, ClimateValues UnitView::*values, PrometheusText& text) {
+    text.Family(name, help, Type::Gauge);
+    for (const auto& system : snapshot.Systems) {
+        for (const auto& unit : system.Units) {
+            for (const auto& [valueName, reading] : unit.*values) {
+                const auto number = valueName == value ? ClimateNumber(reading) : std::nullopt;
+                if (number)
+                    text.Sample(name, {{"unit", unit.Id}, {"system", system.Name}}, *number);
+            }
+        }
+    }
+}
+
+void WriteClimateValues(const LabSnapshot& snapshot, PrometheusText& text) {
+    for (const auto& family : kClimateFamilies) {
+        const std::string what = family.What;
+        WriteClimateFamily(snapshot, family.Actual,
+                           "The unit's last " + what + " that could be read.", family.Value,
+                           &UnitView::Climate, text);
+        WriteClimateFamily(snapshot, family.Set, "The unit's " + what + " set value, as last read.",
+                           family.Value, &UnitView::ClimateSet, text);
+    }
+}
+
+double SecondsBetween(std::chrono::steady_clock::time_point from,
+                      std::chrono::steady_clock::time_point to) {
+    return std::max(0.0, std::chrono::duration<double>(to - from).count());
+}
+
+// Known only for an activated unit with a door that answers its polls; 0 while it is closed.
+void WriteDoorOpenTimes(const LabSnapshot& snapshot, std::chrono::steady_clock::time_point now,
+                        PrometheusText& text) {
+    text.Family("krb_unit_door_open_seconds",
+                "How long the unit's door has been open; 0 while it is closed.", Type::Gauge);
+    for (const auto& system : snapshot.Systems) {
+        for (const auto& unit : system.Units) {
+            if (!unit.HasDoor || !unit.Activated || !unit.Answering()) continue;
+            if (unit.DoorOpen && !unit.DoorOpenSince) continue;
+            const double seconds = unit.DoorOpen ? SecondsBetween(*unit.DoorOpenSince, now) : 0;
+            text.Sample("krb_unit_door_open_seconds", {{"unit", unit.Id}, {"system", system.Name}},
+                        seconds);
+        }
+    }
+}
+
+using Links = std::map<std::string, platform::LinkCounters>;
+
+// From the unit's controller line; its barcode reader's line is not the controller.
+std::optional<std::chrono::steady_clock::time_point> LastAnswerOf(const UnitView& unit,
+                                                                  const Links& links) {
+    std::optional<std::chrono::steady_clock::time_point> lastAnswer;
+    if (unit.ComPort <= 0) return lastAnswer;
+    for (const auto& [port, link] : links) {
+        if (link.ReaderOfUnit != 0 || ComPortOf(port) != unit.ComPort || !link.LastAnswer) continue;
+        if (!lastAnswer || *link.LastAnswer > *lastAnswer) lastAnswer = link.LastAnswer;
+    }
+    return lastAnswer;
+}
+
+// A unit whose controller never answered has no sample.
+void WriteLastAnswers(const LabSnapshot& snapshot, std::chrono::steady_clock::time_point now,
+                      PrometheusText& text) {
+    const Links links = platform::linkCounters();
+    text.Family("krb_unit_last_answer_age_seconds",
+                "Seconds since the unit's controller last answered an exchange.", Type::Gauge);
+    for (const auto& system : snapshot.Systems) {
+        for (const auto& unit : system.Units) {
+            const auto lastAnswer = LastAnswerOf(unit, links);
+            if (!lastAnswer) continue;
+            text.Sample("krb_unit_last_answer_age_seconds",
+                        {{"unit", unit.Id}, {"system", system.Name}},
+                        SecondsBetween(*lastAnswer, now));
+        }
+    }
+}
+
+void WriteRunningCommands(const LabSnapshot& snapshot, PrometheusText& text) {
+    text.Family("krb_unit_commands_running",
+                "Unit commands of the unit that have not replied yet, those waiting for its "
+                "locks included.",
+                Type::Gauge);
+    for (const auto& system : snapshot.Systems) {
+        for (const auto& unit : system.Units) {
+            text.Sample("krb_unit_commands_running", {{"unit", unit.Id}, {"system", system.Name}},
+                        static_cast<double>(Metrics().RunningCommandsOf(unit.Id)));
+        }
+    }
+}
+
 }  // namespace
 
 int ComPortOf(const std::string& portName) {
@@ -160,12 +270,21 @@ int ComPortOf(const std::string& portName) {
 }
 
 std::string MetricsPage(const LabSnapshot& snapshot, bool webListening) {
+    return MetricsPage(snapshot, webListening, std::chrono::steady_clock::now());
+}
+
+std::string MetricsPage(const LabSnapshot& snapshot, bool webListening,
+                        std::chrono::steady_clock::time_point now) {
     PrometheusText text;
     WriteLinks(snapshot, text);
     Metrics().Write(text);
     WriteServer(snapshot, webListening, text);
     WriteUnitStates(snapshot, text);
     WriteClimate(snapshot, text);
+    WriteClimateValues(snapshot, text);
+    WriteDoorOpenTimes(snapshot, now, text);
+    WriteLastAnswers(snapshot, now, text);
+    WriteRunningCommands(snapshot, text);
     return text.Text();
 }
 

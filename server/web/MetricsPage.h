@@ -1,5 +1,6 @@
 #pragma once
 // The text of /metrics: the controller links, the server's counters and the lab's state.
+#include <chrono>
 #include <string>
 
 #include "web/LabSnapshot.h"
@@ -10,5 +11,8 @@ namespace krb::server::web {
 int ComPortOf(const std::string& portName);
 
 std::string MetricsPage(const LabSnapshot& snapshot, bool webListening);
+// As above, with ages (door open, last answer) counted up to `now`.
+std::string MetricsPage(const LabSnapshot& snapshot, bool webListening,
+                        std::chrono::steady_clock::time_point now);
 
 }  // namespace krb::server::web

@@ -10,7 +10,8 @@ client = Client("localhost", port, timeout=300)
 
 print("systems:", [(system.id, system.name) for system in client.lab().systems])
 print("activate Store4:", client.activate("Store4"))
-print("status:", client.get_sys_status("Store4"), "climate:", client.read_actual_climate("Store4"))
+climate = client.read_actual_climate("Store4")
+print("status:", client.get_sys_status("Store4"), "temperature:", climate.temperature)
 
 with client.listen(timeout=60) as events:
     move = client.service_move_plate("Store4", 2, 1, 1, 0, 0, "Store4", 2, 2, 5, 0, 0)
@@ -25,11 +26,11 @@ with client.listen(timeout=60) as events:
 
 print("inventory of Racks:", client.partition_inventory_export("Store4", "Racks", True, True))
 for unit, cassette, plate in client.unit_content("Store4").plates():
-    if plate.present and cassette.id <= 2:
+    if cassette.id <= 2:
         print(f"  location {plate.id}: cassette {cassette.id} level {plate.level}, "
               f"{plate.barcode}, checked {plate.date_check:%Y-%m-%d %H:%M}")
 
 location = next(p.id for _, _, p in client.tree().plates() if p.barcode == "R0001")
 print(f"name location {location}:", client.update_plate_name("Store4", location, "Moved rack"))
-plate = next(p for _, _, p in client.plate("Store4", location).plates())
+plate = next(p for _, _, p in client.plate("Store4", location).locations())
 print("plate view:", plate.user_id, plate.barcode, "present" if plate.present else "empty")

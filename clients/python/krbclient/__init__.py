@@ -12,7 +12,7 @@ from .errors import (
     UnknownUnitError,
 )
 from .events import Event, EventKind, parse_event
-from .results import ActivationResult, InventoryResult, MoveResult
+from .results import ActivationResult, Climate, InventoryResult, MoveResult, Quantity
 from .views import Cassette, Lab, Plate, Sector, System, TransferStation, Unit, parse_view
 
 __version__ = "0.1.0"
@@ -21,6 +21,7 @@ __all__ = [
     "ActivationResult",
     "Cassette",
     "Client",
+    "Climate",
     "CommandError",
     "CommandFailedError",
     "CommandRejectedError",
@@ -34,6 +35,7 @@ __all__ = [
     "MoveResult",
     "Plate",
     "ProtocolError",
+    "Quantity",
     "Sector",
     "System",
     "TransferStation",

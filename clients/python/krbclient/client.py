@@ -9,7 +9,7 @@ from .commands import BY_METHOD, UnitCommand
 from .errors import ProtocolError
 from .listener import AsyncListener, Listener
 from .protocol import encode, parse_decimal, raise_for_error, unit_command, update_command
-from .results import ActivationResult, InventoryResult, MoveResult
+from .results import ActivationResult, Climate, InventoryResult, MoveResult
 from .transport import LineWanted, exchange_document, exchange_lines
 from .views import Lab, parse_view
 
@@ -74,14 +74,14 @@ class Client:
     def reset(self, unit: str) -> None:
         return self._run("reset", unit)
 
-    def read_actual_climate(self, unit: str) -> str:
+    def read_actual_climate(self, unit: str) -> Climate:
         return self._run("read_actual_climate", unit)
 
     def write_set_climate(self, unit: str, temperature: str | float, humidity: str | float,
                           co2: str | float, n2: str | float) -> None:
         return self._run("write_set_climate", unit, temperature, humidity, co2, n2)
 
-    def read_set_climate(self, unit: str) -> str:
+    def read_set_climate(self, unit: str) -> Climate:
         return self._run("read_set_climate", unit)
 
     def service_read_barcode(self, unit: str, slot: int, level: int) -> str:

@@ -13,7 +13,7 @@ from typing import Any
 
 from .errors import ProtocolError
 from .protocol import flag, parse_decimal
-from .results import ActivationResult, InventoryResult, MoveResult
+from .results import ActivationResult, Climate, InventoryResult, MoveResult
 
 
 class Kind(enum.Enum):
@@ -85,9 +85,9 @@ TABLE: tuple[UnitCommand, ...] = (
     UnitCommand("activate", "KRB2Activate", (), ActivationResult.parse, summary="connect, initialise and configure the unit"),
     UnitCommand("deactivate", "KRB2Deactivate", (), _empty, summary="end communication with the unit"),
     UnitCommand("reset", "KRB2Reset", (), _empty, summary="reset the unit (it is no longer activated)"),
-    UnitCommand("read_actual_climate", "KRB2ReadActualClimate", (), _text, summary="actual temperature;humidity;CO2;N2"),
+    UnitCommand("read_actual_climate", "KRB2ReadActualClimate", (), Climate.parse, summary="actual temperature, humidity, CO2 and N2"),
     UnitCommand("write_set_climate", "KRB2WriteSetClimate", _p("temperature:t humidity:t co2:t n2:t"), _empty, summary="set the climate set points"),
-    UnitCommand("read_set_climate", "KRB2ReadSetClimate", (), _text, summary="climate set points"),
+    UnitCommand("read_set_climate", "KRB2ReadSetClimate", (), Climate.parse, summary="climate set points"),
     UnitCommand("service_read_barcode", "KRB2ServiceReadBarcode", _p("slot:i level:i"), _text, summary="read the barcode of a plate"),
     UnitCommand("inventory_plate_export", "KRB2InventoryPlateExp", _p("detect:f barcodes:f"), InventoryResult.parse, True, "scan the unit and merge the result into its contents", ("export",)),
     UnitCommand("inventory", "KRB2Inventory", _p("file:t detect:f barcodes:f"), _dec, summary="start a scan into an inventory file"),

@@ -100,3 +100,56 @@ class InventoryResult:
             return cls(reply, error=reply[2:])
         code = parse_decimal(reply, "inventory result")
         return cls(reply, start_code=None if code == 1 else code)
+
+
+@dataclass(frozen=True)
+class Quantity:
+    """A measured or set value with its unit: `Quantity(37.0, "°C")`."""
+
+    value: float
+    unit: str
+
+    def __str__(self) -> str:
+        return f"{self.value:g} {self.unit}"
+
+
+# The order of the reply's fields, with each value's unit.
+_CLIMATE_FIELDS = (("temperature", "°C"), ("humidity", "%RH"), ("co2", "%"), ("n2", "%"))
+_CLIMATE_NUMBER = re.compile(r"[-+]?(?:\d+(?:[.,]\d*)?|[.,]\d+)")
+
+
+@dataclass(frozen=True)
+class Climate:
+    """The reply of "KRB2ReadActualClimate" or "KRB2ReadSetClimate": "T;H;CO2;N2".
+
+    Each value is a `Quantity` (temperature in °C, humidity in %RH, CO2 and N2 in %), or None
+    when its field is missing, empty or no number. The controller reports all four; the unit's
+    view (`Unit.temperature`, `humidity`, `co2`, `n2`) tells which of them the unit controls.
+    `text` keeps the reply as it came.
+    """
+
+    temperature: Quantity | None
+    humidity: Quantity | None
+    co2: Quantity | None
+    n2: Quantity | None
+    text: str
+
+    def __str__(self) -> str:
+        values = (f"{name} {getattr(self, name) or '?'}" for name, _ in _CLIMATE_FIELDS)
+        return ", ".join(values)
+
+    @classmethod
+    def parse(cls, reply: str) -> Climate:
+        fields = reply.split(";")
+        if len(fields) > len(_CLIMATE_FIELDS):
+            raise ProtocolError("a climate reply has four fields", reply)
+        fields += [""] * (len(_CLIMATE_FIELDS) - len(fields))
+        values = {name: _quantity(text.strip(), unit)
+                  for (name, unit), text in zip(_CLIMATE_FIELDS, fields)}
+        return cls(**values, text=reply)
+
+
+def _quantity(text: str, unit: str) -> Quantity | None:
+    if not _CLIMATE_NUMBER.fullmatch(text):
+        return None
+    return Quantity(float(text.replace(",", ".")), unit)

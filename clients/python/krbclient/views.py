@@ -109,12 +109,18 @@ class Lab:
     def find_unit(self, unit_id: str) -> Unit | None:
         return next((u for u in self.units() if u.id == unit_id), None)
 
-    def plates(self) -> Iterator[tuple[Unit, Cassette, Plate]]:
+    def locations(self) -> Iterator[tuple[Unit, Cassette, Plate]]:
+        """Every location of the view, with a plate or empty."""
         for unit in self.units():
             for sector in unit.sectors:
                 for cassette in sector.cassettes:
-                    for plate in cassette.plates:
-                        yield unit, cassette, plate
+                    for location in cassette.plates:
+                        yield unit, cassette, location
+
+    def plates(self) -> Iterator[tuple[Unit, Cassette, Plate]]:
+        """The locations that hold a plate."""
+        return ((unit, cassette, plate) for unit, cassette, plate in self.locations()
+                if plate.present)
 
 
 def parse_date(text: str) -> datetime | None:

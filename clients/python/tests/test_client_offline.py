@@ -6,9 +6,9 @@ import json
 import unittest
 from contextlib import redirect_stderr, redirect_stdout
 
-from krbclient import (ActivationResult, Client, CommandFailedError, CommandRejectedError,
-                       EventKind, InventoryResult, KRBConnectionError, KRBTimeoutError,
-                       MoveResult, ProtocolError, UnknownUnitError)
+from krbclient import (ActivationResult, Client, Climate, CommandFailedError,
+                       CommandRejectedError, EventKind, InventoryResult, KRBConnectionError,
+                       KRBTimeoutError, MoveResult, ProtocolError, Quantity, UnknownUnitError)
 from krbclient.cli import main
 
 from .fake_server import FakeServer
@@ -23,7 +23,9 @@ class UnitCommandExchangeTest(unittest.TestCase):
     def test_replies_are_converted_as_the_table_says(self):
         cases = [
             (lambda c: c.read_ready_flag("U"), b"1\r\n", 1),
-            (lambda c: c.read_set_climate("U"), b"037.50;090.00;005.00;0\r\n", "037.50;090.00;005.00;0"),
+            (lambda c: c.read_set_climate("U"), b"037.50;090.00;005.00;0\r\n",
+             Climate(Quantity(37.5, "°C"), Quantity(90.0, "%RH"), Quantity(5.0, "%"),
+                     Quantity(0.0, "%"), "037.50;090.00;005.00;0")),
             (lambda c: c.lock("U"), b"\r\n", None),
             (lambda c: c.activate("U"), b"1;1\r\n", ActivationResult(1, 1)),
             (lambda c: c.partition_inventory_export("U", "Racks", True, False), b"1\r\n\r\n",

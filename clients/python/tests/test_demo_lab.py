@@ -5,7 +5,7 @@ import unittest
 from datetime import datetime
 
 from krbclient import (ActivationResult, Client, CommandFailedError, CommandRejectedError,
-                       EventKind, MoveResult, UnknownUnitError)
+                       EventKind, MoveResult, Quantity, UnknownUnitError)
 
 from .demo_lab import DemoLab
 
@@ -24,7 +24,7 @@ def tearDownModule():
 
 
 def located(view, unit_id, cassette_id, level):
-    return next(p for u, c, p in view.plates()
+    return next(p for u, c, p in view.locations()
                 if u.id == unit_id and c.id == cassette_id and p.level == level)
 
 
@@ -48,6 +48,11 @@ class ActivationTest(unittest.TestCase):
         self.assertTrue(base.activated)
         self.assertEqual((base.serial_number, base.firmware), ("1101", "7100"))
         self.assertEqual(client.read_ready_flag("Base1"), 1)
+        client.write_set_climate("Base1", 37, 90, 5, 0)
+        climate = client.read_set_climate("Base1")
+        self.assertEqual((climate.temperature, climate.humidity, climate.co2),
+                         (Quantity(37.0, "°C"), Quantity(90.0, "%RH"), Quantity(5.0, "%")))
+        self.assertEqual(client.read_actual_climate("Base1").temperature.unit, "°C")
         client.deactivate("Cascader1")
         self.assertFalse(client.unit("Cascader1").find_unit("Cascader1").activated)
 

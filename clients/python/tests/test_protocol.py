@@ -2,7 +2,8 @@
 
 import unittest
 
-from krbclient import ActivationResult, InventoryResult, MoveResult, ProtocolError
+from krbclient import (ActivationResult, Climate, InventoryResult, MoveResult, ProtocolError,
+                       Quantity)
 from krbclient.commands import BY_METHOD, TABLE
 from krbclient.protocol import LineBuffer, parse_decimal, unit_command, update_command
 
@@ -121,6 +122,29 @@ class ResultTest(unittest.TestCase):
         for reply in ["", "E_#", "E_#x", "done"]:
             with self.subTest(reply=reply), self.assertRaises(ProtocolError):
                 InventoryResult.parse(reply)
+
+    def test_climate_values_are_numbers_with_their_units(self):
+        def C(v): return Quantity(v, "°C")
+        def H(v): return Quantity(v, "%RH")
+        def P(v): return Quantity(v, "%")
+        cases = {
+            "037.00;090.00;005.00;0": (C(37.0), H(90.0), P(5.0), P(0.0)),
+            "-004.50;40,5;0;002.10": (C(-4.5), H(40.5), P(0.0), P(2.1)),
+            # Fields that are empty, missing or no number could not be read.
+            ";;;": (None, None, None, None),
+            "037.00;;x;": (C(37.0), None, None, None),
+            "037.00": (C(37.0), None, None, None),
+            "": (None, None, None, None),
+            "1.2.3;-;+;.": (None, None, None, None),
+        }
+        for reply, (temperature, humidity, co2, n2) in cases.items():
+            with self.subTest(reply=reply):
+                self.assertEqual(Climate.parse(reply),
+                                 Climate(temperature, humidity, co2, n2, reply))
+        self.assertEqual(str(Climate.parse("037.50;;005.00;0")),
+                         "temperature 37.5 °C, humidity ?, co2 5 %, n2 0 %")
+        with self.assertRaises(ProtocolError):
+            Climate.parse("1;2;3;4;5")
 
 
 if __name__ == "__main__":

@@ -55,7 +55,16 @@ class GoldenViewTest(unittest.TestCase):
                 sectors = [s for u in units for s in u.sectors]
                 cassettes = [c for s in sectors for c in s.cassettes]
                 self.assertEqual((len(units), len(sectors), len(cassettes),
-                                  sum(1 for _ in lab.plates())), expected)
+                                  sum(1 for _ in lab.locations())), expected)
+
+    def test_plates_are_the_locations_that_hold_one(self):
+        lab = parse_view(golden("DrawTree.txt"))
+        locations = list(lab.locations())
+        plates = list(lab.plates())
+        self.assertEqual((len(locations), len(plates)), (490, 10))
+        self.assertTrue(all(plate.present for _, _, plate in plates))
+        self.assertEqual([p for _, _, p in plates], [p for _, _, p in locations if p.present])
+        self.assertEqual(list(parse_view(golden("DrawCassette_Store4_9.txt")).plates()), [])
 
     def test_cassette_view_keeps_its_placeholder_station_texts(self):
         lab = parse_view(golden("DrawCassette_Store4_9.txt"))

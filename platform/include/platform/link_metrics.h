@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/export.h"
@@ -26,6 +27,7 @@ struct LinkCounters {
     std::uint64_t Losses = 0;   // times the line was found gone
     std::string LastLinkEvent;  // "lost (read failed)", "back after 3 attempt(s)"
     int ReaderOfUnit = 0;       // a barcode reader's line: the COM number of its unit's controller
+    std::optional<std::chrono::steady_clock::time_point> LastAnswer;  // none before the first
 
     // An open port is not enough: the unit answers when its last exchange got a reply.
     bool Answering() const { return !Down && TimeOutsInARow == 0; }

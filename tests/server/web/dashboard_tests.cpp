@@ -49,6 +49,7 @@ TEST(SnapshotJson, CarriesTheLabWithEveryTextEscaped) {
     unit.ComPort = 1;
     unit.DoorOpen = true;
     unit.Climate.emplace_back("temperature", "37.0");
+    unit.ClimateSet.emplace_back("temperature", "37.5");
     unit.Sectors.push_back({"Assay", {1, 2}});
     unit.Cassettes.push_back({1, 2, {{1, 1, 1, true, "P\"1", "<b>&x"}}});
     lab.Systems.push_back({"S1", "7", {unit}});
@@ -60,6 +61,7 @@ TEST(SnapshotJson, CarriesTheLabWithEveryTextEscaped) {
               R"("errorCode":0,)"
               R"("errorMessage":"","link":"","linkEvent":"",)"
               R"("climate":[{"name":"temperature","value":"37.0"}],)"
+              R"("climateSet":[{"name":"temperature","value":"37.5"}],)"
               R"("sectors":[{"name":"Assay","cassettes":[1,2]}],)"
               R"("cassettes":[{"number":1,"levels":2,"locations":[{"slot":1,"level":1,)"
               R"("present":true,"barcode":"P\"1","name":"\u003cb\u003e\u0026x"}]}]}]}],)"
