@@ -25,7 +25,7 @@ class ScriptCase(unittest.TestCase):
     def setUp(self):
         self.scratch = tempfile.TemporaryDirectory(prefix="krb-scripts-")
         self.environment = dict(os.environ, TMPDIR=self.scratch.name, KRB_DEMO_SKIP_BUILD="1",
-                                KRB_WEB_PORT="0", KRB_TIME_SCALE="0.05")
+                                KRB_WEB_PORT="0", KRB_TIME_SCALE="0.1")
 
     def tearDown(self):
         self.scratch.cleanup()
