@@ -7,6 +7,7 @@
 
 #include "lab/ContentsFile.h"
 #include "lab/RecordChanges.h"
+#include "lab/RecordMoves.h"
 #include "lab/Unit.h"
 #include "lab/UnitDirectory.h"
 #include "text/DateTimeText.h"
@@ -168,8 +169,6 @@ void ApplyEdits(TKRBId& source, TKRBId& target, const TRecordEdits& edits,
     from.Save(cause);
 }
 
-}  // namespace
-
 TPlannedMove PlanOfMove(const TKRBId& source, const TKRBId& target,
                         const std::array<std::int32_t, 11>& a, const UnitDirectory& directory) {
     TPlannedMove move;
@@ -194,6 +193,8 @@ TMoveResult ResultOfMove(std::int32_t result, const TKRBId& source, const TKRBId
     }
     return {false, unit, step->Step};
 }
+
+}  // namespace
 
 void RecordsFollowMove(TKRBId& source, const std::array<std::int32_t, 11>& arguments,
                        std::int32_t result) {
