@@ -143,7 +143,7 @@ void ApplyEdits(TKRBId& source, TKRBId& target, const TRecordEdits& edits,
     // A record the plate should reach that cannot be read keeps the plate at its source.
     const bool targetUnreadable =
         edits.FillTarget && !target.ContentsFile.empty() && !targetFile.Before;
-    if (!from.Before || targetUnreadable) return;
+    if (targetUnreadable) return;
 
     const std::string now = CurrentDateTimeText();
     const std::size_t sourceIndex = FindRecord(from.After, edits.EmptySource);

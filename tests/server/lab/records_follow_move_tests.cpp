@@ -150,5 +150,15 @@ TEST_F(RecordsFollowMoveTest, UnreadableTargetKeepsThePlateAtItsSource) {
     EXPECT_EQ(folder.Read("base.txt"), kBase);
 }
 
+TEST_F(RecordsFollowMoveTest, SourceWithoutRecordsDeliversAnUnknownPlate) {
+    base.ContentsFile.clear();
+    ASSERT_EQ(Run(base, "1", kCross), "1");
+    const ContentsFields target = Line(ext.ContentsFile, 0);
+    EXPECT_EQ(target[kPresentField], "1");
+    EXPECT_EQ(target[kBarcodeField], "");
+    EXPECT_EQ(target[kUserIdField], "Plate 1");
+    EXPECT_FALSE(target[kDateLoadField].empty());
+}
+
 }  // namespace
 }  // namespace krb::server::testing
