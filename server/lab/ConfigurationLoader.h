@@ -95,6 +95,7 @@ class TKRBManager {
     TKRBLab lab_;
     std::unique_ptr<TKRBDLL> dll_;
     std::string clientFileFolder_;
+    bool recordsFollowMoves_ = true;
     TServerOwnedFiles ownedFiles_;
     UnitDirectory* tcpBrowser_;
     std::vector<ConfigurationProblem> problems_;
