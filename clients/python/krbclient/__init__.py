@@ -12,6 +12,8 @@ from .errors import (
     UnknownUnitError,
 )
 from .events import Event, EventKind, parse_event
+from .history import (HistoryEntry, HistoryUnavailableError, RecordChange, RecordState,
+                      parse_history)
 from .results import ActivationResult, InventoryResult, MoveResult
 from .views import Cassette, Lab, Plate, Sector, System, TransferStation, Unit, parse_view
 
@@ -26,6 +28,8 @@ __all__ = [
     "CommandRejectedError",
     "Event",
     "EventKind",
+    "HistoryEntry",
+    "HistoryUnavailableError",
     "InventoryResult",
     "KRBConnectionError",
     "KRBError",
@@ -34,11 +38,14 @@ __all__ = [
     "MoveResult",
     "Plate",
     "ProtocolError",
+    "RecordChange",
+    "RecordState",
     "Sector",
     "System",
     "TransferStation",
     "Unit",
     "UnknownUnitError",
     "parse_event",
+    "parse_history",
     "parse_view",
 ]
