@@ -1,5 +1,6 @@
 #include "app/LabServer.h"
 
+#include "app/LabHistory.h"
 #include "notifications/ServiceNotifier.h"
 #include "silalab/LabSilaServers.h"
 #include "updates/UpdateCommands.h"
@@ -8,12 +9,23 @@
 
 namespace krb::server {
 
-LabServer::LabServer(const KRBExports& exports) : ServerCore(exports) {
+// The trail follows the configuration first, so that it is installed before anything else
+// reacts to the configuration and long before the listener starts.
+LabServer::LabServer(const KRBExports& exports)
+    : ServerCore(exports), history_(InstallLabHistory(*this)) {
     InstallUpdateCommands(*this);
     InstallViews(*this);
     InstallServiceNotifier(*this);
     web::InstallDashboard(*this);
     InstallSila(*this);
 }
+
+LabServer::~LabServer() { StopHistory(); }
+
+std::shared_ptr<history::HistoryReader> LabServer::History() const { return history_->Reader(); }
+
+std::uint64_t LabServer::HistoryRecordsLost() const { return history_->Lost(); }
+
+void LabServer::StopHistory() { history_->Stop(); }
 
 }  // namespace krb::server

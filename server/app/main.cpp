@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/LabServer.h"
+#include "history/HistoryCommand.h"
 #include "protocol/CommandReference.h"
 #include "protocol/UnitCommandThread.h"
 #include "sila/FeatureDefinitions.h"
@@ -30,6 +31,11 @@ constexpr const char* kHelp =
   KRBServer [<DriverConfig.lni> [start]]  with a display: the window (Start/Stop, tray icon)
   KRBServer --commands                 print the client command reference (docs/commands.md)
   KRBServer --sila-features DIR        write the SiLA 2 feature definitions (FDL) to DIR
+  KRBServer --history <DriverConfig.lni> [--plate B] [--unit U] [--client C] [--since T]
+            [--until T] [--limit N] [--json]
+                                       the audit trail of the lab ([History]): a plate's
+                                       journey, or the commands of a unit or a client; times
+                                       as 2026-12-09T10:00:00Z (UTC without a zone)
   KRBServer --help                     this text
 
 Without a display the server runs without a window; Ctrl-C or SIGTERM stops it. When it
@@ -100,6 +106,8 @@ int main(int argc, char** argv) {
     if (Asks(arguments, "--commands")) return PrintCommandReference();
     if (!arguments.empty() && arguments[0] == "--sila-features")
         return WriteSilaFeatures(arguments);
+    if (!arguments.empty() && arguments[0] == "--history")
+        return krb::server::history::RunHistoryCommand(arguments, std::cout, std::cerr);
     const bool headless = krb::server::TakeHeadlessOption(arguments);
     if (!headless && krb::server::DisplayAvailable()) {
         return krb::server::RunWindowShell(argc, argv, arguments,
@@ -130,6 +138,7 @@ int main(int argc, char** argv) {
         server->Quit();
     });
     server->Run();
+    server->StopHistory();  // also when the program ends without waiting for unit commands
 
     std::fflush(nullptr);
     if (krb::server::TTHRUnitCommand::RunningCommands() > 0) {

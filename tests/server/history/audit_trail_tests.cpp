@@ -19,8 +19,8 @@ namespace {
 using namespace testing;
 using test_support::eventually;
 
-// A store under the test's control: it can hold every write until released, and fail a
-// number of writes first.
+// A store under the test's control: it can hold every write of events until released, and
+// fail a number of writes first.
 class ControlledStore final : public HistoryStore {
   public:
     void Hold() {
@@ -46,10 +46,16 @@ class ControlledStore final : public HistoryStore {
         std::lock_guard lock(mutex_);
         return attempts_;
     }
+    bool Holding() const {
+        std::lock_guard lock(mutex_);
+        return holding_;
+    }
 
     void Write(const std::vector<HistoryEvent>& batch) override {
         std::unique_lock lock(mutex_);
-        released_.wait(lock, [this] { return !held_; });
+        holding_ = held_ && !batch.empty();
+        released_.wait(lock, [&] { return !held_ || batch.empty(); });
+        holding_ = false;
         ++attempts_;
         if (failures_ != 0) {
             if (failures_ > 0) --failures_;
@@ -64,7 +70,8 @@ class ControlledStore final : public HistoryStore {
     mutable std::mutex mutex_;
     std::condition_variable released_;
     bool held_ = false;
-    int failures_ = 0;  // -1: every write fails
+    bool holding_ = false;  // a batch waits for the release
+    int failures_ = 0;      // -1: every write fails
     int attempts_ = 0;
     std::size_t rows_ = 0;
 };
@@ -104,8 +111,11 @@ TEST(AuditTrail, AFullQueueCountsWhatItCannotKeepAndNeverWaitsForTheStore) {
     controlled.Hold();
     LogLines log;
     AuditTrail trail(std::move(store), {.QueueSize = 100, .RetentionDays = 0}, log.Sink());
+    // The batch the writer holds counts against the bound as well.
+    trail.Record(AnyChange(0));
+    ASSERT_TRUE(eventually([&] { return controlled.Holding(); }));
     // Every call returns while the store holds the writer.
-    for (int i = 0; i < 130; ++i) trail.Record(AnyChange(i));
+    for (int i = 1; i < 130; ++i) trail.Record(AnyChange(i));
     trail.Record(Command(Origin(1, "2026-12-09T10:00:00Z", "", "", "KRB2Activate"), "1"));
     EXPECT_EQ(trail.Lost(), 31u);
     EXPECT_EQ(trail.Pending(), 100u);
