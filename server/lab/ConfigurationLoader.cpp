@@ -221,6 +221,16 @@ void ReadParameters(TKRBId& unit, const UnitFileReader& file) {
             controller::writeWord(controller::word::kLevelCount, std::int64_t{largest}));
 }
 
+// On unless set to "0"; a value that is neither keeps it on and is reported.
+bool ReadRecordsFollowMoves(const ProfileFile& driverConfig) {
+    const std::string value = driverConfig.readString("TCP", "RecordsFollowMoves");
+    if (value.empty() || value == "1") return true;
+    if (value == "0") return false;
+    showOperatorMessage("Configuration", driverConfig.path() + " [TCP] RecordsFollowMoves: \"" +
+                                             value + "\" is not 0 or 1");
+    return true;
+}
+
 }  // namespace
 
 TKRBManager::TKRBManager(const KRBExports& exports, UnitDirectory* browser)
@@ -238,6 +248,7 @@ void TKRBManager::LoadSystems(const std::string& driverConfigPath) {
     clientFileFolder_ =
         ResolveConfigPath(clientFolder.empty() ? kDefaultClientFolder : clientFolder, configFolder);
     ownedFiles_.Add(driverConfigPath);
+    recordsFollowMoves_ = ReadRecordsFollowMoves(driverConfig);
     const std::string logFile = driverConfig.readString("TCP", "LogFile");
     if (!logFile.empty()) ownedFiles_.Add(ResolveConfigPath(logFile, configFolder));
     const std::string configured = driverConfig.readString("paths", "KrbMainFolder");
@@ -305,6 +316,7 @@ void TKRBManager::LoadUnit(const std::string& unitFilePath, const std::string& s
     auto created = std::make_unique<TKRBId>(unitId, *comPort, systemName, unitFilePath, *dll_);
     TKRBId& unit = *created;
     unit.ClientFileFolder = clientFileFolder_;
+    unit.RecordsFollowMoves = recordsFollowMoves_;
     unit.OwnedFiles = &ownedFiles_;
     ReadRole(unit, file.Text("Unit", "UnitName"));
     const std::string contents = file.Text("Contents", "FileName");

@@ -68,6 +68,7 @@ class TKRBManager {
     TKRBLab lab_;
     std::unique_ptr<TKRBDLL> dll_;
     std::string clientFileFolder_;
+    bool recordsFollowMoves_ = true;
     TServerOwnedFiles ownedFiles_;
     UnitDirectory* tcpBrowser_;
 };

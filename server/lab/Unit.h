@@ -175,6 +175,7 @@ class TKRBId {
     std::string ContentsFile;
     std::string ClientFileFolder;  // where file names from clients are kept; "" is the current one
     const TServerOwnedFiles* OwnedFiles = nullptr;  // never written for a client
+    bool RecordsFollowMoves = true;  // a service move's end rewrites the records it proves
     std::vector<std::unique_ptr<TKRBSector>> Sectors;
     std::vector<std::unique_ptr<TKRBCassette>> Cassettes;
     std::vector<std::unique_ptr<TKRBxFer>> XferStations;

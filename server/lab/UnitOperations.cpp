@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ControllerRegisters.h"
+#include "lab/RecordsFollowMove.h"
 #include "lab/Unit.h"
 #include "lab/UnitDirectory.h"
 
@@ -89,8 +90,10 @@ std::string TKRBId::ServiceMovePlate2(const std::array<std::int32_t, 11>& a) {
 
 std::int32_t TKRBId::ServiceMoveWhileClaimed(const std::array<std::int32_t, 11>& a) {
     const auto held = Hold(OperationLock);
-    return Dll.ServiceMovePlate2(ComPort, a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8],
-                                 a[9], a[10]);
+    const std::int32_t result = Dll.ServiceMovePlate2(ComPort, a[0], a[1], a[2], a[3], a[4], a[5],
+                                                      a[6], a[7], a[8], a[9], a[10]);
+    RecordsFollowMove(*this, a, result);
+    return result;
 }
 
 }  // namespace krb::server

@@ -42,7 +42,9 @@ void DemoLabServerTest::SetUp() {
     (void)test_support::kTimeScaleChosen;
     test_support::copyDemoLab(root_.path());
     const std::string config = root_.file("DriverConfig.lni");
-    ASSERT_TRUE(platform::ProfileFile(config).writeString("TCP", "port", "0"));
+    platform::ProfileFile file(config);
+    ASSERT_TRUE(file.writeString("TCP", "port", "0"));
+    EditConfiguration(file);
     lab_ = sim::VirtualLab::fromFiles(config, root_.file("Simulation.lni"));
     server_ = std::make_unique<test_support::RunningServer>();
     server_->Start(config);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "lab/Unit.h"
+#include "platform/profile_file.h"
 #include "sim/virtual_lab.h"
 #include "support/eventually.h"
 #include "support/running_server.h"
@@ -44,6 +45,8 @@ class DemoLabServerTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    // Runs on the lab's copy of DriverConfig.lni before the lab and the server start.
+    virtual void EditConfiguration(platform::ProfileFile&) {}
 
     // Sends one command and waits for its reply line (CR LF included).
     std::string Ask(TestClient& client, const std::string& command);

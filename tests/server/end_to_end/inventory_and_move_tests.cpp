@@ -178,5 +178,91 @@ TEST_F(ServiceMoveOverTcp, ASecondMoveWhileOneRunsIsRefused) {
     EXPECT_TRUE(HandlersEmpty());
 }
 
+// The contents records of the move's source (base slot 3 level 1, location 21) and target
+// (extension slot 6 level 1, location 51), and the extension's cascade position (slot 2
+// level 3, location 13).
+class RecordsFollowingMoves : public ServiceMoveOverTcp {
+  protected:
+    std::filesystem::path BaseContents() { return LabFile("Lab/System1/Unit1Contents.csv"); }
+    std::filesystem::path ExtContents() { return LabFile("Lab/System1/Unit3Contents.csv"); }
+    ContentsLine Source() { return ReadContents(BaseContents()).at(20); }
+    ContentsLine Target() { return ReadContents(ExtContents()).at(50); }
+    ContentsLine ExtCascadePosition() { return ReadContents(ExtContents()).at(12); }
+    std::string Get(const std::string& request) {
+        TestClient client(ServerPort());
+        client.Send(request);
+        return client.ReadToEnd();
+    }
+    std::string PlateView(const std::string& unitId, int location) {
+        return Get("GET /PlateExp/DrawPlate?unitid=" + unitId + "&id=" + std::to_string(location) +
+                   " HTTP/1.1\r\n\r\n");
+    }
+    static bool Shows(const std::string& view, const std::string& element) {
+        return view.find(element) != std::string::npos;
+    }
+};
+
+TEST_F(RecordsFollowingMoves, ADeliveredPlateTakesItsRecordToTheTarget) {
+    ASSERT_EQ(Source().Barcode(), "P0003");
+    ASSERT_EQ(Ask(*client_, kBaseToExtension), "1\r\n");
+    EXPECT_EQ(Source().Present(), "0");
+    EXPECT_EQ(Source().Barcode(), "");
+    EXPECT_EQ(Source().Name(), "Location 21");
+    EXPECT_EQ(Target().Present(), "1");
+    EXPECT_EQ(Target().Barcode(), "P0003");
+    EXPECT_EQ(Target().Name(), "Plate 51");
+    const std::string sourceView = PlateView("Base1", 21);
+    const std::string targetView = PlateView("Ext1", 51);
+    EXPECT_TRUE(Shows(sourceView, "<PlatePP>0</PlatePP>")) << sourceView;
+    EXPECT_TRUE(Shows(sourceView, "<PlateBCR></PlateBCR>")) << sourceView;
+    EXPECT_TRUE(Shows(targetView, "<PlatePP>1</PlatePP>")) << targetView;
+    EXPECT_TRUE(Shows(targetView, "<PlateBCR>P0003</PlateBCR>")) << targetView;
+
+    // The moved record is corrected as any other.
+    EXPECT_EQ(Get("UpdatePlateName(Ext1,51,Moved batch)\r"), "1\r\n");
+    EXPECT_EQ(Get("UpdatePlateBCR(Ext1,51,X-51)\r"), "1\r\n");
+    EXPECT_EQ(Target().Name(), "Moved batch");
+    EXPECT_EQ(Target().Barcode(), "X-51");
+    EXPECT_EQ(Target().Present(), "1");
+    EXPECT_EQ(Source().Present(), "0");
+}
+
+TEST_F(RecordsFollowingMoves, AFailureBeforeThePlateLeftChangesNoRecord) {
+    const std::string baseBefore = test_support::readWholeFile(BaseContents().string());
+    const std::string extBefore = test_support::readWholeFile(ExtContents().string());
+    Control("FAULT COM1 error 7303");  // the base's pick: the plate never left its slot
+    ASSERT_EQ(Ask(*client_, kBaseToExtension), "-Base1;3\r\n");
+    EXPECT_EQ(test_support::readWholeFile(BaseContents().string()), baseBefore);
+    EXPECT_EQ(test_support::readWholeFile(ExtContents().string()), extBefore);
+}
+
+TEST_F(RecordsFollowingMoves, AFailureAfterTheCascaderCarriedEmptiesOnlyTheSource) {
+    const std::string extBefore = test_support::readWholeFile(ExtContents().string());
+    Control("FAULT COM3 error 7303");  // the extension's pick from its cascade position
+    ASSERT_EQ(Ask(*client_, kBaseToExtension), "-Ext1;3\r\n");
+    EXPECT_EQ(Source().Present(), "0");
+    EXPECT_EQ(Source().Barcode(), "");
+    EXPECT_EQ(Source().Name(), "Location 21");
+    EXPECT_EQ(test_support::readWholeFile(ExtContents().string()), extBefore);
+}
+
+class MovesWithoutRecords : public ServiceMoveOverTcp {
+  protected:
+    void EditConfiguration(platform::ProfileFile& file) override {
+        ASSERT_TRUE(file.writeString("TCP", "RecordsFollowMoves", "0"));
+    }
+};
+
+TEST_F(MovesWithoutRecords, LeaveTheContentsFilesByteForByte) {
+    const auto base = LabFile("Lab/System1/Unit1Contents.csv").string();
+    const auto ext = LabFile("Lab/System1/Unit3Contents.csv").string();
+    const std::string baseBefore = test_support::readWholeFile(base);
+    const std::string extBefore = test_support::readWholeFile(ext);
+    ASSERT_EQ(Ask(*client_, kBaseToExtension), "1\r\n");
+    EXPECT_EQ(PlaceOf(World(), "P0003"), Place::slot(kExtension, 6, 1));
+    EXPECT_EQ(test_support::readWholeFile(base), baseBefore);
+    EXPECT_EQ(test_support::readWholeFile(ext), extBefore);
+}
+
 }  // namespace
 }  // namespace krb::server::e2e

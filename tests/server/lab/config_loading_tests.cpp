@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "fake_library.h"
 #include "lab/ClientFiles.h"
 #include "lab/ConfigurationLoader.h"
@@ -75,6 +77,24 @@ TEST_F(ConfigLoadingTest, ClientFileFolderDefaultsToASubfolderOfTheConfiguration
         loaded.LoadSystems(driverConfig);
         ASSERT_EQ(loaded.Lab().Systems.size(), 1u);
         EXPECT_EQ(loaded.Lab().Systems[0]->Units.at(0)->ClientFileFolder, expected) << entry;
+    }
+}
+
+TEST_F(ConfigLoadingTest, RecordsFollowMovesUnlessTurnedOff) {
+    AddSystem(1, UnitFile(1, "A"));
+    for (auto [entry, expected, reported] : {std::tuple{"", true, false},
+                                             {"RecordsFollowMoves=1", true, false},
+                                             {"RecordsFollowMoves=0", false, false},
+                                             {"RecordsFollowMoves=no", true, true}}) {
+        SCOPED_TRACE(entry);
+        const std::size_t earlier = MessageTexts().size();
+        folder.File("DriverConfig.lni",
+                    std::string("[paths]\r\nKrbMainFolder=lab\r\n[TCP]\r\n") + entry + "\r\n");
+        TKRBManager loaded{FakeExports()};
+        loaded.LoadSystems(driverConfig);
+        ASSERT_EQ(loaded.Lab().Systems.size(), 1u);
+        EXPECT_EQ(loaded.Lab().Systems[0]->Units.at(0)->RecordsFollowMoves, expected);
+        EXPECT_EQ(MessageTexts().size() > earlier, reported);
     }
 }
 
