@@ -16,7 +16,10 @@ LabServer::LabServer(const KRBExports& exports)
     InstallUpdateCommands(*this);
     InstallViews(*this);
     InstallServiceNotifier(*this);
-    web::InstallDashboard(*this);
+    web::InstallDashboard(*this, [trail = std::weak_ptr(history_)] {
+        const auto held = trail.lock();  // gone once the server is
+        return held ? held->Reader() : nullptr;
+    });
     InstallSila(*this);
 }
 
