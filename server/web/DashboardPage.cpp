@@ -216,9 +216,12 @@ function setStatus(text, kind) {
   status.className = kind;
 }
 
+// A record without a plate may still carry a barcode: both are shown.
 function stateText(state) {
-  if (!state.present) return "empty";
-  return (state.barcode || "plate") + (state.name ? " (" + state.name + ")" : "");
+  let text = state.present ? "plate" : "empty";
+  if (state.barcode) text += " " + state.barcode;
+  if (state.name) text += " (" + state.name + ")";
+  return text;
 }
 
 function journeyRow(entry) {
