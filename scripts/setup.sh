@@ -5,7 +5,8 @@ set -euo pipefail
 PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libasio-dev netcat-openbsd
           libexpat1-dev qt6-base-dev xvfb xauth python3 python3-venv ser2net libcpp-httplib-dev chromium
           libgrpc++-dev protobuf-compiler-grpc libprotobuf-dev protobuf-compiler xsltproc libxml2-utils
-          libxml2-dev libssl-dev openssl libavahi-client-dev python3-grpcio python3-grpc-tools)
+          libxml2-dev libssl-dev openssl libavahi-client-dev python3-grpcio python3-grpc-tools
+          libsqlite3-dev libpq-dev postgresql)
 PACKAGES+=(prometheus)  # promtool checks docs/alerts.yml
 # The dashboard's browser test runs on Node.js; a newer one already installed is kept.
 command -v node > /dev/null || PACKAGES+=(nodejs)

@@ -6,7 +6,10 @@
 //    cheap commands (half to an unknown unit, answered "E2"): door and error polls completed
 //    per unit per minute against the 30 of the period (floor 29), the "E2" reply p99 (at most
 //    10 ms) and the delay from a door opening on the controller to the listener's line (at
-//    most 2.6 s).
+//    most 2.6 s);
+//  - the same with a command the audit trail records (KRB2DefineSector, kept in the library's
+//    memory) in place of the unit clients' read, with the trail off and then on: the "E2" p99
+//    should not move beyond the noise between the runs.
 //
 //   bench_lab [seconds]   (length of the polling phase; default 40)
 #include <poll.h>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "app/LabServer.h"
+#include "common/bench_trail.h"
 #include "lab/Unit.h"
 #include "platform/clock.h"
 #include "support/emulated_lab.h"
@@ -117,6 +121,7 @@ class Lab {
             }
         }
         const std::string config = lab_.WriteConfiguration();
+        krb::bench::TurnOffTheServersTrail(config);
         loop_ = std::thread([this] { core_.Run(); });
         core_.Invoke([&] { return core_.FormShow({config, "start"}); });
         port_ = core_.State().LocalPort;
@@ -290,16 +295,23 @@ struct CheapCommandFigures {
     std::atomic<int> wrongReplies{0};
 };
 
+// "KRB2IsOperationRunning(" or another command that takes the unit ID and `rest`.
+struct UnitCommand {
+    std::string Name = "KRB2IsOperationRunning";
+    std::string Rest;
+};
+
 // Even clients address an unknown unit ("E2" from the loop), odd ones a unit (a worker).
-void SendCheapCommands(int port, const std::atomic<bool>& stop, CheapCommandFigures& figures) {
+void SendCheapCommands(int port, const std::atomic<bool>& stop, CheapCommandFigures& figures,
+                       const UnitCommand& unitCommand) {
     std::vector<std::vector<double>> e2(kClients);
     std::vector<std::vector<double>> unit(kClients);
     OnThreads(kClients, [&](int c) {
         LineClient client(port);
         const bool unknown = c % 2 == 0;
-        const std::string command = "KRB2IsOperationRunning(" +
-                                    (unknown ? std::string("NoSuchUnit") : UnitName(c % kUnits)) +
-                                    ")\r";
+        const std::string command =
+            unknown ? "KRB2IsOperationRunning(NoSuchUnit)\r"
+                    : unitCommand.Name + "(" + UnitName(c % kUnits) + unitCommand.Rest + ")\r";
         while (!stop) {
             const auto begin = Clock::now();
             const auto reply = client.Exchange(command);
@@ -354,7 +366,7 @@ PollCounts CountDoorAndErrorPolls(Lab& lab, Clock::time_point from, Clock::time_
     return counts;
 }
 
-void MeasurePolling(Lab& lab, std::chrono::seconds length) {
+void MeasurePolling(Lab& lab, std::chrono::seconds length, const UnitCommand& unitCommand = {}) {
     ListenerLines listener(lab.Port());
     const std::size_t snapshotLines = 4 * kUnits;
     const auto snapshotStart = Clock::now();
@@ -367,7 +379,7 @@ void MeasurePolling(Lab& lab, std::chrono::seconds length) {
 
     std::atomic<bool> stop{false};
     CheapCommandFigures commands;
-    std::thread clients([&] { SendCheapCommands(lab.Port(), stop, commands); });
+    std::thread clients([&] { SendCheapCommands(lab.Port(), stop, commands, unitCommand); });
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const auto from = Clock::now();
     const auto delays = OpenDoorsOneAfterAnother(lab, listener, length);
@@ -390,7 +402,7 @@ void MeasurePolling(Lab& lab, std::chrono::seconds length) {
                 commands.e2Ms.size(), Percentile(commands.e2Ms, 0.5),
                 Percentile(commands.e2Ms, 0.99), kE2P99CeilingMs,
                 commands.wrongReplies > 0 ? "  (some replies were not E2)" : "");
-    std::printf("KRB2IsOperationRunning replies: %zu, p50 %.2f ms, p99 %.2f ms\n",
+    std::printf("%s replies: %zu, p50 %.2f ms, p99 %.2f ms\n", unitCommand.Name.c_str(),
                 commands.unitMs.size(), Percentile(commands.unitMs, 0.5),
                 Percentile(commands.unitMs, 0.99));
     const bool lost = std::any_of(delays.begin(), delays.end(), [](double d) { return d < 0; });
@@ -420,5 +432,17 @@ int main(int argc, char** argv) {
     lab.PollDoorsAndErrors(true);
     MeasureUnitsInParallel(lab, "door and error polls running");
     MeasurePolling(lab, std::chrono::seconds(seconds));
+
+    const UnitCommand recorded{"KRB2DefineSector", ",1,2,Bench"};
+    const auto trailPhase = std::chrono::seconds(std::max(10, seconds / 2));
+    std::printf("\n-- trail off, the unit clients send KRB2DefineSector\n");
+    MeasurePolling(lab, trailPhase, recorded);
+    std::printf("\n-- trail on (SQLite), the same\n");
+    krb::bench::BenchTrail trail("krb_bench_lab_trail");
+    MeasurePolling(lab, trailPhase, recorded);
+    trail.Stop();
+    std::printf("trail: %llu events written, %llu lost\n",
+                static_cast<unsigned long long>(trail.Written()),
+                static_cast<unsigned long long>(trail.Lost()));
     return 0;
 }

@@ -1,8 +1,10 @@
 // Throughput and p99 latency of a cheap unit command (KRB2IsOperationRunning) from 50
 // concurrent loopback clients, against a minimal Asio line-echo server measured in the same
-// run (floors: at least 0.5 of the echo server's throughput, p99 at most 5 ms); and the time
-// to load a configuration of 50 emulated units. Time scale 1 unless KRB_TIME_SCALE says
-// otherwise.
+// run (floors: at least 0.5 of the echo server's throughput, p99 at most 5 ms); a cheap command
+// the audit trail records (KRB2DefineSector: the library keeps it in memory, under the unit's
+// device lock) with the trail off and on, twice in turn (target: on / off throughput at least
+// 0.95); and the time to
+// load a configuration of 50 emulated units. Time scale 1 unless KRB_TIME_SCALE says otherwise.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -18,11 +20,13 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "KRB_lib.h"
+#include "common/bench_trail.h"
 #include "platform/clock.h"
 #include "protocol/ServerCore.h"
 #include "support/emulated_lab.h"
@@ -42,12 +46,16 @@ constexpr auto kWarmUp = std::chrono::milliseconds(500);
 constexpr auto kMeasure = std::chrono::seconds(3);
 constexpr double kThroughputFloor = 0.5;
 constexpr double kP99CeilingUs = 5000;
+constexpr double kTrailRatioTarget = 0.95;
+constexpr int kTrailRounds = 2;
 
 struct Figures {
     double perSecond = 0;
     double p50Us = 0;
     double p99Us = 0;
     std::size_t requests = 0;
+    std::uint64_t recorded = 0;  // with the trail on: commands it wrote, and lost
+    std::uint64_t lost = 0;
 };
 
 // A lab of emulated units, each with ten cassettes of ten levels.
@@ -180,8 +188,15 @@ void Print(const char* name, const Figures& figures) {
                 figures.perSecond, figures.p50Us, figures.p99Us, figures.requests);
 }
 
-Figures MeasureServer() {
+// "name(Un" + rest + ")", the unit chosen by the client.
+std::string CommandFor(const std::string& name, int client, const std::string& rest = "") {
+    return name + "(U" + std::to_string(client % kCommandUnits + 1) + rest + ")\r";
+}
+
+// With `trail`, the audit trail records every command that changes something.
+Figures MeasureServer(const std::string& command, bool trail, const std::string& rest = "") {
     BenchLab lab(kCommandUnits, 60);  // controller ports 1..99
+    krb::bench::TurnOffTheServersTrail(lab.Config());
     krb::test_support::RunningServer server;
     server.Start(lab.Config());
     const int port = server.Port();
@@ -189,11 +204,36 @@ Figures MeasureServer() {
         std::printf("error: the command units did not load\n");
         std::exit(1);
     }
-    const Figures figures = Drive(port, [](int client) {
-        return "KRB2IsOperationRunning(U" + std::to_string(client % kCommandUnits + 1) + ")\r";
-    });
+    std::optional<krb::bench::BenchTrail> recording;
+    if (trail) recording.emplace("krb_bench_server_trail");
+    Figures figures = Drive(port, [&](int client) { return CommandFor(command, client, rest); });
     server.Stop();
+    if (recording) {
+        recording->Stop();
+        figures.recorded = recording->Written();
+        figures.lost = recording->Lost();
+    }
     return figures;
+}
+
+void CompareTrailOnAndOff() {
+    double off = 0;
+    double on = 0;
+    for (int round = 1; round <= kTrailRounds; ++round) {
+        const Figures without = MeasureServer("KRB2DefineSector", false, ",1,2,Bench");
+        const Figures with = MeasureServer("KRB2DefineSector", true, ",1,2,Bench");
+        Print(("DefineSector, trail off (" + std::to_string(round) + ")").c_str(), without);
+        Print(("DefineSector, trail on  (" + std::to_string(round) + ")").c_str(), with);
+        std::printf("  trail: %llu events written, %llu lost\n",
+                    static_cast<unsigned long long>(with.recorded),
+                    static_cast<unsigned long long>(with.lost));
+        off += without.perSecond;
+        on += with.perSecond;
+    }
+    if (off > 0) {
+        std::printf("throughput ratio trail on / off = %.3f (target at least %.2f)\n", on / off,
+                    kTrailRatioTarget);
+    }
 }
 
 Figures MeasureEcho() {
@@ -230,7 +270,7 @@ int main() {
     std::printf("time scale %.2f, %d clients, one command outstanding per client\n",
                 krb::platform::timeScale(), kClients);
     const Figures echo = MeasureEcho();
-    const Figures server = MeasureServer();
+    const Figures server = MeasureServer("KRB2IsOperationRunning", false);
     Print("echo server (baseline)", echo);
     Print("KRBServer IsOperationRunning", server);
     if (echo.perSecond > 0) {
@@ -239,6 +279,7 @@ int main() {
         std::printf("KRBServer p99 / ceiling %.0f us = %.2f (at most 1.00)\n", kP99CeilingUs,
                     server.p99Us / kP99CeilingUs);
     }
+    CompareTrailOnAndOff();
     std::printf("configuration load, %d emulated units: %.1f ms\n", kLoadUnits, MeasureLoadMs());
     return 0;
 }

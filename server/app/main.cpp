@@ -16,6 +16,7 @@
 #include "app/LabServer.h"
 #include "lab/ConfigPath.h"
 #include "platform/operator_message.h"
+#include "history/HistoryCommand.h"
 #include "protocol/CommandReference.h"
 #include "protocol/UnitCommandThread.h"
 #include "sila/FeatureDefinitions.h"
@@ -35,6 +36,11 @@ constexpr const char* kHelp =
                                        problem on one line and a summary (status 1: problems)
   KRBServer --commands                 print the client command reference (docs/commands.md)
   KRBServer --sila-features DIR        write the SiLA 2 feature definitions (FDL) to DIR
+  KRBServer --history <DriverConfig.lni> [--plate B] [--unit U] [--client C] [--since T]
+            [--until T] [--limit N] [--json]
+                                       the audit trail of the lab ([History]): a plate's
+                                       journey, or the commands of a unit or a client; times
+                                       as 2026-12-09T10:00:00Z (UTC without a zone)
   KRBServer --help                     this text
 
 Without a display the server runs without a window; Ctrl-C or SIGTERM stops it. Each
@@ -155,6 +161,8 @@ int main(int argc, char** argv) {
     if (!arguments.empty() && arguments[0] == "--check") return CheckConfiguration(arguments);
     if (!arguments.empty() && arguments[0] == "--sila-features")
         return WriteSilaFeatures(arguments);
+    if (!arguments.empty() && arguments[0] == "--history")
+        return krb::server::history::RunHistoryCommand(arguments, std::cout, std::cerr);
     const bool headless = krb::server::TakeHeadlessOption(arguments);
     if (!headless && krb::server::DisplayAvailable()) {
         return krb::server::RunWindowShell(argc, argv, arguments,
@@ -183,6 +191,7 @@ int main(int argc, char** argv) {
         LoadAndStart(*server, configPath, status);
     });
     server->Run();
+    server->StopHistory();  // also when the program ends without waiting for unit commands
 
     std::fflush(nullptr);
     if (krb::server::TTHRUnitCommand::RunningCommands() > 0) {

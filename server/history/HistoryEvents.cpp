@@ -64,6 +64,10 @@ HistorySink& Sink() {
 
 void InstallSink(HistorySink* sink) { Installed().store(sink, std::memory_order_release); }
 
+void UninstallSink(HistorySink* sink) {
+    Installed().compare_exchange_strong(sink, nullptr, std::memory_order_acq_rel);
+}
+
 CommandScope::CommandScope(CommandOrigin origin) : outermost_(!current.has_value()) {
     if (outermost_) current = std::move(origin);
 }

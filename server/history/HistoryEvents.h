@@ -67,6 +67,8 @@ class HistorySink {
 // producers start and uninstall (nullptr) after they stop.
 HistorySink& Sink();
 void InstallSink(HistorySink* sink);
+// Uninstalls `sink` only while it is the one installed: servers in one process each own theirs.
+void UninstallSink(HistorySink* sink);
 
 // Marks the command a thread is running, so that record changes made on that thread name it;
 // on leaving, records the command with its reply. Nests: an inner scope is ignored.

@@ -8,6 +8,7 @@
 
 #include "lab/ConfigPath.h"
 #include "lab/ContentsFile.h"
+#include "lab/RecordChanges.h"
 #include "lab/Unit.h"
 #include "platform/clock.h"
 #include "text/DateTimeText.h"
@@ -142,6 +143,7 @@ std::string TKRBId::MergeInventory(const std::string& inventoryFile, bool barcod
     auto inventory = LoadTextLines(inventoryFile);
     if (!inventory) throw TContentsFileError("inventory file cannot be read: " + inventoryFile);
 
+    const std::vector<std::string> before = *contents;
     const std::string checked = CurrentDateTimeText();
     bool somethingUnread = false;
     for (const auto& inventoryLine : *inventory) {
@@ -179,6 +181,7 @@ std::string TKRBId::MergeInventory(const std::string& inventoryFile, bool barcod
     if (!SaveTextLines(ContentsFile, *contents)) {
         throw TContentsFileError("contents file cannot be saved: " + ContentsFile);
     }
+    ReportRecordChanges(UnitId, before, *contents, history::ChangeCause::Inventory);
     RemoveFile(inventoryFile);
     // What was read is merged; what was not makes the scan no plain success.
     return somethingUnread ? kCommunicationError : "1";
@@ -236,7 +239,11 @@ std::int32_t TKRBId::ClearHistory() {
             }
         }
         RefreshLines(lines);
-        return SaveTextLines(ContentsFile, lines) ? 1 : -1;
+        const auto before = LoadTextLines(ContentsFile);
+        if (!SaveTextLines(ContentsFile, lines)) return -1;
+        ReportRecordChanges(UnitId, before.value_or(std::vector<std::string>{}), lines,
+                            history::ChangeCause::ClearHistory);
+        return 1;
     } catch (const std::exception&) {
         return -1;
     }

@@ -96,6 +96,10 @@ std::string ClientConnection::RemoteDetails() const {
     return "RH=" + remoteHost_ + ";RA=" + remoteAddress_ + ";RP=" + std::to_string(remotePort_);
 }
 
+std::string ClientConnection::PeerAddress() const {
+    return remoteAddress_ + ":" + std::to_string(remotePort_);
+}
+
 void ClientConnection::WhenSent(std::function<void()> done) {
     if (!writing_ && sendQueue_.empty()) {
         asio::post(socket_.get_executor(), std::move(done));

@@ -45,6 +45,7 @@ class ClientConnection : public ClientLink, public std::enable_shared_from_this<
     bool IsOpen() const override { return open_; }
     std::size_t PendingSends() const override { return sendQueue_.size(); }
     std::string RemoteDetails() const override;
+    std::string PeerAddress() const override;
 
     const std::string& RemoteAddress() const { return remoteAddress_; }
     int RemotePort() const { return remotePort_; }

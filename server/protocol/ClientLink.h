@@ -42,6 +42,8 @@ class ClientLink {
     virtual std::size_t PendingSends() const = 0;  // texts not yet written
     // The peer as the log names it: "RH=" host ";RA=" address ";RP=" port.
     virtual std::string RemoteDetails() const = 0;
+    // The peer as the audit trail names it: "address:port". Any thread: fixed at accept.
+    virtual std::string PeerAddress() const = 0;
 
     // From any thread: the text is sent from the event loop, or dropped when the link has
     // closed by then.

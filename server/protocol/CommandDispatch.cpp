@@ -3,7 +3,9 @@
 #include <array>
 
 #include "platform/clock.h"
+#include "protocol/CommandHistory.h"
 #include "protocol/ServerCore.h"
+#include "text/CommandSyntax.h"
 
 namespace krb::server {
 namespace {
@@ -44,6 +46,17 @@ constexpr std::array<FormRow<TSlotUpdate>, 2> kSlotForms{{
 
 // An update form recognised while no updater is installed: nothing was changed.
 constexpr int kUpdateNotApplied = -1;
+
+// An update form the server recognised is recorded with its result, whatever it was.
+template <class Apply>
+int RecordedUpdate(const ClientLink& link, std::string_view form, const std::string& text,
+                   Apply apply) {
+    history::CommandScope scope(
+        TextCommandOrigin(&link, std::string(form), UnitIdOfCommand(text), text));
+    const int result = apply();
+    scope.SetReply(std::to_string(result));
+    return result;
+}
 
 constexpr std::int64_t kViewClosePauseMs = 100;
 // Wall-clock time: the log is read by people, whatever the time scale.
@@ -152,14 +165,17 @@ void ServerCore::SendAndClose(const std::shared_ptr<ClientLink>& connection,
 
 void ServerCore::HandleUpdatePlate(const std::shared_ptr<ClientLink>& connection,
                                    const std::string& text) {
-    auto apply = [&](TPlateUpdate form) {
-        return plateUpdater_ ? plateUpdater_(form, text) : kUpdateNotApplied;
+    auto apply = [&](std::string_view name, TPlateUpdate form) {
+        return RecordedUpdate(*connection, name, text, [&] {
+            return plateUpdater_ ? plateUpdater_(form, text) : kUpdateNotApplied;
+        });
     };
+    constexpr std::string_view kNameForm = "UpdatePlateName";
     int result = 0;
-    if (text.starts_with("UpdatePlateName")) result = apply(TPlateUpdate::Name);
+    if (text.starts_with(kNameForm)) result = apply(kNameForm, TPlateUpdate::Name);
     for (const auto& form : kPlateForms) {
         if (text.starts_with(form.Name)) {
-            result = apply(form.Value);
+            result = apply(form.Name, form.Value);
             break;
         }
     }
@@ -171,7 +187,9 @@ void ServerCore::HandleUpdateSlot(const std::shared_ptr<ClientLink>& connection,
     int result = 0;
     for (const auto& form : kSlotForms) {
         if (text.starts_with(form.Name)) {
-            result = slotUpdater_ ? slotUpdater_(form.Value, text) : kUpdateNotApplied;
+            result = RecordedUpdate(*connection, form.Name, text, [&] {
+                return slotUpdater_ ? slotUpdater_(form.Value, text) : kUpdateNotApplied;
+            });
             break;
         }
     }

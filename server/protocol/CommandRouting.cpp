@@ -14,7 +14,10 @@ TCommandStart TKRBTCPBrowser::RouteCommand(const std::shared_ptr<ClientLink>& co
         return TCommandStart::Started;  // answered, and nothing was refused
     }
     if (unitId) *unitId = unit->UnitId;
-    const TCommandStart start = TTHRUnitCommand::Create(*unit, CommandForUnit(text), connection);
+    std::string forUnit = CommandForUnit(text);
+    std::string sent = forUnit == text ? std::string() : text;
+    const TCommandStart start =
+        TTHRUnitCommand::Create(*unit, std::move(forUnit), connection, std::move(sent));
     if (start != TCommandStart::Started) connection->Send("E3\r\n");
     return start;
 }

@@ -1,5 +1,5 @@
-// The unit command table: name, the fields read after the unit ID, and the unit operation
-// whose result is the reply.
+// The unit command table: name, whether the audit trail keeps it, the fields read after the
+// unit ID, and the unit operation whose result is the reply.
 #include <array>
 
 #include "ControllerRegisters.h"
@@ -12,6 +12,9 @@ namespace {
 
 using F = FieldKind;
 using Fields = const TCommandFields&;
+
+constexpr TAudit kRecorded = TAudit::Recorded;
+constexpr TAudit kRead = TAudit::Read;
 
 const std::vector<F> kNone;
 const std::vector<F> kInteger{F::Integer};
@@ -62,46 +65,46 @@ std::string ServiceMovePlate(TKRBId& unit, Fields f) {
 const std::vector<TUnitCommandRow>& UnitCommandTable() {
     // clang-format off
     static const std::vector<TUnitCommandRow> table{
-        {"KRB2ActivateShaker", kInteger, [](TKRBId& u, Fields f) { return u.ActivateShaker2(f.Integer(0)); }},
-        {"KRB2DeactivateShaker", kNone, [](TKRBId& u, Fields) { return u.DeactivateShaker2(); }},
-        {"KRB2Activate", kNone, [](TKRBId& u, Fields) { return u.ActivateUnit(); }},
-        {"KRB2Deactivate", kNone, [](TKRBId& u, Fields) { u.Deactivate2(); return std::string(); }},
-        {"KRB2Reset", kNone, [](TKRBId& u, Fields) { u.Reset2(); return std::string(); }},
-        {"KRB2ReadActualClimate", kNone, [](TKRBId& u, Fields) { return u.ReadActualClimate2(); }},
-        {"KRB2WriteSetClimate", kClimate, [](TKRBId& u, Fields f) { return u.WriteSetClimate2(f.Text(0), f.Text(1), f.Text(2), f.Text(3)); }},
-        {"KRB2ReadSetClimate", kNone, [](TKRBId& u, Fields) { return u.ReadSetClimate2(); }},
-        {"KRB2ServiceReadBarcode", kTwoIntegers, [](TKRBId& u, Fields f) { return u.ServiceReadBarcode2(f.Integer(0), f.Integer(1)); }},
-        {"KRB2InventoryPlateExp", kScan, [](TKRBId& u, Fields f) { return u.InventoryPlateExport(f.Flag(1), f.Flag(2)); }},
-        {"KRB2Inventory", kScan, [](TKRBId& u, Fields f) { return WithClientFile(u, f.Text(0), [&](const std::string& file) { return u.Inventory2(file, f.Flag(1), f.Flag(2)); }); }},
-        {"KRB2PartitionInventoryExp", kPartitionScan, [](TKRBId& u, Fields f) { return u.PartitionInventoryPlateExport(f.Text(1), f.Flag(2), f.Flag(3)); }},
-        {"KRB2PartitionInventory", kPartitionScan, [](TKRBId& u, Fields f) { return WithClientFile(u, f.Text(0), [&](const std::string& file) { return u.PartitionInventory2(file, f.Text(1), f.Flag(2), f.Flag(3)); }); }},
-        {"KRB2GetSysStatus", kNone, [](TKRBId& u, Fields) { return u.GetSysStatus2(); }},
-        {"KRB2ReadSetShakerSpeed", kNone, [](TKRBId& u, Fields) { return u.ReadSetShakerSpeed2(); }},
-        {"KRB2SwapIn", kNone, [](TKRBId& u, Fields) { return u.Swap(); }},
-        {"KRB2SwapOut", kNone, [](TKRBId& u, Fields) { return u.SwapBack(); }},
-        {"KRB2ServiceMovePlate", kMove, ServiceMovePlate},
-        {"KRB2Lock", kNone, [](TKRBId& u, Fields) { return u.Lock(); }},
-        {"KRB2UnLock", kNone, [](TKRBId& u, Fields) { return u.Unlock(); }},
-        {"KRB2DefineSector", kSector, [](TKRBId& u, Fields f) { return u.DefineSector2(f.Integer(0), f.Integer(1), f.Text(2)); }},
-        {"KRB2AbandonAccess", kNone, [](TKRBId& u, Fields) { u.AbandonAccess(); return std::string(); }},
-        {"KRB2ContinueAccess", kNone, [](TKRBId& u, Fields) { u.ContinueAccess(); return std::string(); }},
-        {"KRB2ReadBackStr", kText, [](TKRBId& u, Fields f) { return u.ReadBackStr(f.Text(0)); }},
-        {"KRB2ServiceIsPlateAtLocation", kTwoIntegers, [](TKRBId& u, Fields f) { return u.ServiceIsPlateAtLocation2(f.Integer(0), f.Integer(1)); }},
-        {"KRB2AlternateXferStation", kInteger, [](TKRBId& u, Fields f) { return u.AlternateXferStation(f.Integer(0)); }},
-        {"KRB2TransferStPosition", kText, TransferStationPosition},
-        {"KRB2ReadReadyFlag", kNone, [](TKRBId& u, Fields) { return u.ReadReadyFlag(); }},
-        {"KRB2ReadErrorFlag", kNone, [](TKRBId& u, Fields) { return u.ReadErrorFlag(); }},
-        {"KRB2ReadErrorCode", kNone, [](TKRBId& u, Fields) { return u.ReadErrorCode(); }},
-        {"KRB2ReadUserDoorFlag", kNone, [](TKRBId& u, Fields) { return u.ReadUserDoorFlag(); }},
-        {"KRB2IsOperationRunning", kNone, [](TKRBId& u, Fields) { return u.IsOperationRunning(); }},
-        {"KRB2ClearHistory", kNone, [](TKRBId& u, Fields) { return std::to_string(u.ClearHistory()); }},
-        {"KRB2ReadShovelDetector", kNone, [](TKRBId& u, Fields) { return u.ReadShovelDetector(); }},
-        {"KRB2ReadXferStationDetector1", kNone, [](TKRBId& u, Fields) { return u.ReadTransferStationDetector(); }},
-        {"KRB2ReadXferStationDetector2", kNone, [](TKRBId& u, Fields) { return u.ReadTransferStation2Detector(); }},
-        {"KRB2SoftReset", kNone, [](TKRBId& u, Fields) { return u.SoftReset(); }},
-        {"KRB2ManualAccess", kInteger, [](TKRBId& u, Fields f) { return u.ManualAccess(f.Integer(0)); }},
-        {"KRB2BeeperOn", kNone, [](TKRBId& u, Fields) { return u.BeeperOn(); }},
-        {"KRB2BeeperOff", kNone, [](TKRBId& u, Fields) { return u.BeeperOff(); }},
+        {"KRB2ActivateShaker", kRecorded, kInteger, [](TKRBId& u, Fields f) { return u.ActivateShaker2(f.Integer(0)); }},
+        {"KRB2DeactivateShaker", kRecorded, kNone, [](TKRBId& u, Fields) { return u.DeactivateShaker2(); }},
+        {"KRB2Activate", kRecorded, kNone, [](TKRBId& u, Fields) { return u.ActivateUnit(); }},
+        {"KRB2Deactivate", kRecorded, kNone, [](TKRBId& u, Fields) { u.Deactivate2(); return std::string(); }},
+        {"KRB2Reset", kRecorded, kNone, [](TKRBId& u, Fields) { u.Reset2(); return std::string(); }},
+        {"KRB2ReadActualClimate", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadActualClimate2(); }},
+        {"KRB2WriteSetClimate", kRecorded, kClimate, [](TKRBId& u, Fields f) { return u.WriteSetClimate2(f.Text(0), f.Text(1), f.Text(2), f.Text(3)); }},
+        {"KRB2ReadSetClimate", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadSetClimate2(); }},
+        {"KRB2ServiceReadBarcode", kRecorded, kTwoIntegers, [](TKRBId& u, Fields f) { return u.ServiceReadBarcode2(f.Integer(0), f.Integer(1)); }},
+        {"KRB2InventoryPlateExp", kRecorded, kScan, [](TKRBId& u, Fields f) { return u.InventoryPlateExport(f.Flag(1), f.Flag(2)); }},
+        {"KRB2Inventory", kRecorded, kScan, [](TKRBId& u, Fields f) { return WithClientFile(u, f.Text(0), [&](const std::string& file) { return u.Inventory2(file, f.Flag(1), f.Flag(2)); }); }},
+        {"KRB2PartitionInventoryExp", kRecorded, kPartitionScan, [](TKRBId& u, Fields f) { return u.PartitionInventoryPlateExport(f.Text(1), f.Flag(2), f.Flag(3)); }},
+        {"KRB2PartitionInventory", kRecorded, kPartitionScan, [](TKRBId& u, Fields f) { return WithClientFile(u, f.Text(0), [&](const std::string& file) { return u.PartitionInventory2(file, f.Text(1), f.Flag(2), f.Flag(3)); }); }},
+        {"KRB2GetSysStatus", kRead, kNone, [](TKRBId& u, Fields) { return u.GetSysStatus2(); }},
+        {"KRB2ReadSetShakerSpeed", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadSetShakerSpeed2(); }},
+        {"KRB2SwapIn", kRecorded, kNone, [](TKRBId& u, Fields) { return u.Swap(); }},
+        {"KRB2SwapOut", kRecorded, kNone, [](TKRBId& u, Fields) { return u.SwapBack(); }},
+        {"KRB2ServiceMovePlate", kRecorded, kMove, ServiceMovePlate},
+        {"KRB2Lock", kRecorded, kNone, [](TKRBId& u, Fields) { return u.Lock(); }},
+        {"KRB2UnLock", kRecorded, kNone, [](TKRBId& u, Fields) { return u.Unlock(); }},
+        {"KRB2DefineSector", kRecorded, kSector, [](TKRBId& u, Fields f) { return u.DefineSector2(f.Integer(0), f.Integer(1), f.Text(2)); }},
+        {"KRB2AbandonAccess", kRecorded, kNone, [](TKRBId& u, Fields) { u.AbandonAccess(); return std::string(); }},
+        {"KRB2ContinueAccess", kRecorded, kNone, [](TKRBId& u, Fields) { u.ContinueAccess(); return std::string(); }},
+        {"KRB2ReadBackStr", kRecorded, kText, [](TKRBId& u, Fields f) { return u.ReadBackStr(f.Text(0)); }},
+        {"KRB2ServiceIsPlateAtLocation", kRead, kTwoIntegers, [](TKRBId& u, Fields f) { return u.ServiceIsPlateAtLocation2(f.Integer(0), f.Integer(1)); }},
+        {"KRB2AlternateXferStation", kRecorded, kInteger, [](TKRBId& u, Fields f) { return u.AlternateXferStation(f.Integer(0)); }},
+        {"KRB2TransferStPosition", kRecorded, kText, TransferStationPosition},
+        {"KRB2ReadReadyFlag", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadReadyFlag(); }},
+        {"KRB2ReadErrorFlag", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadErrorFlag(); }},
+        {"KRB2ReadErrorCode", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadErrorCode(); }},
+        {"KRB2ReadUserDoorFlag", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadUserDoorFlag(); }},
+        {"KRB2IsOperationRunning", kRead, kNone, [](TKRBId& u, Fields) { return u.IsOperationRunning(); }},
+        {"KRB2ClearHistory", kRecorded, kNone, [](TKRBId& u, Fields) { return std::to_string(u.ClearHistory()); }},
+        {"KRB2ReadShovelDetector", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadShovelDetector(); }},
+        {"KRB2ReadXferStationDetector1", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadTransferStationDetector(); }},
+        {"KRB2ReadXferStationDetector2", kRead, kNone, [](TKRBId& u, Fields) { return u.ReadTransferStation2Detector(); }},
+        {"KRB2SoftReset", kRecorded, kNone, [](TKRBId& u, Fields) { return u.SoftReset(); }},
+        {"KRB2ManualAccess", kRecorded, kInteger, [](TKRBId& u, Fields f) { return u.ManualAccess(f.Integer(0)); }},
+        {"KRB2BeeperOn", kRecorded, kNone, [](TKRBId& u, Fields) { return u.BeeperOn(); }},
+        {"KRB2BeeperOff", kRecorded, kNone, [](TKRBId& u, Fields) { return u.BeeperOff(); }},
     };
     // clang-format on
     return table;

@@ -5,7 +5,9 @@
 #include <mutex>
 #include <system_error>
 
+#include "lab/Unit.h"
 #include "protocol/ClientLink.h"
+#include "protocol/CommandHistory.h"
 #include "protocol/CommandMetrics.h"
 #include "protocol/CommandReference.h"
 #include "protocol/CommandWorkers.h"
@@ -69,8 +71,11 @@ const TUnitCommandRow* FindUnitCommandRow(std::string_view command) {
 // --- the thread -----------------------------------------------------------------------------
 
 TTHRUnitCommand::TTHRUnitCommand(TKRBId& unit, std::string command,
-                                 std::shared_ptr<ClientLink> connection)
-    : unit_(unit), command_(std::move(command)), connection_(std::move(connection)) {}
+                                 std::shared_ptr<ClientLink> connection, std::string sent)
+    : unit_(unit),
+      command_(std::move(command)),
+      sent_(std::move(sent)),
+      connection_(std::move(connection)) {}
 
 bool TTHRUnitCommand::TakesUnitLock(std::string_view command) {
     const TUnitCommandRow* row = FindUnitCommandRow(command);
@@ -80,13 +85,13 @@ bool TTHRUnitCommand::TakesUnitLock(std::string_view command) {
 // Refusals at a bound (the unit's, or the workers') are counted by the caller, which logs
 // them together; the system's own failures are logged here.
 TCommandStart TTHRUnitCommand::Create(TKRBId& unit, std::string command,
-                                      std::shared_ptr<ClientLink> connection) {
+                                      std::shared_ptr<ClientLink> connection, std::string sent) {
     const bool locking = TakesUnitLock(command);
     if (locking && !LockingCommands().TryAdd(unit)) return TCommandStart::UnitAtBound;
     std::shared_ptr<TTHRUnitCommand> thread;
     try {
         thread = std::shared_ptr<TTHRUnitCommand>(
-            new TTHRUnitCommand(unit, std::move(command), std::move(connection)));
+            new TTHRUnitCommand(unit, std::move(command), std::move(connection), std::move(sent)));
     } catch (const std::bad_alloc& failure) {
         LogResourceFailure("command thread", failure);
         if (locking) LockingCommands().Remove(unit);
@@ -133,11 +138,23 @@ std::string TTHRUnitCommand::Reply(TKRBId& unit, const std::string& command) {
     }
 }
 
+// A command that changes something or runs an operation is recorded, ended before its reply
+// is posted, so a client that has its reply finds the command in the trail.
+std::string TTHRUnitCommand::RecordedReply() {
+    const TUnitCommandRow* row = FindUnitCommandRow(command_);
+    if (!row || row->Audit != TAudit::Recorded) return web::MeasuredUnitReply(unit_, command_);
+    history::CommandScope scope(TextCommandOrigin(connection_.get(), std::string(row->Name),
+                                                  unit_.UnitId, sent_.empty() ? command_ : sent_));
+    std::string reply = web::MeasuredUnitReply(unit_, command_);
+    scope.SetReply(WithoutLineEnds(reply));
+    return reply;
+}
+
 // Nothing may escape a thread body: out of memory the command answers "E3", and when even
 // that cannot be posted the client gets nothing, but the server goes on.
 void TTHRUnitCommand::Execute() {
     try {
-        std::string reply = web::MeasuredUnitReply(unit_, command_) + "\r\n";
+        std::string reply = RecordedReply() + "\r\n";
         if (connection_) connection_->PostReply(std::move(reply));
     } catch (const std::bad_alloc& failure) {
         LogResourceFailure("command thread", failure);

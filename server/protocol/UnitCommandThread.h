@@ -16,9 +16,14 @@ namespace krb::server {
 class ClientLink;
 class TKRBId;
 
+// Whether the audit trail keeps a command: everything that changes something or runs an
+// operation does; a read of a state, a flag or a detector does not.
+enum class TAudit { Recorded, Read };
+
 // One row of the unit command table.
 struct TUnitCommandRow {
     std::string_view Name;  // compared over its own length, case-sensitively
+    TAudit Audit;
     std::vector<FieldKind> Shape;
     std::string (*Run)(TKRBId& unit, const TCommandFields& fields);
 };
@@ -41,9 +46,10 @@ class TTHRUnitCommand {
     static constexpr std::size_t kMaxLockingCommandsPerUnit = 32;
 
     // Hands one command to an idle worker or a new one; nothing is started unless the result
-    // is Started. The thread keeps the connection alive until its reply is posted.
+    // is Started. The thread keeps the connection alive until its reply is posted. `sent` is
+    // the text as the client sent it, for the audit trail ("" when it is `command`).
     static TCommandStart Create(TKRBId& unit, std::string command,
-                                std::shared_ptr<ClientLink> connection);
+                                std::shared_ptr<ClientLink> connection, std::string sent = {});
     // True for a command that waits for its unit's device or operation lock.
     static bool TakesUnitLock(std::string_view command);
 
@@ -61,13 +67,16 @@ class TTHRUnitCommand {
     static void SetThreadStarter(ThreadStarter starter);
 
   private:
-    TTHRUnitCommand(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection);
+    TTHRUnitCommand(TKRBId& unit, std::string command, std::shared_ptr<ClientLink> connection,
+                    std::string sent);
     void Execute();
+    std::string RecordedReply();
     void Ended();
 
     TKRBId& unit_;
     bool countedForUnit_ = false;
     std::string command_;
+    std::string sent_;
     std::shared_ptr<ClientLink> connection_;
 };
 

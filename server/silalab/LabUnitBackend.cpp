@@ -5,12 +5,14 @@
 #include <functional>
 
 #include "ControllerErrors.h"
+#include "history/HistoryEvents.h"
 #include "lab/ContentsFile.h"
 #include "lab/Sector.h"
 #include "lab/Unit.h"
 #include "lab/UnitDirectory.h"
 #include "platform/link_metrics.h"
 #include "platform/port_names.h"
+#include "sila/FeatureModel.h"
 #include "text/TextNumbers.h"
 
 namespace krb::server {
@@ -73,6 +75,42 @@ std::string DescribeLibraryMoveCode(std::int32_t result) {
         default:
             return "library result " + std::to_string(result);
     }
+}
+
+// What the audit trail keeps as a SiLA command's reply: "Done", a barcode read, or the
+// outcome's kind and message.
+std::string ReplyText(const Outcome& outcome) {
+    if (outcome.ok()) return sila::outcomeKindName(outcome.kind);
+    return sila::outcomeKindName(outcome.kind) + ": " + outcome.message;
+}
+std::string ReplyText(const sila::ActivationResult& result) { return ReplyText(result.outcome); }
+std::string ReplyText(const sila::InventoryResult& result) { return ReplyText(result.outcome); }
+std::string ReplyText(const sila::BarcodeResult& result) {
+    return result.outcome.ok() ? result.barcode : ReplyText(result.outcome);
+}
+
+std::string Joined(std::initializer_list<std::string> fields) {
+    std::string text;
+    for (const auto& field : fields) text += (text.empty() ? "" : ",") + field;
+    return text;
+}
+
+// The backend runs a command of a SiLA client it does not know: the trail has no peer for it.
+template <class Run>
+auto Recorded(const TKRBId& unit, const char* command, std::string arguments, Run run) {
+    history::CommandScope scope(history::NewOrigin(history::Interface::Sila, "", unit.UnitId,
+                                                   command, std::move(arguments)));
+    auto result = run();
+    scope.SetReply(ReplyText(result));
+    return result;
+}
+
+std::string TubeMoveArguments(const sila::TubeMove& move) {
+    return Joined({std::to_string(move.source.kind), std::to_string(move.source.cassette),
+                   std::to_string(move.source.level), std::to_string(move.source.first),
+                   std::to_string(move.source.second), std::to_string(move.target.kind),
+                   std::to_string(move.target.cassette), std::to_string(move.target.level),
+                   std::to_string(move.target.first), std::to_string(move.target.second)});
 }
 
 std::vector<sila::PlateLocation> LocationsOf(const std::vector<std::string>& lines) {
@@ -195,20 +233,26 @@ void LabUnitBackend::NotifyIfChanged(const LinkStates& links) {
 // --- unit control -----------------------------------------------------------------------------
 
 sila::ActivationResult LabUnitBackend::activate() {
-    const std::string reply = unit_.ActivateUnit();
-    if (reply == "1" || reply.starts_with("1;")) return {Outcome::done(), reply == "1;1"};
-    return {Failure(Kind::ActivationFailed, "activation answered " + reply), false};
+    return Recorded(unit_, "Activate", "", [this]() -> sila::ActivationResult {
+        const std::string reply = unit_.ActivateUnit();
+        if (reply == "1" || reply.starts_with("1;")) return {Outcome::done(), reply == "1;1"};
+        return {Failure(Kind::ActivationFailed, "activation answered " + reply), false};
+    });
 }
 
 sila::Outcome LabUnitBackend::deactivate() {
-    unit_.Deactivate2();
-    return Outcome::done();
+    return Recorded(unit_, "Deactivate", "", [this] {
+        unit_.Deactivate2();
+        return Outcome::done();
+    });
 }
 
 sila::Outcome LabUnitBackend::softReset() {
-    const std::string reply = unit_.SoftReset();
-    if (reply == "1") return Outcome::done();
-    return Failure(Kind::Failed, "soft reset answered " + reply);
+    return Recorded(unit_, "SoftReset", "", [this] {
+        const std::string reply = unit_.SoftReset();
+        if (reply == "1") return Outcome::done();
+        return Failure(Kind::Failed, "soft reset answered " + reply);
+    });
 }
 
 // --- plate moves ------------------------------------------------------------------------------
@@ -245,6 +289,15 @@ std::optional<sila::Outcome> LabUnitBackend::MoveRefusal(const sila::PlateMove& 
 
 sila::Outcome LabUnitBackend::movePlate(const sila::PlateMove& move,
                                         const sila::ProgressFn& progress) {
+    return Recorded(unit_, "MovePlate",
+                    Joined({std::to_string(move.sourceCassette), std::to_string(move.sourceLevel),
+                            move.targetUnit, std::to_string(move.targetCassette),
+                            std::to_string(move.targetLevel)}),
+                    [&] { return RunMove(move, progress); });
+}
+
+sila::Outcome LabUnitBackend::RunMove(const sila::PlateMove& move,
+                                      const sila::ProgressFn& progress) {
     TKRBId* target = move.targetUnit.empty() ? &unit_ : directory_.FindUnitById(move.targetUnit);
     if (!target) return Failure(Kind::UnknownUnit, "no unit " + move.targetUnit);
     const TFlagClaim moving(unit_.MoveBusy);
@@ -272,6 +325,12 @@ sila::Outcome LabUnitBackend::movePlate(const sila::PlateMove& move,
 
 sila::InventoryResult LabUnitBackend::scanInventory(const std::string& partition,
                                                     const sila::ProgressFn& progress) {
+    return Recorded(unit_, "ScanInventory", partition,
+                    [&] { return RunInventory(partition, progress); });
+}
+
+sila::InventoryResult LabUnitBackend::RunInventory(const std::string& partition,
+                                                   const sila::ProgressFn& progress) {
     if (!partition.empty()) {
         bool known = false;
         for (const auto& sector : unit_.Sectors) known = known || sector->Name == partition;
@@ -307,6 +366,11 @@ sila::ContentsResult LabUnitBackend::contents() {
 // --- barcodes and climate ---------------------------------------------------------------------
 
 sila::BarcodeResult LabUnitBackend::readBarcode(long cassette, long level) {
+    return Recorded(unit_, "ReadBarcode", Joined({std::to_string(cassette), std::to_string(level)}),
+                    [&] { return RunBarcodeRead(cassette, level); });
+}
+
+sila::BarcodeResult LabUnitBackend::RunBarcodeRead(long cassette, long level) {
     if (!unit_.Activated)
         return {Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated"), {}};
     std::string reply = unit_.ServiceReadBarcode2(static_cast<std::int32_t>(cassette),
@@ -341,25 +405,38 @@ std::optional<sila::ClimateReadings> LabUnitBackend::climate() const {
 }
 
 sila::Outcome LabUnitBackend::setClimate(const sila::TargetClimate& target) {
-    if (!unit_.Activated)
-        return Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated");
-    unit_.WriteSetClimate2(NumberText(target.temperature), NumberText(target.humidity),
-                           NumberText(target.co2), NumberText(target.n2));
-    return Outcome::done();
+    const std::array<std::string, 4> values{NumberText(target.temperature),
+                                            NumberText(target.humidity), NumberText(target.co2),
+                                            NumberText(target.n2)};
+    return Recorded(
+        unit_, "SetTargetClimate", Joined({values[0], values[1], values[2], values[3]}), [&] {
+            if (!unit_.Activated)
+                return Failure(Kind::UnitNotActivated, unit_.UnitId + " is not activated");
+            unit_.WriteSetClimate2(values[0], values[1], values[2], values[3]);
+            return Outcome::done();
+        });
 }
 
 // --- tubes: no unit of the server's configuration is a tube store -----------------------------
 
-sila::Outcome LabUnitBackend::moveVial(const sila::TubeMove&, const sila::ProgressFn&) {
-    return Failure(Kind::Failed, unit_.UnitId + " is not a tube store");
+sila::Outcome LabUnitBackend::moveVial(const sila::TubeMove& move, const sila::ProgressFn&) {
+    return Recorded(unit_, "MoveVial", TubeMoveArguments(move), [this] {
+        return Failure(Kind::Failed, unit_.UnitId + " is not a tube store");
+    });
 }
 
-sila::Outcome LabUnitBackend::moveTube(const sila::TubeMove&, const sila::ProgressFn&) {
-    return Failure(Kind::Failed, unit_.UnitId + " is not a tube store");
+sila::Outcome LabUnitBackend::moveTube(const sila::TubeMove& move, const sila::ProgressFn&) {
+    return Recorded(unit_, "MoveTube", TubeMoveArguments(move), [this] {
+        return Failure(Kind::Failed, unit_.UnitId + " is not a tube store");
+    });
 }
 
-sila::BarcodeResult LabUnitBackend::readVialBarcode(long, long) {
-    return {Failure(Kind::Failed, unit_.UnitId + " is not a tube store"), {}};
+sila::BarcodeResult LabUnitBackend::readVialBarcode(long first, long second) {
+    return Recorded(unit_, "ReadVialBarcode",
+                    Joined({std::to_string(first), std::to_string(second)}), [this] {
+                        return sila::BarcodeResult{
+                            Failure(Kind::Failed, unit_.UnitId + " is not a tube store"), {}};
+                    });
 }
 
 }  // namespace krb::server

@@ -56,6 +56,10 @@ class LabUnitBackend : public sila::UnitBackend {
     bool ReadsClimate() const;  // a climate unit, activated
 
   private:
+    sila::Outcome RunMove(const sila::PlateMove& move, const sila::ProgressFn& progress);
+    sila::InventoryResult RunInventory(const std::string& partition,
+                                       const sila::ProgressFn& progress);
+    sila::BarcodeResult RunBarcodeRead(long cassette, long level);
     std::optional<sila::Outcome> MoveRefusal(const sila::PlateMove& move, TKRBId& target);
     std::optional<bool> PlateAt(TKRBId& unit, long cassette, long level);
     std::string StatusSignature(const LinkStates& links) const;

@@ -4,6 +4,7 @@
 
 #include "lab/ConfigPath.h"
 #include "lab/ConfigurationLoader.h"
+#include "lab/RecordChanges.h"
 #include "lab/Unit.h"
 #include "text/DateTimeText.h"
 #include "text/TextNumbers.h"
@@ -59,6 +60,7 @@ std::int32_t TKRBModifyPlate::Update(ContentsField field, const std::string& tex
     const auto held = unit->Hold(TKRBId::ContentsLock);
     auto lines = LoadTextLines(unit->ContentsFile);
     if (!lines) return kFailed;
+    const std::vector<std::string> before = *lines;
     if (!edit->KeepsField) {
         for (auto& line : *lines) {
             ContentsFields fields = SplitContentsLine(line);
@@ -67,7 +69,9 @@ std::int32_t TKRBModifyPlate::Update(ContentsField field, const std::string& tex
             line = JoinContentsLine(fields);
         }
     }
-    return SaveTextLines(unit->ContentsFile, *lines) ? kDone : kFailed;
+    if (!SaveTextLines(unit->ContentsFile, *lines)) return kFailed;
+    ReportRecordChanges(unit->UnitId, before, *lines, history::ChangeCause::Update);
+    return kDone;
 }
 
 }  // namespace krb::server

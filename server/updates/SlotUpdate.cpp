@@ -1,12 +1,14 @@
 #include "updates/SlotUpdate.h"
 
 #include <exception>
+#include <map>
 #include <mutex>
 #include <variant>
 
 #include "lab/ConfigPath.h"
 #include "lab/ConfigurationLoader.h"
 #include "lab/ContentsFile.h"
+#include "lab/RecordChanges.h"
 #include "lab/Unit.h"
 #include "platform/profile_file.h"
 #include "text/TextNumbers.h"
@@ -145,7 +147,33 @@ std::int64_t LocationsWith(const TKRBId& unit, const TKRBCassette& changed) {
 struct ContentsChange {
     std::vector<std::string> Lines;
     bool Changed = false;
+    std::vector<std::string> Before;
 };
+
+std::string LocationKey(const ContentsFields& fields) {
+    return fields[kCassetteField] + "/" + fields[kLevelField];
+}
+
+// A resize renumbers locations but keeps each one's cassette and level: the trail compares
+// every location that is in both versions with itself, under its new number. Locations only
+// in one version are empty (a removed level holding a plate refuses the resize).
+std::vector<std::string> UnderNewNumbers(const std::vector<std::string>& before,
+                                         const std::vector<std::string>& after) {
+    std::map<std::string, std::string> numbers;
+    for (const auto& line : after) {
+        const ContentsFields fields = SplitContentsLine(line);
+        numbers[LocationKey(fields)] = fields[kSlotNoField];
+    }
+    std::vector<std::string> renumbered;
+    for (const auto& line : before) {
+        ContentsFields fields = SplitContentsLine(line);
+        const auto number = numbers.find(LocationKey(fields));
+        if (number == numbers.end()) continue;
+        fields[kSlotNoField] = number->second;
+        renumbered.push_back(JoinContentsLine(fields));
+    }
+    return renumbered;
+}
 
 // The contents lines once the cassette has its new levels, or the result that refuses them.
 std::variant<ContentsChange, std::int32_t> ResizedContents(const TKRBId& unit,
@@ -163,7 +191,7 @@ std::variant<ContentsChange, std::int32_t> ResizedContents(const TKRBId& unit,
                                        sector ? sector->Name : std::string());
     if (!resized) return TKRBModifySlot::kContentsFileFailed;
     const bool differs = *resized != *lines;
-    return ContentsChange{std::move(*resized), differs};
+    return ContentsChange{std::move(*resized), differs, std::move(*lines)};
 }
 
 }  // namespace
@@ -256,8 +284,10 @@ std::int32_t TKRBModifySlot::UpdateLevels(const std::string& text) {
     if (const auto* refused = std::get_if<std::int32_t>(&resized)) return *refused;
     if (auto result = ApplyToUnit(unit, changed); result != kDone) return result;
     const auto& contents = std::get<ContentsChange>(resized);
-    if (contents.Changed && !SaveTextLines(unit.ContentsFile, contents.Lines)) {
-        return kContentsFileFailed;
+    if (contents.Changed) {
+        if (!SaveTextLines(unit.ContentsFile, contents.Lines)) return kContentsFileFailed;
+        ReportRecordChanges(unit.UnitId, UnderNewNumbers(contents.Before, contents.Lines),
+                            contents.Lines, history::ChangeCause::Update);
     }
     cassette.Levels = target->Value;
     return kDone;

@@ -10,7 +10,8 @@
 
 namespace krb::server::web {
 
-Dashboard::Dashboard(ServerCore& core) : core_(core), timer_(core.Loop()) {}
+Dashboard::Dashboard(ServerCore& core, HistoryProvider history)
+    : core_(core), history_(std::move(history)), timer_(core.Loop()) {}
 
 Dashboard::~Dashboard() { StopListener(); }
 
@@ -28,6 +29,7 @@ void Dashboard::StartListener(const std::string& configFile) {
     std::string problem = config.Problem;
     if (config.Enabled) {
         auto server = std::make_unique<DashboardServer>(hub_, config.HostNames);
+        server->ServeHistory(history_);
         if (server->Start(config.BindAddress, config.Port, problem)) server_ = std::move(server);
     }
     if (!server_) {
@@ -86,8 +88,8 @@ void Dashboard::ReadClimateNowAndThen() {
     }
 }
 
-std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core) {
-    auto dashboard = std::make_shared<Dashboard>(core);
+std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core, HistoryProvider history) {
+    auto dashboard = std::make_shared<Dashboard>(core, std::move(history));
     core.AddLogObserver([](const std::string& event, const std::string& details) {
         DashboardLog().Add(event, details);
     });

@@ -25,7 +25,7 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
     static constexpr auto kSnapshotInterval = std::chrono::milliseconds(200);
     static constexpr int kSnapshotsPerClimateRead = 25;
 
-    explicit Dashboard(ServerCore& core);
+    Dashboard(ServerCore& core, HistoryProvider history);
     ~Dashboard();
     Dashboard(const Dashboard&) = delete;
     Dashboard& operator=(const Dashboard&) = delete;
@@ -43,6 +43,7 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
     void ReadClimateNowAndThen();
 
     ServerCore& core_;
+    const HistoryProvider history_;
     asio::steady_timer timer_;
     std::string configFile_;
     ContentsCache contents_;
@@ -53,6 +54,7 @@ class Dashboard : public std::enable_shared_from_this<Dashboard> {
     std::unique_ptr<DashboardServer> server_;
 };
 
-std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core);
+// `history` answers GET /history; none: the trail is off.
+std::shared_ptr<Dashboard> InstallDashboard(ServerCore& core, HistoryProvider history = {});
 
 }  // namespace krb::server::web

@@ -49,6 +49,13 @@ const char* const kDashboardPage = R"page(<!DOCTYPE html>
   #log ol { margin: 0; padding: 0; list-style: none; font: 12px/1.45 ui-monospace, monospace;
             max-height: 22rem; overflow: auto; }
   #log li { white-space: pre-wrap; word-break: break-all; border-bottom: 1px solid #f0f1f3; }
+  #journey { background: #fff; border: 1px solid var(--line); border-radius: .5rem; padding: .5rem .75rem; }
+  #journey h2 { font-size: 1rem; margin: 0 0 .4rem; }
+  #journey form { display: flex; gap: .5rem; margin-bottom: .4rem; }
+  #journey-status { font-size: .85rem; color: var(--off); }
+  #journey-status.bad { color: var(--bad); }
+  #journey table { border-collapse: collapse; font-size: .85rem; width: 100%; }
+  #journey th, #journey td { text-align: left; padding: .15rem .4rem; border-bottom: 1px solid #f0f1f3; }
 </style>
 </head>
 <body>
@@ -60,6 +67,14 @@ const char* const kDashboardPage = R"page(<!DOCTYPE html>
 <main>
   <div id="details" aria-live="polite">Point at a level to see its plate.</div>
   <div id="lab"></div>
+  <section id="journey">
+    <h2>Plate history</h2>
+    <form id="journey-form"><input id="journey-plate" type="search" placeholder="barcode" aria-label="barcode">
+      <button type="submit">Search</button></form>
+    <div id="journey-status" aria-live="polite"></div>
+    <table hidden><thead><tr><th>Time</th><th>Unit</th><th>Location</th><th>Before → after</th>
+      <th>Cause</th><th>Client</th><th>Command</th><th>Reply</th></tr></thead><tbody id="journey-rows"></tbody></table>
+  </section>
   <section id="log"><h2>Log (last 50 lines)</h2><ol id="log-lines"></ol></section>
 </main>
 <script>
@@ -200,6 +215,60 @@ function setStatus(text, kind) {
   status.textContent = text;
   status.className = kind;
 }
+
+// A record without a plate may still carry a barcode: both are shown.
+function stateText(state) {
+  let text = state.present ? "plate" : "empty";
+  if (state.barcode) text += " " + state.barcode;
+  if (state.name) text += " (" + state.name + ")";
+  return text;
+}
+
+function journeyRow(entry) {
+  const row = element("tr");
+  const change = entry.change;
+  const command = entry.command ? entry.command + (entry.arguments ? "(" + entry.arguments + ")" : "") : "";
+  const cells = [
+    new Date(entry.time).toLocaleString(),
+    entry.unit,
+    change ? change.cassette + "/" + change.level + " (location " + change.slotNo + ")" : "",
+    change ? stateText(change.before) + " → " + stateText(change.after) : "",
+    change ? change.cause : "",
+    entry.client || entry.interface,
+    command,
+    entry.reply,
+  ];
+  for (const text of cells) row.append(element("td", "", text));
+  return row;
+}
+
+function showJourney(text, kind, entries) {
+  const status = document.getElementById("journey-status");
+  status.textContent = text;
+  status.className = kind;
+  const rows = document.getElementById("journey-rows");
+  rows.replaceChildren(...entries.map(journeyRow));
+  rows.parentElement.hidden = entries.length === 0;
+}
+
+async function searchJourney(plate) {
+  showJourney("searching " + plate + " …", "", []);
+  try {
+    const answer = await fetch("history?plate=" + encodeURIComponent(plate));
+    if (!answer.ok) return showJourney((await answer.text()).trim(), "bad", []);
+    const entries = (await answer.json()).entries;
+    showJourney(entries.length ? plate + ": " + entries.length + " step(s)" : "nothing recorded for " + plate,
+                "", entries);
+  } catch (error) {
+    showJourney("server unreachable", "bad", []);
+  }
+}
+
+document.getElementById("journey-form").addEventListener("submit", event => {
+  event.preventDefault();
+  const plate = document.getElementById("journey-plate").value.trim();
+  if (plate) searchJourney(plate);
+});
 
 const events = new EventSource("events");
 events.addEventListener("lab", event => { setStatus("live", "live"); render(JSON.parse(event.data)); });

@@ -57,7 +57,8 @@ struct DashboardServer::Reply {
     std::string Type = "text/plain; charset=utf-8";
     std::string Body;
     bool PagePolicy = false;
-    bool Stream = false;  // the connection turns into an event stream
+    bool Stream = false;   // the connection turns into an event stream
+    bool History = false;  // answered once the trail's worker has the entries
 };
 
 // One client connection: requests one after another, each within its time, or one event
@@ -146,7 +147,29 @@ class DashboardServer::Connection : public std::enable_shared_from_this<Connecti
         if (request.HasBody()) received_.clear();  // a body is never read: the connection ends
         Reply reply = server_.Respond(request);
         if (reply.Stream) return StartStream();
-        Send(reply, request.KeepAlive() && !request.HasBody());
+        const bool keepAlive = request.KeepAlive() && !request.HasBody();
+        if (reply.History) return AskHistory(request.Target, keepAlive);
+        Send(reply, keepAlive);
+    }
+
+    // The request time still runs while the trail answers: a store that hangs ends the
+    // connection, never the listener.
+    void AskHistory(const std::string& target, bool keepAlive) {
+        const auto mark = target.find('?');
+        std::string query = mark == std::string::npos ? "" : target.substr(mark + 1);
+        auto& io = server_.io_;
+        const bool queued = server_.history_->Submit(
+            std::move(query), [self = shared_from_this(), keepAlive, &io](HistoryAnswer answer) {
+                asio::post(io, [self, keepAlive, answer = std::move(answer)] {
+                    if (self->closed_) return;
+                    Reply reply;
+                    reply.Status = answer.Status;
+                    reply.Type = answer.Type;
+                    reply.Body = answer.Body;
+                    self->Send(reply, keepAlive);
+                });
+            });
+        if (!queued) Refuse(503, "too many history queries waiting\n");
     }
 
     void Send(const Reply& reply, bool keepAlive) {
@@ -275,6 +298,12 @@ DashboardServer::Reply DashboardServer::Respond(const HttpRequest& request) {
     } else if (path == "/metrics") {
         reply.Type = "text/plain; version=0.0.4; charset=utf-8";
         reply.Body = MetricsPage(*hub_.Latest().Snapshot, true);
+    } else if (path == "/history") {
+        reply.History = history_ != nullptr;
+        if (!history_) {
+            reply.Status = 503;
+            reply.Body = "the audit trail is off\n";
+        }
     } else if (path == "/events") {
         reply.Stream = OpenStream();
         if (!reply.Stream) {
@@ -286,6 +315,10 @@ DashboardServer::Reply DashboardServer::Respond(const HttpRequest& request) {
         reply.Body = "not found\n";
     }
     return reply;
+}
+
+void DashboardServer::ServeHistory(HistoryProvider provider) {
+    history_ = provider ? std::make_unique<HistoryQueries>(std::move(provider)) : nullptr;
 }
 
 bool DashboardServer::OpenStream() {
@@ -365,6 +398,7 @@ void DashboardServer::Stop() {
         for (const auto& connection : open) connection->Close();
     });
     thread_.join();
+    history_.reset();  // after the thread that submits; an answer still coming is dropped
 }
 
 }  // namespace krb::server::web

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "web/HistoryQueries.h"
 #include "web/HttpRequest.h"
 
 namespace krb::server::web {
@@ -41,6 +42,10 @@ class DashboardServer {
     DashboardServer(const DashboardServer&) = delete;
     DashboardServer& operator=(const DashboardServer&) = delete;
 
+    // GET /history asks the reader `provider` gives (none, or a null reader: the trail is
+    // off, 503). Before Start.
+    void ServeHistory(HistoryProvider provider);
+
     // Binds (port 0: the system picks one) and serves on a thread of its own; false with
     // `problem` set when the address cannot be bound.
     bool Start(const std::string& address, int port, std::string& problem);
@@ -51,6 +56,7 @@ class DashboardServer {
   private:
     class Connection;
     struct Reply;
+    enum class Deferred { No, History };
 
     void Accept();
     void Admit(asio::ip::tcp::socket socket);
@@ -70,6 +76,7 @@ class DashboardServer {
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     int port_ = -1;
+    std::unique_ptr<HistoryQueries> history_;  // stopped before the listener's thread ends
 };
 
 // The page, its script and its style: static text built into the program.

@@ -12,6 +12,8 @@ from .errors import (
     UnknownUnitError,
 )
 from .events import Event, EventKind, parse_event
+from .history import (HistoryEntry, HistoryUnavailableError, RecordChange, RecordState,
+                      parse_history)
 from .results import ActivationResult, Climate, InventoryResult, MoveResult, Quantity
 from .views import Cassette, Lab, Plate, Sector, System, TransferStation, Unit, parse_view
 
@@ -27,6 +29,8 @@ __all__ = [
     "CommandRejectedError",
     "Event",
     "EventKind",
+    "HistoryEntry",
+    "HistoryUnavailableError",
     "InventoryResult",
     "KRBConnectionError",
     "KRBError",
@@ -36,11 +40,14 @@ __all__ = [
     "Plate",
     "ProtocolError",
     "Quantity",
+    "RecordChange",
+    "RecordState",
     "Sector",
     "System",
     "TransferStation",
     "Unit",
     "UnknownUnitError",
     "parse_event",
+    "parse_history",
     "parse_view",
 ]

@@ -7,6 +7,7 @@ from typing import Any
 
 from .commands import BY_METHOD, UnitCommand
 from .errors import ProtocolError
+from .history import HistoryEntry, fetch_history, history_query
 from .listener import AsyncListener, Listener
 from .protocol import encode, parse_decimal, raise_for_error, unit_command, update_command
 from .results import ActivationResult, Climate, InventoryResult, MoveResult
@@ -22,13 +23,16 @@ class Client:
     waits up to `timeout` seconds for the complete reply.
 
     Scans and moves take as long as the unit needs: give the client a timeout that covers
-    the longest operation it will run.
+    the longest operation it will run. `web_port` is the dashboard's port ([Web] Port), where
+    `history` asks the audit trail.
     """
 
-    def __init__(self, host: str = "localhost", port: int = 3100, timeout: float = 60.0):
+    def __init__(self, host: str = "localhost", port: int = 3100, timeout: float = 60.0,
+                 web_port: int = 3180):
         self.host = host
         self.port = port
         self.timeout = timeout
+        self.web_port = web_port
 
     # -- the frame every unit command goes through
 
@@ -256,6 +260,20 @@ class Client:
 
     def update_slot_levels(self, unit: str, cassette: int, levels: int) -> int:
         return self._update("UpdateSlotLevels", unit, cassette, str(levels))
+
+    # -- the audit trail, from the dashboard's port
+
+    def history(self, plate: str | None = None, unit: str | None = None,
+                client: str | None = None, since: datetime | str | None = None,
+                until: datetime | str | None = None,
+                limit: int | None = None) -> list[HistoryEntry]:
+        """The trail's entries, oldest first: with `plate`, the record changes of that
+        barcode's journey; else the commands and changes of `unit` / `client` ("address" or
+        "address:port") between `since` and `until`. A refused parameter raises ValueError;
+        a trail that is off raises HistoryUnavailableError."""
+        query = history_query(plate=plate, unit=unit, client=client, since=since, until=until,
+                              limit=limit)
+        return fetch_history(self.host, self.web_port, query, self.timeout)
 
     # -- notifications
 

@@ -6,6 +6,7 @@
 #include "fake_library.h"
 #include "lab/ContentsFile.h"
 #include "lab/Unit.h"
+#include "recording_sink.h"
 #include "text/DateTimeText.h"
 
 namespace krb::server::testing {
@@ -111,6 +112,44 @@ TEST_F(ContentsUpkeepTest, MergesShortInventoryLines) {
     EXPECT_EQ(slot5[kBarcodeField], "");  // barcode flag off
     EXPECT_EQ(slot5[kUserIdField], "Plate 5");
     EXPECT_EQ(SplitContentsLine(Contents()[5])[kPresentField], "0");
+}
+
+// Only the records whose plate, barcode or name changed reach the trail, with their cause.
+TEST_F(ContentsUpkeepTest, MergesAndClearsReportTheRecordsTheyChange) {
+    unit.ClearHistory();
+    RecordingSink sink;
+    EXPECT_EQ(unit.MergeInventory(Inventory("2,2,0,1,BC9\r\n3,1,0,0,<null>\r\n"), true), "1");
+    EXPECT_EQ(unit.ClearHistory(), 1);
+    const auto changes = sink.Changes();
+    ASSERT_EQ(changes.size(), 2u);
+    const struct {
+        std::int32_t slot, cassette, level;
+        history::RecordState before, after;
+        history::ChangeCause cause;
+    } expected[] = {
+        {5,
+         2,
+         2,
+         {false, "", "Location 5"},
+         {true, "BC9", "Plate 5"},
+         history::ChangeCause::Inventory},
+        {5,
+         2,
+         2,
+         {true, "BC9", "Plate 5"},
+         {false, "", "Location 5"},
+         history::ChangeCause::ClearHistory},
+    };
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        EXPECT_EQ(changes[i].UnitId, "U1");
+        EXPECT_EQ(changes[i].SlotNo, expected[i].slot);
+        EXPECT_EQ(changes[i].Cassette, expected[i].cassette);
+        EXPECT_EQ(changes[i].Level, expected[i].level);
+        EXPECT_EQ(changes[i].Before, expected[i].before);
+        EXPECT_EQ(changes[i].After, expected[i].after);
+        EXPECT_EQ(changes[i].Cause, expected[i].cause);
+        EXPECT_FALSE(changes[i].Origin);  // no command runs on this thread
+    }
 }
 
 TEST_F(ContentsUpkeepTest, AbsentPlateDropsAUserName) {

@@ -16,6 +16,7 @@
 #include "protocol/FailureLog.h"
 #include "protocol/UnitCommandThread.h"
 #include "recording_link.h"
+#include "recording_sink.h"
 
 namespace krb::server {
 namespace {
@@ -23,6 +24,7 @@ namespace {
 using testing::Fake;
 using testing::FakeExports;
 using testing::RecordingLink;
+using testing::RecordingSink;
 namespace fs = std::filesystem;
 
 class UnitCommandTest : public ::testing::Test {
@@ -388,6 +390,48 @@ TEST_F(UnitCommandTest, ServiceMoveReachesTheLibraryWithPortsAndRepliesWithUnitI
     browser_.RouteCommand(link, "KRB2ServiceMovePlate(U,1,2,3,4,5,B,7,8,9,10,11)\r");
     EXPECT_EQ(link->WaitForReply(), "-B;3\r\n");
     EXPECT_EQ(Fake().ArgsOf("KRB2ServiceMovePlate")[6], "2");
+}
+
+// The trail keeps what a client made a unit do, with the client, the arguments as sent and
+// the reply, before the reply goes out; reads of states, flags and detectors are not kept.
+TEST_F(UnitCommandTest, CommandsThatActAreRecordedAndReadsAreNot) {
+    Fake().Reply("KRB2ServiceMovePlate", {"23"});
+    Fake().Reply("KRBReadBackStr", {"00042"});
+    Fake().Reply("KRBReadReadyFlag", {"1"});
+    const struct {
+        std::string text;
+        std::string command;  // "" when not recorded
+        std::string arguments;
+        std::string reply;
+    } cases[] = {
+        {"KRB2ServiceMovePlate(U,1,2,3,4,5,B,7,8,9,10,11)\r", "KRB2ServiceMovePlate",
+         "1,2,3,4,5,B,7,8,9,10,11", "-B;3"},
+        {"KRB2ReadBackStr(U,WR DM25 1)\r", "KRB2ReadBackStr", "WR DM25 1", "00042"},
+        {"KRB2ClearHistory(U)\r", "KRB2ClearHistory", "", "-1"},
+        {"KRB2ReadReadyFlag(U)\r", "", "", ""},
+        {"KRB2GetSysStatus(U)\r", "", "", ""},
+        {"KRB2ServiceIsPlateAtLocation(U,1,1)\r", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        RecordingSink sink;
+        auto link = std::make_shared<RecordingLink>();
+        browser_.RouteCommand(link, c.text);
+        link->WaitForReply();
+        const auto commands = sink.Commands();
+        if (c.command.empty()) {
+            EXPECT_TRUE(commands.empty()) << c.text;
+            continue;
+        }
+        ASSERT_EQ(commands.size(), 1u) << c.text;
+        const auto& origin = commands[0].Origin;
+        EXPECT_EQ(origin.Door, history::Interface::Text);
+        EXPECT_EQ(origin.Client, "test:0");
+        EXPECT_EQ(origin.UnitId, "U");
+        EXPECT_EQ(origin.Command, c.command);
+        EXPECT_EQ(origin.Arguments, c.arguments);
+        EXPECT_EQ(commands[0].Reply, c.reply);
+        EXPECT_NE(origin.Id, 0u);
+    }
 }
 
 }  // namespace

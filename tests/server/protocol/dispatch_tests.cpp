@@ -8,6 +8,7 @@
 #include "app/LabServer.h"
 #include "fake_library.h"
 #include "recording_link.h"
+#include "recording_sink.h"
 
 namespace krb::server {
 namespace {
@@ -72,6 +73,40 @@ TEST_F(DispatchThroughLinkTest, EveryPrefixGetsItsReplyAndItsEnding) {
         EXPECT_EQ(!link->IsOpen(), c.closed) << c.text;
     }
     EXPECT_EQ(core_.ServiceSockets().size(), 1u);  // "KRBServiceSockets" begins with the name
+}
+
+// An update the server recognised is kept with its result, whatever it was; an unknown form
+// changed nothing and is not.
+TEST_F(DispatchThroughLinkTest, RecognisedUpdatesAreRecordedWithTheirResult) {
+    const struct {
+        std::string text;
+        std::string command;  // "" when not recorded
+        std::string arguments;
+        std::string reply;
+    } cases[] = {
+        {"UpdatePlateBCR(Store4,12,P0003)\r", "UpdatePlateBCR", "12,P0003", "12"},
+        {"UpdatePlateName(Store4,12,Assay 3)\r", "UpdatePlateName", "12,Assay 3", "10"},
+        {"UpdateSlotLevels(Store4,3,5)\r", "UpdateSlotLevels", "3,5", "21"},
+        {"UpdatePlateColour(Store4,1)\r", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        testing::RecordingSink sink;
+        auto link = std::make_shared<RecordingLink>();
+        core_.ReceiveText(link, c.text);
+        RunUntilClosed(*link);
+        const auto commands = sink.Commands();
+        if (c.command.empty()) {
+            EXPECT_TRUE(commands.empty()) << c.text;
+            continue;
+        }
+        ASSERT_EQ(commands.size(), 1u) << c.text;
+        const auto& origin = commands[0].Origin;
+        EXPECT_EQ(origin.Client, "test:0");
+        EXPECT_EQ(origin.UnitId, "Store4");
+        EXPECT_EQ(origin.Command, c.command);
+        EXPECT_EQ(origin.Arguments, c.arguments);
+        EXPECT_EQ(commands[0].Reply, c.reply);
+    }
 }
 
 TEST_F(DispatchThroughLinkTest, AViewIsSentAsHeaderThenDocumentBeforeTheClose) {

@@ -6,6 +6,7 @@
 #include "lab/Unit.h"
 #include "lab/UnitDirectory.h"
 #include "platform/link_metrics.h"
+#include "recording_sink.h"
 #include "silalab/LabUnitBackend.h"
 
 namespace krb::server::testing {
@@ -147,6 +148,34 @@ TEST_F(LabUnitBackendTest, ACascadeMoveNamesBothUnitsAndTheirCascadeSides) {
               (Strings{"61", "2", "3", "1", "1", "0", "63", "2", "6", "1", "2", "0"}));
     EXPECT_EQ(last, 0.0);  // started, never finished
     EXPECT_FALSE(base.MoveBusy);
+}
+
+// SiLA commands reach the trail through the backend, which does not know the client.
+TEST_F(LabUnitBackendTest, CommandsAreRecordedWithTheirArgumentsAndOutcome) {
+    Fake().Reply("KRB2ServiceIsPlateAtLocation", {"-1"});
+    Fake().Reply("KRB2ServiceMovePlate", {"631"});
+    RecordingSink sink;
+    backend.movePlate(CascadeMove(), {});
+    backend.setClimate({37, 90.5, 5, 0});
+    ext.Activated = false;
+    LabUnitBackend{ext, directory}.readBarcode(2, 4);
+    const auto commands = sink.Commands();
+    ASSERT_EQ(commands.size(), 3u);
+    const struct {
+        std::string unit, command, arguments, reply;
+    } expected[] = {
+        {"Base1", "MovePlate", "3,1,Ext1,6,1", "MotionFailed: Ext1 step 1"},
+        {"Base1", "SetTargetClimate", "37,90.5,5,0", "Done"},
+        {"Ext1", "ReadBarcode", "2,4", "UnitNotActivated: Ext1 is not activated"},
+    };
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        EXPECT_EQ(commands[i].Origin.Door, history::Interface::Sila);
+        EXPECT_EQ(commands[i].Origin.Client, "");
+        EXPECT_EQ(commands[i].Origin.UnitId, expected[i].unit);
+        EXPECT_EQ(commands[i].Origin.Command, expected[i].command);
+        EXPECT_EQ(commands[i].Origin.Arguments, expected[i].arguments);
+        EXPECT_EQ(commands[i].Reply, expected[i].reply);
+    }
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ class RecordingLink : public ClientLink {
     }
     std::size_t PendingSends() const override { return 0; }
     std::string RemoteDetails() const override { return "RH=;RA=test;RP=0"; }
+    std::string PeerAddress() const override { return "test:0"; }
     void PostReply(std::string text) override {
         std::lock_guard lock(mutex_);
         replies_.push_back(std::move(text));

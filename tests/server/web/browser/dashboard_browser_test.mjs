@@ -221,6 +221,14 @@ async function main() {
       null, { timeout: 15000 });
     check(true, `the activated unit's climate shows: ${await page.textContent('article[data-unit="Store4"] .climate')}`);
 
+    // The audit trail kept the updates: the plate search shows the barcode's journey.
+    await page.fill("#journey-plate", "R0001");
+    await page.click("#journey-form button");
+    await page.waitForSelector("#journey-rows tr", { timeout: 15000 });
+    const journey = await page.textContent("#journey-rows");
+    check(journey.includes("UpdatePlateBCR(" + to + ",R0001)") && journey.includes("update"),
+          `the plate search shows the update that gave R0001 its place: ${journey.slice(0, 200)}`);
+
     const name = "<b>&x";
     check((await ask(`UpdatePlateName(Store4,${to},${name})`)).trim() === "1", "UpdatePlateName answers 1");
     await page.waitForSelector(`${cell("Store4", 2, 2)}[title*="name <b>&x"]`, { timeout: 30000 });
