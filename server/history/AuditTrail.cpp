@@ -1,5 +1,8 @@
 #include "history/AuditTrail.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "platform/clock.h"
@@ -11,6 +14,14 @@ constexpr auto kLossReportInterval = std::chrono::seconds(1);
 constexpr std::int64_t kFirstRetryMs = 500;
 constexpr std::int64_t kLongestRetryMs = 30000;
 constexpr std::int64_t kRetentionIntervalMs = 3600 * 1000;
+constexpr int kWriterNiceness = 10;
+// Wall-clock: how long an event may wait for the next batch.
+constexpr auto kWriterPause = std::chrono::milliseconds(50);
+
+// Under a full machine the commands come first; the queue takes the writer's delay.
+void LowerWriterPriority() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWriterNiceness);
+}
 
 }  // namespace
 
@@ -31,17 +42,17 @@ void AuditTrail::Record(CommandEvent event) { Accept(std::move(event)); }
 void AuditTrail::Record(RecordChange change) { Accept(std::move(change)); }
 
 void AuditTrail::Accept(HistoryEvent event) {
-    bool wasEmpty = false;
+    bool filling = false;
     {
         std::lock_guard lock(mutex_);
         if (stopping_ || queue_.size() + inFlight_ >= options_.QueueSize) {
             lost_.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        wasEmpty = queue_.empty();
         queue_.push_back(std::move(event));
+        filling = queue_.size() == WakeAt() || (writerIdle_ && queue_.size() == 1);
     }
-    if (wasEmpty) wake_.notify_one();
+    if (filling) wake_.notify_one();
 }
 
 std::size_t AuditTrail::Pending() const {
@@ -59,9 +70,11 @@ void AuditTrail::Stop() {
 }
 
 void AuditTrail::RunWriter() {
-    WriteWithRetry({});  // connects and creates the schema before the first event
+    LowerWriterPriority();
+    std::vector<HistoryEvent> batch;  // swapped with the queue: both keep their capacity
+    WriteWithRetry(batch);            // connects and creates the schema before the first event
     while (true) {
-        auto batch = TakeBatch();
+        TakeBatch(batch);
         ReportLosses(false);
         RemoveExpired();
         if (batch.empty()) {
@@ -69,19 +82,27 @@ void AuditTrail::RunWriter() {
             if (stopping_ && queue_.empty()) break;
             continue;
         }
-        WriteWithRetry(std::move(batch));
+        WriteWithRetry(batch);
+        batch.clear();
     }
     ReportLosses(true);
 }
 
-// Everything queued, or nothing after a second (for the loss summary and the retention).
-std::vector<HistoryEvent> AuditTrail::TakeBatch() {
-    std::vector<HistoryEvent> batch;
+// While events flow, producers wake the writer only when the queue is half full (a wake-up on
+// every event would cost each command a system call); an idle writer wakes on the first.
+std::size_t AuditTrail::WakeAt() const { return std::max<std::size_t>(1, options_.QueueSize / 2); }
+
+// Everything queued after a short pause, or at once when the queue is half full; when nothing
+// is queued, the first event or a second's wait (for the loss summary and the retention).
+void AuditTrail::TakeBatch(std::vector<HistoryEvent>& batch) {
     std::unique_lock lock(mutex_);
-    wake_.wait_for(lock, kLossReportInterval, [this] { return stopping_ || !queue_.empty(); });
+    writerIdle_ = queue_.empty();
+    wake_.wait_for(lock, writerIdle_ ? kLossReportInterval : kWriterPause, [this] {
+        return stopping_ || queue_.size() >= WakeAt() || (writerIdle_ && !queue_.empty());
+    });
+    writerIdle_ = false;
     batch.swap(queue_);
     inFlight_ = batch.size();
-    return batch;
 }
 
 void AuditTrail::Committed(std::size_t count) {
@@ -90,7 +111,7 @@ void AuditTrail::Committed(std::size_t count) {
     inFlight_ = 0;
 }
 
-void AuditTrail::WriteWithRetry(std::vector<HistoryEvent> batch) {
+void AuditTrail::WriteWithRetry(const std::vector<HistoryEvent>& batch) {
     std::chrono::milliseconds pause{kFirstRetryMs};
     bool failing = false;
     while (true) {

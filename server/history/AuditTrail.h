@@ -45,8 +45,9 @@ class AuditTrail final : public HistorySink {
   private:
     void Accept(HistoryEvent event);
     void RunWriter();
-    std::vector<HistoryEvent> TakeBatch();
-    void WriteWithRetry(std::vector<HistoryEvent> batch);
+    void TakeBatch(std::vector<HistoryEvent>& batch);  // `batch` comes empty
+    std::size_t WakeAt() const;
+    void WriteWithRetry(const std::vector<HistoryEvent>& batch);
     bool PauseBeforeRetry(std::chrono::milliseconds pause);  // false when stopping
     void Committed(std::size_t count);
     void ReportLosses(bool now);
@@ -58,6 +59,7 @@ class AuditTrail final : public HistorySink {
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
+    bool writerIdle_ = false;  // waiting with nothing queued
     std::vector<HistoryEvent> queue_;
     std::size_t inFlight_ = 0;  // taken by the writer, not yet committed
     bool stopping_ = false;
