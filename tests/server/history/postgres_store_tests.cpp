@@ -51,7 +51,8 @@ TEST_F(PostgresStoreTest, TwoServersStartingTogetherShareOneDatabaseAndOneQueryF
     ExpectWholeEntry(reader);
 }
 
-TEST_F(PostgresStoreTest, AnAddressThatCannotBeUsedIsRefusedAtOnce) {
+// Needs no server of its own.
+TEST(PostgresStore, AnAddressThatCannotBeUsedIsRefusedAtOnce) {
     EXPECT_THROW(PostgresStore("postgresql://krb@127.0.0.1:5432/db?nosuchoption=1", kServerA),
                  StoreError);
     PostgresStore unreachable("postgresql://krb@127.0.0.1:1/postgres?connect_timeout=1");
