@@ -7,6 +7,15 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
+// Where "$number" is bound: its own position when the text numbers them in order (asked
+// cheaply), else looked up by name.
+int ParameterIndex(sqlite3_stmt* statement, std::size_t number) {
+    const std::string name = "$" + std::to_string(number);
+    const char* at = sqlite3_bind_parameter_name(statement, static_cast<int>(number));
+    if (at && name == at) return static_cast<int>(number);
+    return sqlite3_bind_parameter_index(statement, name.c_str());
+}
+
 }  // namespace
 
 SqliteConnection::SqliteConnection(const std::string& path, Mode mode) : path_(path) {
@@ -58,8 +67,7 @@ sqlite3_stmt* SqliteConnection::Prepared(const std::string& sql,
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-        const int index =
-            sqlite3_bind_parameter_index(statement, ("$" + std::to_string(i + 1)).c_str());
+        const int index = ParameterIndex(statement, i + 1);
         if (index == 0) continue;
         int result = SQLITE_OK;
         if (const auto* number = std::get_if<std::int64_t>(&parameters[i])) {
