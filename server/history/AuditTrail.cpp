@@ -21,6 +21,7 @@ AuditTrail::AuditTrail(std::unique_ptr<HistoryStore> store, Options options, Log
         return;
     }
     queue_.reserve(std::min<std::size_t>(options_.QueueSize, 1024));
+    writing_.reserve(queue_.capacity());
     writer_ = std::thread([this] { RunWriter(); });
 }
 
@@ -61,7 +62,7 @@ void AuditTrail::Stop() {
 void AuditTrail::RunWriter() {
     WriteWithRetry({});  // connects and creates the schema before the first event
     while (true) {
-        auto batch = TakeBatch();
+        const auto& batch = TakeBatch();
         ReportLosses(false);
         RemoveExpired();
         if (batch.empty()) {
@@ -69,19 +70,19 @@ void AuditTrail::RunWriter() {
             if (stopping_ && queue_.empty()) break;
             continue;
         }
-        WriteWithRetry(std::move(batch));
+        WriteWithRetry(batch);
+        writing_.clear();  // outside the lock
     }
     ReportLosses(true);
 }
 
 // Everything queued, or nothing after a second (for the loss summary and the retention).
-std::vector<HistoryEvent> AuditTrail::TakeBatch() {
-    std::vector<HistoryEvent> batch;
+const std::vector<HistoryEvent>& AuditTrail::TakeBatch() {
     std::unique_lock lock(mutex_);
     wake_.wait_for(lock, kLossReportInterval, [this] { return stopping_ || !queue_.empty(); });
-    batch.swap(queue_);
-    inFlight_ = batch.size();
-    return batch;
+    writing_.swap(queue_);
+    inFlight_ = writing_.size();
+    return writing_;
 }
 
 void AuditTrail::Committed(std::size_t count) {
@@ -90,7 +91,7 @@ void AuditTrail::Committed(std::size_t count) {
     inFlight_ = 0;
 }
 
-void AuditTrail::WriteWithRetry(std::vector<HistoryEvent> batch) {
+void AuditTrail::WriteWithRetry(const std::vector<HistoryEvent>& batch) {
     std::chrono::milliseconds pause{kFirstRetryMs};
     bool failing = false;
     while (true) {

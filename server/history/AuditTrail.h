@@ -45,8 +45,8 @@ class AuditTrail final : public HistorySink {
   private:
     void Accept(HistoryEvent event);
     void RunWriter();
-    std::vector<HistoryEvent> TakeBatch();
-    void WriteWithRetry(std::vector<HistoryEvent> batch);
+    const std::vector<HistoryEvent>& TakeBatch();
+    void WriteWithRetry(const std::vector<HistoryEvent>& batch);
     bool PauseBeforeRetry(std::chrono::milliseconds pause);  // false when stopping
     void Committed(std::size_t count);
     void ReportLosses(bool now);
@@ -59,6 +59,9 @@ class AuditTrail final : public HistorySink {
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<HistoryEvent> queue_;
+    // The batch being written (writer thread); swapped with the queue, so that both keep
+    // their capacity and Record rarely allocates under the lock.
+    std::vector<HistoryEvent> writing_;
     std::size_t inFlight_ = 0;  // taken by the writer, not yet committed
     bool stopping_ = false;
 
