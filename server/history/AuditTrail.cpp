@@ -120,7 +120,7 @@ void AuditTrail::WriteWithRetry(const std::vector<HistoryEvent>& batch) {
             if (failing) log_("History: writing again");
             Committed(batch.size());
             return;
-        } catch (const StoreError& error) {
+        } catch (const std::exception& error) {
             if (!failing)
                 log_(std::string("History: cannot write (") + error.what() + "); retrying");
             failing = true;
@@ -178,7 +178,7 @@ void AuditTrail::RemoveExpired() {
             log_("History: removed " + std::to_string(removed) + " entries older than " +
                  std::to_string(options_.RetentionDays) + " days");
         }
-    } catch (const StoreError& error) {
+    } catch (const std::exception& error) {
         log_(std::string("History: cannot remove old entries (") + error.what() + ")");
     }
 }

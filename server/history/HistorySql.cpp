@@ -64,50 +64,88 @@ bool HasVersionTable(SqlConnection& connection) {
     return !rows.empty() && Number(rows[0][0]) > 0;
 }
 
-void InsertCommand(SqlConnection& connection, const WriterIdentity& writer,
-                   const CommandEvent& event) {
+constexpr const char* kCommandColumns =
+    "INSERT INTO commands (server, run, command_id, time_us, interface, client, client_address,"
+    " unit, command, arguments, reply, duration_us)";
+constexpr const char* kChangeColumns =
+    "INSERT INTO record_changes (server, run, command_id, time_us, unit, slot_no, cassette, level,"
+    " before_present, before_barcode, before_name, after_present, after_barcode, after_name,"
+    " cause, interface, client, client_address, command_unit, command, arguments)";
+// Rows per INSERT: a round trip to a database server per row would cap the rate; SQLite runs
+// in the process, where one prepared row at a time is fastest.
+std::size_t RowsPerInsert(SqlDialect dialect) { return dialect == SqlDialect::Postgres ? 100 : 1; }
+
+using Row = std::vector<SqlValue>;
+
+Row CommandRow(const WriterIdentity& writer, const CommandEvent& event) {
     const auto& origin = event.Origin;
-    connection.Execute(
-        "INSERT INTO commands (server, run, command_id, time_us, interface, client,"
-        " client_address, unit, command, arguments, reply, duration_us)"
-        " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
-        {writer.Server, writer.Run, static_cast<std::int64_t>(origin.Id), Micros(origin.Start),
-         std::string(InterfaceName(origin.Door)), origin.Client, ClientAddress(origin.Client),
-         origin.UnitId, origin.Command, origin.Arguments, event.Reply,
-         static_cast<std::int64_t>(event.Duration.count())});
+    return {writer.Server,
+            writer.Run,
+            static_cast<std::int64_t>(origin.Id),
+            Micros(origin.Start),
+            std::string(InterfaceName(origin.Door)),
+            origin.Client,
+            ClientAddress(origin.Client),
+            origin.UnitId,
+            origin.Command,
+            origin.Arguments,
+            event.Reply,
+            static_cast<std::int64_t>(event.Duration.count())};
 }
 
-void InsertChange(SqlConnection& connection, const WriterIdentity& writer,
-                  const RecordChange& change) {
+Row ChangeRow(const WriterIdentity& writer, const RecordChange& change) {
     const CommandOrigin none;
     const auto& origin = change.Origin ? *change.Origin : none;
-    connection.Execute(
-        "INSERT INTO record_changes (server, run, command_id, time_us, unit, slot_no, cassette,"
-        " level, before_present, before_barcode, before_name, after_present, after_barcode,"
-        " after_name, cause, interface, client, client_address, command_unit, command,"
-        " arguments) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15,"
-        " $16, $17, $18, $19, $20, $21)",
-        {writer.Server,
-         writer.Run,
-         static_cast<std::int64_t>(change.Origin ? origin.Id : 0),
-         Micros(change.Time),
-         change.UnitId,
-         std::int64_t{change.SlotNo},
-         std::int64_t{change.Cassette},
-         std::int64_t{change.Level},
-         std::int64_t{change.Before.Present},
-         change.Before.Barcode,
-         change.Before.Name,
-         std::int64_t{change.After.Present},
-         change.After.Barcode,
-         change.After.Name,
-         std::string(ChangeCauseName(change.Cause)),
-         change.Origin ? std::string(InterfaceName(origin.Door)) : std::string(),
-         origin.Client,
-         ClientAddress(origin.Client),
-         origin.UnitId,
-         origin.Command,
-         origin.Arguments});
+    return {writer.Server,
+            writer.Run,
+            static_cast<std::int64_t>(change.Origin ? origin.Id : 0),
+            Micros(change.Time),
+            change.UnitId,
+            std::int64_t{change.SlotNo},
+            std::int64_t{change.Cassette},
+            std::int64_t{change.Level},
+            std::int64_t{change.Before.Present},
+            change.Before.Barcode,
+            change.Before.Name,
+            std::int64_t{change.After.Present},
+            change.After.Barcode,
+            change.After.Name,
+            std::string(ChangeCauseName(change.Cause)),
+            change.Origin ? std::string(InterfaceName(origin.Door)) : std::string(),
+            origin.Client,
+            ClientAddress(origin.Client),
+            origin.UnitId,
+            origin.Command,
+            origin.Arguments};
+}
+
+// "<columns> VALUES ($1, ..., $n), ($n+1, ...)" for `rows` rows of `width` values.
+std::string InsertStatement(const char* columns, std::size_t width, std::size_t rows) {
+    std::string sql = std::string(columns) + " VALUES ";
+    std::size_t number = 0;
+    for (std::size_t row = 0; row < rows; ++row) {
+        sql += row == 0 ? "(" : ", (";
+        for (std::size_t value = 0; value < width; ++value) {
+            sql += (value == 0 ? "$" : ", $") + std::to_string(++number);
+        }
+        sql += ')';
+    }
+    return sql;
+}
+
+// Whole statements of RowsPerInsert rows, the rest one by one: few statement texts to keep.
+void InsertRows(SqlConnection& connection, const char* columns, const std::vector<Row>& rows) {
+    const std::size_t perInsert = RowsPerInsert(connection.Dialect());
+    std::size_t at = 0;
+    while (at < rows.size()) {
+        const std::size_t count = rows.size() - at >= perInsert ? perInsert : 1;
+        std::vector<SqlValue> values;
+        for (std::size_t row = at; row < at + count; ++row) {
+            values.insert(values.end(), rows[row].begin(), rows[row].end());
+        }
+        connection.Execute(InsertStatement(columns, rows[at].size(), count), values);
+        at += count;
+    }
 }
 
 // Conditions and their parameters, numbered as they are added.
@@ -242,13 +280,17 @@ void ExpectReadableSchema(SqlConnection& connection) {
 
 void InsertEvents(SqlConnection& connection, const WriterIdentity& writer,
                   const std::vector<HistoryEvent>& events) {
+    std::vector<Row> commands;
+    std::vector<Row> changes;
     for (const auto& event : events) {
         if (const auto* command = std::get_if<CommandEvent>(&event)) {
-            InsertCommand(connection, writer, *command);
+            commands.push_back(CommandRow(writer, *command));
         } else {
-            InsertChange(connection, writer, std::get<RecordChange>(event));
+            changes.push_back(ChangeRow(writer, std::get<RecordChange>(event)));
         }
     }
+    InsertRows(connection, kCommandColumns, commands);
+    InsertRows(connection, kChangeColumns, changes);
 }
 
 // The newest `Limit` entries, returned oldest first.

@@ -7,6 +7,15 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
+// Where "$number" is bound: its own position when the text numbers them in order (asked
+// cheaply), else looked up by name.
+int ParameterIndex(sqlite3_stmt* statement, std::size_t number) {
+    const std::string name = "$" + std::to_string(number);
+    const char* at = sqlite3_bind_parameter_name(statement, static_cast<int>(number));
+    if (at && name == at) return static_cast<int>(number);
+    return sqlite3_bind_parameter_index(statement, name.c_str());
+}
+
 }  // namespace
 
 SqliteConnection::SqliteConnection(const std::string& path, Mode mode) : path_(path) {
@@ -34,7 +43,7 @@ SqliteConnection::SqliteConnection(const std::string& path, Mode mode) : path_(p
 SqliteConnection::~SqliteConnection() { Close(); }
 
 void SqliteConnection::Close() {
-    for (auto& [sql, statement] : statements_) sqlite3_finalize(statement.Handle);
+    for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
     statements_.clear();
     sqlite3_close(db_);
     db_ = nullptr;
@@ -44,32 +53,21 @@ void SqliteConnection::Fail(const std::string& what) const {
     throw StoreError(path_ + ": " + what + ": " + sqlite3_errmsg(db_));
 }
 
-SqliteConnection::Statement& SqliteConnection::Cached(const std::string& sql,
-                                                      std::size_t parameterCount) {
-    auto found = statements_.find(sql);
-    if (found == statements_.end()) {
-        sqlite3_stmt* handle = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &handle, nullptr) != SQLITE_OK) {
-            Fail("cannot prepare \"" + sql.substr(0, 40) + "\"");
-        }
-        found = statements_.emplace(sql, Statement{handle, {}}).first;
-    }
-    Statement& statement = found->second;
-    while (statement.Indexes.size() < parameterCount) {
-        const std::string name = "$" + std::to_string(statement.Indexes.size() + 1);
-        statement.Indexes.push_back(sqlite3_bind_parameter_index(statement.Handle, name.c_str()));
-    }
-    return statement;
-}
-
 sqlite3_stmt* SqliteConnection::Prepared(const std::string& sql,
                                          const std::vector<SqlValue>& parameters) {
-    Statement& cached = Cached(sql, parameters.size());
-    sqlite3_stmt* statement = cached.Handle;
+    auto found = statements_.find(sql);
+    if (found == statements_.end()) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+            Fail("cannot prepare \"" + sql.substr(0, 40) + "\"");
+        }
+        found = statements_.emplace(sql, statement).first;
+    }
+    sqlite3_stmt* statement = found->second;
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
     for (std::size_t i = 0; i < parameters.size(); ++i) {
-        const int index = cached.Indexes[i];
+        const int index = ParameterIndex(statement, i + 1);
         if (index == 0) continue;
         int result = SQLITE_OK;
         if (const auto* number = std::get_if<std::int64_t>(&parameters[i])) {

@@ -4,7 +4,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "history/SqlConnection.h"
 
@@ -25,20 +24,13 @@ class SqliteConnection final : public SqlConnection {
                               const std::vector<SqlValue>& parameters = {}) override;
 
   private:
-    // A statement and the index of each of its parameters "$1", "$2", ..., found once.
-    struct Statement {
-        sqlite3_stmt* Handle = nullptr;
-        std::vector<int> Indexes;
-    };
-
     sqlite3_stmt* Prepared(const std::string& sql, const std::vector<SqlValue>& parameters);
-    Statement& Cached(const std::string& sql, std::size_t parameterCount);
     [[noreturn]] void Fail(const std::string& what) const;
     void Close();
 
     std::string path_;
     sqlite3* db_ = nullptr;
-    std::map<std::string, Statement> statements_;
+    std::map<std::string, sqlite3_stmt*> statements_;
 };
 
 }  // namespace krb::server::history

@@ -51,7 +51,34 @@ TEST_F(PostgresStoreTest, TwoServersStartingTogetherShareOneDatabaseAndOneQueryF
     ExpectWholeEntry(reader);
 }
 
-TEST_F(PostgresStoreTest, AnAddressThatCannotBeUsedIsRefusedAtOnce) {
+TEST_F(PostgresStoreTest, ABatchOfHundredsArrivesWholeAndInOrder) {
+    PostgresStore store(cluster_->Uri(), kServerA);
+    const auto move = Origin(9, "2026-12-09T09:00:00Z", "10.0.0.7:5000", "Base1", "KRB2Scan");
+    std::vector<HistoryEvent> batch{Command(move, "1")};
+    for (int i = 0; i < 250; ++i) {
+        const auto time = "2026-12-09T10:00:" + std::string(i < 100 ? "0" : "") +
+                          std::to_string(i / 10) + "." + std::to_string(i % 10) + "Z";
+        batch.push_back(Change(time, "Base1", i % 99 + 1, "", "Q" + std::to_string(i), move,
+                               ChangeCause::Inventory));
+    }
+    store.Write(batch);
+    HistoryFilter everything;
+    const auto entries = store.Entries(everything);
+    ASSERT_EQ(entries.size(), 251u);
+    EXPECT_FALSE(entries[0].Change);
+    for (int i = 0; i < 250; ++i) {
+        const auto& entry = entries[static_cast<std::size_t>(i) + 1];
+        ASSERT_TRUE(entry.Change);
+        EXPECT_EQ(entry.Change->After.Barcode, "Q" + std::to_string(i));
+        EXPECT_EQ(entry.Change->SlotNo, i % 99 + 1);
+        EXPECT_EQ(entry.Change->Cause, "inventory");
+        EXPECT_EQ(entry.Command, "KRB2Scan");
+        EXPECT_EQ(entry.Reply, "1");
+    }
+}
+
+// Needs no server of its own.
+TEST(PostgresStore, AnAddressThatCannotBeUsedIsRefusedAtOnce) {
     EXPECT_THROW(PostgresStore("postgresql://krb@127.0.0.1:5432/db?nosuchoption=1", kServerA),
                  StoreError);
     PostgresStore unreachable("postgresql://krb@127.0.0.1:1/postgres?connect_timeout=1");
