@@ -1,8 +1,5 @@
 #include "history/AuditTrail.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "platform/clock.h"
@@ -14,14 +11,8 @@ constexpr auto kLossReportInterval = std::chrono::seconds(1);
 constexpr std::int64_t kFirstRetryMs = 500;
 constexpr std::int64_t kLongestRetryMs = 30000;
 constexpr std::int64_t kRetentionIntervalMs = 3600 * 1000;
-constexpr int kWriterNiceness = 10;
 // Wall-clock: how long an event may wait for the next batch.
-constexpr auto kWriterPause = std::chrono::milliseconds(50);
-
-// Under a full machine the commands come first; the queue takes the writer's delay.
-void LowerWriterPriority() {
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWriterNiceness);
-}
+constexpr auto kWriterPause = std::chrono::milliseconds(5);
 
 }  // namespace
 
@@ -70,7 +61,6 @@ void AuditTrail::Stop() {
 }
 
 void AuditTrail::RunWriter() {
-    LowerWriterPriority();
     std::vector<HistoryEvent> batch;  // swapped with the queue: both keep their capacity
     WriteWithRetry(batch);            // connects and creates the schema before the first event
     while (true) {
