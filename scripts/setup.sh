@@ -8,6 +8,7 @@ PACKAGES=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev l
           libxml2-dev libssl-dev openssl libavahi-client-dev python3-grpcio python3-grpc-tools
           libsqlite3-dev libpq-dev postgresql)
 PACKAGES+=(prometheus)  # promtool checks docs/alerts.yml
+PACKAGES+=(dpkg-dev)    # dpkg-shlibdeps works out the package's Depends
 # The dashboard's browser test runs on Node.js; a newer one already installed is kept.
 command -v node > /dev/null || PACKAGES+=(nodejs)
 command -v npm > /dev/null || PACKAGES+=(npm)
