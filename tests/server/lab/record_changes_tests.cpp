@@ -1,34 +1,16 @@
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 #include "history/HistoryEvents.h"
 #include "lab/RecordChanges.h"
+#include "recording_sink.h"
 
 namespace krb::server::testing {
 namespace {
 
 using Strings = std::vector<std::string>;
 
-class RecordingSink final : public history::HistorySink {
-  public:
-    void Record(history::CommandEvent event) override {
-        std::lock_guard lock(mutex);
-        commands.push_back(std::move(event));
-    }
-    void Record(history::RecordChange change) override {
-        std::lock_guard lock(mutex);
-        changes.push_back(std::move(change));
-    }
-    std::mutex mutex;
-    std::vector<history::CommandEvent> commands;
-    std::vector<history::RecordChange> changes;
-};
-
 class RecordChangesTest : public ::testing::Test {
   protected:
-    void SetUp() override { history::InstallSink(&sink); }
-    void TearDown() override { history::InstallSink(nullptr); }
     RecordingSink sink;
 };
 
@@ -73,11 +55,12 @@ TEST_F(RecordChangesTest, ReportsPresenceBarcodeAndNameChangesByLocation) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sink.changes.clear();
+        const RecordingSink caseSink;
         ReportRecordChanges("U7", c.before, c.after, history::ChangeCause::Inventory);
-        ASSERT_EQ(sink.changes.size(), c.expected.size());
+        const auto changes = caseSink.Changes();
+        ASSERT_EQ(changes.size(), c.expected.size());
         for (std::size_t i = 0; i < c.expected.size(); ++i) {
-            const auto& change = sink.changes[i];
+            const auto& change = changes[i];
             EXPECT_EQ(change.UnitId, "U7");
             EXPECT_EQ(change.SlotNo, c.expected[i].first);
             EXPECT_EQ(Text(change.Before), c.expected[i].second.first);
@@ -93,8 +76,9 @@ TEST_F(RecordChangesTest, NamesThePositionAndTheCommandRunningOnTheThread) {
                                                    "KRB2ServiceMovePlate", "U1,2,3,4"));
     ReportRecordChanges("U1", {"12,3,4,0,,Location 12,,,,"}, {"12,3,4,1,,Plate 12,,,,"},
                         history::ChangeCause::Move);
-    ASSERT_EQ(sink.changes.size(), 1u);
-    const auto& change = sink.changes[0];
+    const auto changes = sink.Changes();
+    ASSERT_EQ(changes.size(), 1u);
+    const auto& change = changes[0];
     EXPECT_EQ(change.Cassette, 3);
     EXPECT_EQ(change.Level, 4);
     EXPECT_EQ(change.Cause, history::ChangeCause::Move);
